@@ -1,0 +1,34 @@
+#include "rotation_order.h"
+
+#include <algorithm>
+#include <random>
+
+namespace {
+
+/// The run's random generator; seeded from the tick count so that every run
+/// plays maps of equal priority in another order.
+std::mt19937 random_order;
+
+}  // namespace
+
+void seed_random_order(std::uint32_t seed) { random_order.seed(seed); }
+
+bool is_playable_name(std::string_view name) {
+  return !name.empty() && name.find_first_of("\";") == std::string_view::npos;
+}
+
+std::vector<map_entry> build_rotation(std::vector<map_entry> entries) {
+  std::shuffle(entries.begin(), entries.end(), random_order);
+  const auto left_out = [](const map_entry& entry) {
+    return entry.priority < 0 || !is_playable_name(entry.name);
+  };
+  entries.erase(std::remove_if(entries.begin(), entries.end(), left_out),
+                entries.end());
+  // A sort costs the same whatever the priorities are; walking every value
+  // from the highest priority down would not.
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const map_entry& a, const map_entry& b) {
+                     return a.priority > b.priority;
+                   });
+  return entries;
+}

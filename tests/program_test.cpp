@@ -1,0 +1,256 @@
+// Runs the built program as a process in scratch directories, as a server's
+// start script would. MAP_ROTATION_PROGRAM names the program; where
+// MAP_ROTATION_RUNNER is set (to "wine"), the program is a Windows build run
+// through it, and the cases that have no Windows meaning are skipped.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "scratch_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* env_or_empty(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+bool under_runner() { return *env_or_empty("MAP_ROTATION_RUNNER") != '\0'; }
+
+#define SKIP_WITHOUT_POSIX_MEANING(what) \
+  if (under_runner()) GTEST_SKIP() << what << " has no Windows meaning"
+
+struct outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+/// Starts the program in `dir` with `args`, its output going to files in a
+/// directory of its own; returns the child's pid. `user` drops privileges.
+pid_t start(const fs::path& dir, const fs::path& capture,
+            const std::vector<std::string>& args, uid_t user = 0) {
+  std::vector<std::string> command;
+  if (under_runner()) command.push_back(env_or_empty("MAP_ROTATION_RUNNER"));
+  command.push_back(env_or_empty("MAP_ROTATION_PROGRAM"));
+  command.insert(command.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : command) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const std::string out = (capture / "out").string();
+  const std::string err = (capture / "err").string();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null_in = open("/dev/null", O_RDONLY);
+    dup2(null_in, 0);
+    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), 1);
+    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), 2);
+    if (user != 0 && (setgid(user) != 0 || setuid(user) != 0)) _exit(126);
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+outcome finish(pid_t pid, const fs::path& capture) {
+  outcome result;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.out = read_file(capture / "out");
+  result.err = read_file(capture / "err");
+  return result;
+}
+
+/// Runs the program in `dir` and expects what every run does: status 0 and
+/// nothing printed.
+void run_in(const fs::path& dir, const std::vector<std::string>& args = {},
+            uid_t user = 0) {
+  scratch_dir capture;
+  const outcome result =
+      finish(start(dir, capture.path, args, user), capture.path);
+  EXPECT_EQ(0, result.status);
+  EXPECT_EQ("", result.out);
+  EXPECT_EQ("", result.err);
+}
+
+const char alpha_bravo_list[] = "alpha 1\r\nbravo 0\r\ncharlie -1\r\n";
+
+TEST(Program, WithoutMapListWritesTheFinalLineAlone) {
+  scratch_dir dir;
+  run_in(dir.path);
+  EXPECT_EQ("vstr SW1", read_file(dir / "SW_rotate.cfg"));
+}
+
+TEST(Program, MapListWithNoPairsWritesTheFinalLineAlone) {
+  for (const std::string& list :
+       {std::string(), std::string("\r\n \t\r\n"), std::string(50, '\x1a'),
+        std::string("alpha -1\nbravo -7\n")}) {
+    scratch_dir dir;
+    write_file(dir / "map_list.cfg", list);
+    run_in(dir.path);
+    EXPECT_EQ("vstr SW1", read_file(dir / "SW_rotate.cfg"));
+  }
+}
+
+TEST(Program, ArgumentsAreIgnored) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, {"--help"}, {"-x", "other.cfg", "/?"}}) {
+    scratch_dir dir;
+    write_file(dir / "map_list.cfg", alpha_bravo_list);
+    run_in(dir.path, args);
+    EXPECT_EQ(alpha_bravo_script, read_file(dir / "SW_rotate.cfg"));
+    EXPECT_EQ(std::vector<std::string>({"SW_rotate.cfg", "map_list.cfg"}),
+              file_names(dir.path));
+  }
+}
+
+TEST(Program, ReplacesAPreviousScriptCompletely) {
+  scratch_dir dir;
+  write_file(dir / "map_list.cfg", alpha_bravo_list);
+  write_file(dir / "SW_rotate.cfg", std::string(100000, 'x'));
+  run_in(dir.path);
+  EXPECT_EQ(alpha_bravo_script, read_file(dir / "SW_rotate.cfg"));
+}
+
+TEST(Program, EachRunPlaysEqualPrioritiesInAFreshOrder) {
+  scratch_dir dir;
+  std::string list;
+  for (int i = 0; i < 20; ++i) list += "map" + std::to_string(i) + " 4\r\n";
+  write_file(dir / "map_list.cfg", list);
+  run_in(dir.path);
+  const std::string first = read_file(dir / "SW_rotate.cfg");
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  run_in(dir.path);
+  const std::string second = read_file(dir / "SW_rotate.cfg");
+  EXPECT_EQ(first.size(), second.size());
+  EXPECT_NE(first, second);
+}
+
+TEST(Program, ScriptThatIsADirectoryIsLeftAlone) {
+  scratch_dir dir;
+  write_file(dir / "map_list.cfg", alpha_bravo_list);
+  fs::create_directory(dir / "SW_rotate.cfg");
+  run_in(dir.path);
+  EXPECT_TRUE(fs::is_directory(dir / "SW_rotate.cfg"));
+  EXPECT_TRUE(fs::is_empty(dir / "SW_rotate.cfg"));
+  EXPECT_EQ(std::vector<std::string>({"SW_rotate.cfg", "map_list.cfg"}),
+            file_names(dir.path));
+}
+
+TEST(Program, MapListThatIsADirectoryCountsAsMissing) {
+  scratch_dir dir;
+  fs::create_directory(dir / "map_list.cfg");
+  run_in(dir.path);
+  EXPECT_EQ("vstr SW1", read_file(dir / "SW_rotate.cfg"));
+}
+
+TEST(Program, GarbageAndGiantTokensNeverBreakTheScript) {
+  std::string garbage;
+  std::uint32_t state = 12345;
+  for (int i = 0; i < 200000; ++i) {
+    state = state * 1103515245 + 12345;
+    garbage += static_cast<char>(state >> 24);
+  }
+  scratch_dir dir;
+  write_file(dir / "map_list.cfg", garbage);
+  run_in(dir.path);
+  const std::string script = read_file(dir / "SW_rotate.cfg");
+  ASSERT_GE(script.size(), 8u);
+  EXPECT_EQ("vstr SW1", script.substr(script.size() - 8));
+  EXPECT_EQ(0, (std::count(script.begin(), script.end(), '\n')) % 2);
+
+  write_file(dir / "map_list.cfg", std::string(100 << 20, 'g'));
+  run_in(dir.path);
+  EXPECT_EQ("vstr SW1", read_file(dir / "SW_rotate.cfg"));
+}
+
+TEST(Program, RunsStartedTogetherEachLeaveACompleteScript) {
+  scratch_dir dir;
+  std::string list;
+  for (int i = 0; i < 20000; ++i) list += "m" + std::to_string(i) + " 1\n";
+  write_file(dir / "map_list.cfg", list);
+  scratch_dir capture_a, capture_b;
+  const pid_t a = start(dir.path, capture_a.path, {});
+  const pid_t b = start(dir.path, capture_b.path, {});
+  EXPECT_EQ(0, finish(a, capture_a.path).status);
+  EXPECT_EQ(0, finish(b, capture_b.path).status);
+  const std::string script = read_file(dir / "SW_rotate.cfg");
+  EXPECT_EQ(40001, std::count(script.begin(), script.end(), '\n') + 1);
+  EXPECT_EQ("vstr SW1", script.substr(script.size() - 8));
+  EXPECT_EQ(std::vector<std::string>({"SW_rotate.cfg", "map_list.cfg"}),
+            file_names(dir.path));
+}
+
+/// A user without privileges, so that file permissions bind even when the
+/// tests run as root.
+uid_t unprivileged_user() {
+  if (geteuid() != 0) return 0;
+  const passwd* nobody = getpwnam("nobody");
+  return nobody ? nobody->pw_uid : 65534;
+}
+
+TEST(Program, ReadOnlyScriptIsLeftUnchanged) {
+  SKIP_WITHOUT_POSIX_MEANING("Dropping privileges");
+  scratch_dir dir;
+  fs::permissions(dir.path, fs::perms::all);
+  write_file(dir / "map_list.cfg", alpha_bravo_list);
+  write_file(dir / "SW_rotate.cfg", "read-only script");
+  fs::permissions(dir / "map_list.cfg", fs::perms::all);
+  fs::permissions(dir / "SW_rotate.cfg", fs::perms::owner_read |
+                                             fs::perms::group_read |
+                                             fs::perms::others_read);
+  run_in(dir.path, {}, unprivileged_user());
+  EXPECT_EQ("read-only script", read_file(dir / "SW_rotate.cfg"));
+  EXPECT_EQ(std::vector<std::string>({"SW_rotate.cfg", "map_list.cfg"}),
+            file_names(dir.path));
+}
+
+TEST(Program, WritesInPlaceWhereTheDirectoryIsReadOnly) {
+  SKIP_WITHOUT_POSIX_MEANING("Dropping privileges");
+  scratch_dir dir;
+  write_file(dir / "map_list.cfg", alpha_bravo_list);
+  write_file(dir / "SW_rotate.cfg", "previous");
+  fs::permissions(dir / "map_list.cfg", fs::perms::all);
+  fs::permissions(dir / "SW_rotate.cfg", fs::perms::all);
+  const uid_t user = unprivileged_user();
+  if (user == 0)  // not root: the owner's own write bit must go
+    fs::permissions(dir.path, fs::perms::owner_write, fs::perm_options::remove);
+  else
+    fs::permissions(dir.path, fs::perms::owner_all | fs::perms::group_read |
+                                  fs::perms::group_exec |
+                                  fs::perms::others_read |
+                                  fs::perms::others_exec);
+  run_in(dir.path, {}, user);
+  EXPECT_EQ(alpha_bravo_script, read_file(dir / "SW_rotate.cfg"));
+}
+
+TEST(Program, KeepsPermissionsAndSymbolicLinks) {
+  SKIP_WITHOUT_POSIX_MEANING("Unix permission bits and symbolic links");
+  scratch_dir dir;
+  write_file(dir / "map_list.cfg", alpha_bravo_list);
+  write_file(dir / "real.cfg", "previous");
+  fs::permissions(dir / "real.cfg", fs::perms::owner_read |
+                                        fs::perms::owner_write |
+                                        fs::perms::group_read);
+  fs::create_symlink("real.cfg", dir / "SW_rotate.cfg");
+  run_in(dir.path);
+  EXPECT_TRUE(fs::is_symlink(dir / "SW_rotate.cfg"));
+  EXPECT_EQ(alpha_bravo_script, read_file(dir / "real.cfg"));
+  EXPECT_EQ(
+      fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
+      fs::status(dir / "real.cfg").permissions());
+}
+
+}  // namespace

@@ -1,0 +1,53 @@
+#include "scratch_dir.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+scratch_dir::scratch_dir() {
+  std::string pattern = (fs::temp_directory_path() / "map_rotation.XXXXXX");
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path = pattern;
+}
+
+scratch_dir::~scratch_dir() {
+  std::error_code ignored;
+  fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::remove_all(path, ignored);
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_file(const fs::path& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("can't write " + path.string());
+}
+
+std::vector<std::string> file_names(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& item : fs::directory_iterator(dir))
+    names.push_back(item.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+const std::string alpha_bravo_script =
+    "set SW1 \"set g_gametype 5 ; map alpha ; timelimit .1 ; wait ; wait ; "
+    "set g_gametype 6 ; seta g_warmup 25 ; reset_match ; wait ; wait ; set "
+    "nextmap vstr SW2\"\r\n"
+    "set SW2 \"seta g_warmup 15 ; map_restart ; set nextmap vstr SW3\"\r\n"
+    "set SW3 \"set g_gametype 5 ; map bravo ; timelimit .1 ; wait ; wait ; "
+    "set g_gametype 6 ; seta g_warmup 25 ; reset_match ; wait ; wait ; set "
+    "nextmap vstr SW4\"\r\n"
+    "set SW4 \"seta g_warmup 15 ; map_restart ; set nextmap vstr SW1\"\r\n"
+    "vstr SW1";

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Starts or stops the persistent wineserver that the Windows leg runs under.
+# Wine's helper processes inherit the standard streams of the program that
+# started them, so the server starts first, on /dev/null, and the prefix is
+# prepared after it; a test that waits for the program's output then never
+# waits for Wine's helpers to let go of it.
+set -euo pipefail
+case "$1" in
+  start)
+    mkdir -p "$WINEPREFIX"
+    wineserver -p </dev/null >/dev/null 2>&1
+    wineboot -i </dev/null >/dev/null 2>&1
+    ;;
+  stop)
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+    ;;
+esac
