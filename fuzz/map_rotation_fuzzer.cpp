@@ -38,7 +38,7 @@ std::vector<std::string_view> lines_of(std::string_view script) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
-  map_list list = parse_map_list(input);
+  map_list list = read_map_list(input);
   std::size_t playable = 0;
   for (const map_entry& entry : list.entries)
     playable += entry.priority >= 0 && is_playable_name(entry.name);

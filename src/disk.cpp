@@ -3,8 +3,25 @@
 // business on Windows too.
 #include "disk.h"
 
-std::FILE* system_disk::open_for_reading(const std::string& path) {
-  return std::fopen(path.c_str(), "rb");
+#include <filesystem>
+#include <system_error>
+
+bool system_disk::read_file(const std::string& path, std::string* contents) {
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  if (!in) return false;
+  // Knowing the size up front spares the copies of a growing buffer; where
+  // it can't be known (a pipe, say) the buffer simply grows.
+  std::error_code no_size;
+  const auto size = std::filesystem::file_size(path, no_size);
+  if (!no_size && size < contents->max_size() - contents->size())
+    contents->reserve(contents->size() + static_cast<std::size_t>(size));
+  char chunk[1 << 16];
+  std::size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0)
+    contents->append(chunk, got);
+  const bool read_all = !std::ferror(in);
+  std::fclose(in);
+  return read_all;
 }
 
 std::FILE* system_disk::open_for_writing(const std::string& path) {

@@ -10,8 +10,9 @@
 struct disk_interface {
   virtual ~disk_interface() = default;
 
-  /// Opens `path` for reading bytes; null when it can't be opened.
-  virtual std::FILE* open_for_reading(const std::string& path) = 0;
+  /// Appends the whole content of `path`, byte for byte, to `*contents`;
+  /// false when it can't be opened or a read fails.
+  virtual bool read_file(const std::string& path, std::string* contents) = 0;
   /// The file that writing to `path` really changes: where `path` is a
   /// symbolic link, the file it points to; otherwise `path` itself.
   virtual std::string final_path(const std::string& path) = 0;
@@ -40,7 +41,7 @@ struct disk_interface {
 
 /// The disk of the machine the tool runs on.
 struct system_disk : disk_interface {
-  std::FILE* open_for_reading(const std::string& path) override;
+  bool read_file(const std::string& path, std::string* contents) override;
   std::string final_path(const std::string& path) override;
   bool can_write(const std::string& path) override;
   std::FILE* create_beside(const std::string& path,

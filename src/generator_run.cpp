@@ -1,5 +1,6 @@
 #include "generator_run.h"
 
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,7 +27,11 @@ void save_script(disk_interface& disk, const std::string& target,
                  const std::vector<map_entry>& rotation) {
   std::string temp;
   if (std::FILE* out = disk.create_beside(target, &temp)) {
-    bool saved = write_script(disk, out, rotation);
+    bool saved = false;
+    try {
+      saved = write_script(disk, out, rotation);
+    } catch (const std::bad_alloc&) {  // a giant name, on a small machine
+    }
     saved = disk.close(out) && saved;
     if (!saved || !disk.replace(temp, target)) disk.remove(temp);
     return;
@@ -43,18 +48,26 @@ void save_script(disk_interface& disk, const std::string& target,
 
 int run_generator() {
   system_disk disk;
-  return run_generator(disk);
+  try {
+    return run_generator(disk);
+  } catch (const std::bad_alloc&) {
+    // A map list too large for memory: the previous script stays, and the
+    // tool still prints nothing and exits 0.
+    return 0;
+  }
 }
 
 int run_generator(disk_interface& disk) {
   seed_random_order(tick_count_ms());
-  std::FILE* in = disk.open_for_reading(map_list_file);
   const std::string target = disk.final_path(rotation_script_file);
-  const bool can_write = disk.can_write(target);
-  map_list list;
-  if (in && can_write) list = read_map_list(in);
-  if (in) disk.close(in);
-  if (can_write)
-    save_script(disk, target, build_rotation(std::move(list.entries)));
+  // A script that can't be written is left as it was; then the map list
+  // isn't even read.
+  if (!disk.can_write(target)) return 0;
+  // The map list's bytes; the entries view their names in it. A map list
+  // that can't be read counts as one without pairs.
+  std::string text;
+  if (!disk.read_file(map_list_file, &text)) text.clear();
+  map_list list = read_map_list(text);
+  save_script(disk, target, build_rotation(std::move(list.entries)));
   return 0;
 }

@@ -1,85 +1,64 @@
 #include "map_list.h"
 
 #include <algorithm>
-#include <utility>
+#include <array>
 
 namespace {
 
-/// The bytes that separate tokens: blank, tab, LF, VT, FF and CR.
-bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-/// Marks the end of the map list wherever it stands, as on old DOS editors.
+/// Marks the end of the map list wherever it stands, as old DOS editors did.
 constexpr char end_of_list = '\x1a';
 
-/// Pairs tokens up by position: name, priority, name, priority. A pair
-/// whose priority is malformed is dropped whole, so that no entry ever
-/// borrows a priority that was not written for it.
-struct pair_reader {
-  map_list list;
-  std::string name;
-  bool have_name = false;
+/// The bytes that separate tokens: blank, tab, LF, VT, FF and CR.
+constexpr std::array<bool, 256> space_table = [] {
+  std::array<bool, 256> table{};
+  for (const unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'})
+    table[c] = true;
+  return table;
+}();
 
-  void take(std::string_view token) {
-    if (!have_name) {
-      name.assign(token.substr(0, token.find('\0')));
-      have_name = true;
-      return;
-    }
-    have_name = false;
-    std::int32_t priority = 0;
-    if (!parse_priority(token, &priority)) return;
-    list.highest_priority = std::max(list.highest_priority, priority);
-    list.entries.push_back({std::move(name), priority});
-  }
-};
+bool is_space(char c) { return space_table[static_cast<unsigned char>(c)]; }
 
-/// Hands every whole token of `text` to `reader` and returns how many bytes
-/// were used up. Unless `at_end`, a token that runs to the end of `text` may
-/// go on in the next chunk, so it is left for then.
-std::size_t take_tokens(std::string_view text, bool at_end,
-                        pair_reader& reader) {
-  std::size_t pos = 0;
-  for (;;) {
-    while (pos < text.size() && is_space(text[pos])) ++pos;
-    const std::size_t start = pos;
-    while (pos < text.size() && !is_space(text[pos])) ++pos;
-    if (pos == text.size() && !at_end) return start;
-    if (start == pos) return pos;
-    reader.take(text.substr(start, pos - start));
+/// The next token of `text` at or after `*pos`, which moves past it; empty
+/// at the end of the text.
+std::string_view next_token(std::string_view text, std::size_t* pos) {
+  std::size_t at = *pos;
+  while (at < text.size() && is_space(text[at])) ++at;
+  const std::size_t start = at;
+  while (at < text.size() && !is_space(text[at])) ++at;
+  *pos = at;
+  return text.substr(start, at - start);
+}
+
+/// How many tokens `text` holds: counting first lets the entries be
+/// allocated once instead of growing, which on a long list saves more time
+/// than the count costs.
+std::size_t count_tokens(std::string_view text) {
+  std::size_t tokens = 0;
+  bool in_token = false;
+  for (const char c : text) {
+    tokens += !in_token && !is_space(c);
+    in_token = !is_space(c);
   }
+  return tokens;
 }
 
 }  // namespace
 
-map_list read_map_list(std::FILE* in) {
-  constexpr std::size_t chunk_size = 1 << 16;
-  pair_reader reader;
-  std::string pending;  // the bytes read but not yet used up
-  bool at_end = false;
-  while (!at_end) {
-    const std::size_t kept = pending.size();
-    // Reading at least as much as is kept makes a giant token cost linear
-    // time: each byte is scanned a bounded number of times.
-    pending.resize(kept + std::max(chunk_size, kept));
-    const std::size_t got =
-        std::fread(&pending[kept], 1, pending.size() - kept, in);
-    pending.resize(kept + got);
-    if (std::ferror(in)) return {};
-    at_end = got == 0 || std::feof(in);
-    const std::size_t stop = pending.find(end_of_list, kept);
-    if (stop != std::string::npos) {
-      pending.resize(stop);
-      at_end = true;
-    }
-    pending.erase(0, take_tokens(pending, at_end, reader));
+map_list read_map_list(std::string_view text) {
+  text = text.substr(0, text.find(end_of_list));
+  map_list list;
+  list.entries.reserve(count_tokens(text) / 2);
+  std::size_t pos = 0;
+  for (;;) {
+    const std::string_view name = next_token(text, &pos);
+    const std::string_view priority_token = next_token(text, &pos);
+    if (priority_token.empty()) break;
+    std::int32_t priority = 0;
+    if (!parse_priority(priority_token, &priority)) continue;
+    list.highest_priority = std::max(list.highest_priority, priority);
+    list.entries.push_back({name.substr(0, name.find('\0')), priority});
   }
-  return std::move(reader.list);
-}
-
-map_list parse_map_list(std::string_view text) {
-  pair_reader reader;
-  take_tokens(text.substr(0, text.find(end_of_list)), true, reader);
-  return std::move(reader.list);
+  return list;
 }
 
 bool parse_priority(std::string_view token, std::int32_t* priority) {

@@ -1,15 +1,15 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <string>
 #include <string_view>
 #include <vector>
 
 /// One pair of the map list: a map name and its priority.
 struct map_entry {
-  /// The name byte for byte as read, up to the first NUL byte in it.
-  std::string name;
+  /// The name byte for byte as read, up to the first NUL byte in it. It views
+  /// the map list's text, which must outlive the entry: names are never
+  /// copied, so a list of millions of maps costs little more than its text.
+  std::string_view name;
   std::int32_t priority = 0;
 };
 
@@ -21,14 +21,11 @@ struct map_list {
   std::int32_t highest_priority = 0;
 };
 
-/// Reads every pair of the open map list `in` up to its end or its first
-/// 0x1A byte. A read error makes the whole map list count as unreadable, so
-/// the result is then empty, as for a map list that could not be opened.
-map_list read_map_list(std::FILE* in);
-
-/// Reads the pairs of a map list held in memory, exactly as read_map_list
-/// reads a file of the same bytes.
-map_list parse_map_list(std::string_view text);
+/// Reads every pair of the map list `text` up to its end or its first 0x1A
+/// byte. Tokens pair up by position, name then priority; a pair whose
+/// priority is malformed is dropped whole, and so is a last name without a
+/// priority.
+map_list read_map_list(std::string_view text);
 
 /// Reads a priority: an optional sign, then one or more decimal digits and
 /// nothing else. Values beyond 32 bits saturate rather than wrap, so that a

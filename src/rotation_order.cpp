@@ -18,12 +18,14 @@ bool is_playable_name(std::string_view name) {
 }
 
 std::vector<map_entry> build_rotation(std::vector<map_entry> entries) {
-  std::shuffle(entries.begin(), entries.end(), random_order);
+  // Leaving entries out before the shuffle gives the same chances as after
+  // it, and reads the names in file order rather than all over memory.
   const auto left_out = [](const map_entry& entry) {
     return entry.priority < 0 || !is_playable_name(entry.name);
   };
   entries.erase(std::remove_if(entries.begin(), entries.end(), left_out),
                 entries.end());
+  std::shuffle(entries.begin(), entries.end(), random_order);
   // A sort costs the same whatever the priorities are; walking every value
   // from the highest priority down would not.
   std::stable_sort(entries.begin(), entries.end(),

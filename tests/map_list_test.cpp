@@ -3,12 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include "scratch_dir.h"
 
 namespace {
 
@@ -16,13 +13,13 @@ using pairs = std::vector<std::pair<std::string, int>>;
 
 pairs read(std::string_view text) {
   pairs result;
-  for (const map_entry& entry : parse_map_list(text).entries)
-    result.emplace_back(entry.name, entry.priority);
+  for (const map_entry& entry : read_map_list(text).entries)
+    result.emplace_back(std::string(entry.name), entry.priority);
   return result;
 }
 
 TEST(MapList, ReadsPairsInFileOrderAndHighestPriority) {
-  const map_list list = parse_map_list("alpha 3\nbravo 1\ncharlie 3\n");
+  const map_list list = read_map_list("alpha 3\nbravo 1\ncharlie 3\n");
   EXPECT_EQ(pairs({{"alpha", 3}, {"bravo", 1}, {"charlie", 3}}),
             read("alpha 3\nbravo 1\ncharlie 3\n"));
   EXPECT_EQ(3, list.highest_priority);
@@ -30,7 +27,7 @@ TEST(MapList, ReadsPairsInFileOrderAndHighestPriority) {
 
 TEST(MapList, EmptyOrBlankListHasNoEntries) {
   for (const char* text : {"", " ", "\r\n\r\n", " \t\n\v\f\r"}) {
-    const map_list list = parse_map_list(text);
+    const map_list list = read_map_list(text);
     EXPECT_TRUE(list.entries.empty()) << text;
     EXPECT_EQ(0, list.highest_priority);
   }
@@ -90,45 +87,12 @@ TEST(MapList, OutOfRangePrioritiesSaturate) {
                    {"f", INT_MAX}}),
             read("a 99999999999 b 4294967297 c 2147483648 d -2147483648 "
                  "e -99999999999999999999999 f 000000000002147483647"));
-  EXPECT_EQ(INT_MAX, parse_map_list("a 99999999999").highest_priority);
+  EXPECT_EQ(INT_MAX, read_map_list("a 99999999999").highest_priority);
 }
 
 TEST(MapList, HighestPriorityIsNeverBelowZero) {
-  EXPECT_EQ(0, parse_map_list("alpha -1 bravo -7").highest_priority);
+  EXPECT_EQ(0, read_map_list("alpha -1 bravo -7").highest_priority);
   EXPECT_EQ(2, read("alpha -1 bravo -7").size());
-}
-
-TEST(MapList, FileReadingMatchesReadingFromMemory) {
-  // Enough text that tokens straddle the reader's chunk boundaries, plus a
-  // token far larger than one chunk.
-  std::string text;
-  for (int i = 0; i < 40000; ++i)
-    text += "map_" + std::to_string(i * 7919 % 1000) + "\r\n" +
-            std::to_string(i % 13 - 2) + (i % 3 ? " " : "\n");
-  text += std::string(300000, 'g') + " 5 last 1";
-  scratch_dir dir;
-  write_file(dir / "map_list.cfg", text);
-  std::FILE* in = std::fopen((dir / "map_list.cfg").c_str(), "rb");
-  ASSERT_NE(nullptr, in);
-  const map_list from_file = read_map_list(in);
-  std::fclose(in);
-  const map_list from_memory = parse_map_list(text);
-  ASSERT_EQ(40002u, from_file.entries.size());
-  EXPECT_EQ(300000u, from_file.entries[40000].name.size());
-  EXPECT_EQ(from_memory.highest_priority, from_file.highest_priority);
-  for (std::size_t i = 0; i < from_file.entries.size(); ++i) {
-    EXPECT_EQ(from_memory.entries[i].name, from_file.entries[i].name);
-    EXPECT_EQ(from_memory.entries[i].priority, from_file.entries[i].priority);
-  }
-}
-
-TEST(MapList, ReadErrorCountsAsUnreadable) {
-  scratch_dir dir;  // reading a directory fails on the first read
-  std::FILE* in = std::fopen(dir.path.c_str(), "rb");
-  ASSERT_NE(nullptr, in);
-  const map_list list = read_map_list(in);
-  std::fclose(in);
-  EXPECT_TRUE(list.entries.empty());
 }
 
 }  // namespace
