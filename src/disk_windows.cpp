@@ -11,17 +11,21 @@
 std::string system_disk::final_path(const std::string& path) { return path; }
 
 bool system_disk::can_write(const std::string& path) {
-  // A file with the read-only attribute, a directory or a file locked by
-  // another program fails here and is then left alone.
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return GetLastError() == ERROR_FILE_NOT_FOUND;
+  // The read-only attribute is the operator's way to freeze a script; it is
+  // asked for directly because an administrator may still open such a file.
+  if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))
+    return false;
+  // A file locked by another program fails here and is then left alone.
   const HANDLE file =
       CreateFileA(path.c_str(), GENERIC_WRITE,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file != INVALID_HANDLE_VALUE) {
-    CloseHandle(file);
-    return true;
-  }
-  return GetLastError() == ERROR_FILE_NOT_FOUND;
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
 }
 
 std::FILE* system_disk::create_beside(const std::string& path,

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Starts or stops the persistent wineserver that the Windows leg runs under.
+# Starts or stops the persistent wineserver that the Windows leg runs under
+# ($WINE is the loader, $WINESERVER its server, $WINEPREFIX the prefix).
 # Wine's helper processes inherit the standard streams of the program that
 # started them, so the server starts first, on /dev/null, and the prefix is
 # prepared after it; a test that waits for the program's output then never
@@ -8,10 +9,10 @@ set -euo pipefail
 case "$1" in
   start)
     mkdir -p "$WINEPREFIX"
-    wineserver -p </dev/null >/dev/null 2>&1
-    wineboot -i </dev/null >/dev/null 2>&1
+    "$WINESERVER" -p </dev/null >/dev/null 2>&1
+    "$WINE" wineboot -i </dev/null >/dev/null 2>&1
     ;;
   stop)
-    wineserver -k </dev/null >/dev/null 2>&1 || true
+    "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
     ;;
 esac
