@@ -11,7 +11,21 @@
 
 std::string system_disk::final_path(const std::string& path) {
   char resolved[PATH_MAX];
-  return realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+  if (realpath(path.c_str(), resolved)) return resolved;
+  // A link to a file that doesn't exist yet: follow it by hand, so that the
+  // file is created where the link points and the link itself stays.
+  std::string target = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    char link[PATH_MAX];
+    const ssize_t size = readlink(target.c_str(), link, sizeof link);
+    if (size < 0 || size == static_cast<ssize_t>(sizeof link)) return target;
+    std::string next(link, static_cast<std::size_t>(size));
+    const std::size_t slash = target.rfind('/');
+    if (next[0] != '/' && slash != std::string::npos)
+      next = target.substr(0, slash + 1) + next;
+    target = next;
+  }
+  return path;
 }
 
 bool system_disk::can_write(const std::string& path) {

@@ -252,6 +252,14 @@ TEST(Program, KeepsPermissionsAndSymbolicLinks) {
   EXPECT_EQ(
       fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
       fs::status(dir / "real.cfg").permissions());
+
+  // A link to a file not yet made: the file appears where the link points.
+  fs::remove(dir / "SW_rotate.cfg");
+  fs::create_directory(dir / "scripts");
+  fs::create_symlink("scripts/new.cfg", dir / "SW_rotate.cfg");
+  run_in(dir.path);
+  EXPECT_TRUE(fs::is_symlink(dir / "SW_rotate.cfg"));
+  EXPECT_EQ(alpha_bravo_script, read_file(dir / "scripts" / "new.cfg"));
 }
 
 }  // namespace
