@@ -21,11 +21,13 @@ constexpr std::string_view restart_text =
 constexpr std::string_view line_end = "\"\r\n";
 constexpr std::string_view final_line = "vstr SW1";
 
-/// The most bytes one entry's two lines take besides its name, with room
-/// for four numbers of 20 digits.
+/// The most digits a variable number can have.
+constexpr std::size_t max_digits = 20;
+
+/// The most bytes one entry's two lines take besides its name.
 constexpr std::size_t entry_size_without_name =
     2 * variable_head.size() + load_text_head.size() + load_text_tail.size() +
-    restart_text.size() + 2 * line_end.size() + 4 * 20;
+    restart_text.size() + 2 * line_end.size() + 4 * max_digits;
 
 /// How many entries ahead of the one being written a name is fetched.
 constexpr std::size_t prefetch_distance = 16;
@@ -47,7 +49,7 @@ char* put(char* out, std::string_view text) {
 
 /// Writes `number` in decimal to `out`; returns the end of it.
 char* put_number(char* out, std::uint64_t number) {
-  return std::to_chars(out, out + 20, number).ptr;
+  return std::to_chars(out, out + max_digits, number).ptr;
 }
 
 /// Writes the two lines of the entry named `name` whose load variable is
