@@ -14,9 +14,9 @@ std::mt19937 random_order;
 void seed_random_order(std::uint32_t seed) { random_order.seed(seed); }
 
 bool is_playable_name(std::string_view name) {
-  return !name.empty() &&
-         std::none_of(name.begin(), name.end(),
-                      [](char c) { return c == '"' || c == ';'; });
+  return !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
+    return c == '"' || c == ';';
+  });
 }
 
 std::vector<map_entry> build_rotation(std::vector<map_entry> entries) {
