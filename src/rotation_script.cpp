@@ -81,6 +81,18 @@ bool write_rotation_script(const std::vector<map_entry>& rotation,
       rotation.size() * entry_size_without_name + final_line.size();
   std::string piece(std::min(piece_size, rough_size), '\0');
   std::size_t used = 0;
+  // Sends what is gathered when `size` more bytes would not fit, and grows
+  // the buffer for the rare entry that needs more than all of it.
+  const auto make_room = [&](std::size_t size) {
+    if (piece.size() - used >= size) return true;
+    if (!sink(std::string_view(piece.data(), used))) return false;
+    used = 0;
+    piece.resize(std::max(piece.size(), size));
+    return true;
+  };
+  const auto advance_to = [&](const char* end) {
+    used = static_cast<std::size_t>(end - piece.data());
+  };
   std::uint64_t variable = 1;
   for (std::size_t k = 0; k < rotation.size(); ++k) {
     // The rotation is shuffled, so each name lies somewhere else in memory:
@@ -88,23 +100,13 @@ bool write_rotation_script(const std::vector<map_entry>& rotation,
     if (k + prefetch_distance < rotation.size())
       prefetch(rotation[k + prefetch_distance].name.data());
     const std::string_view name = rotation[k].name;
-    const std::size_t most = entry_size_without_name + name.size();
-    if (piece.size() - used < most) {
-      if (!sink(std::string_view(piece.data(), used))) return false;
-      used = 0;
-      piece.resize(std::max(piece.size(), most));
-    }
+    if (!make_room(entry_size_without_name + name.size())) return false;
     const bool closes_chain = k + 1 == rotation.size();
-    char* end = put_entry(piece.data() + used, name, variable,
-                          closes_chain ? 1 : variable + 2);
-    used = static_cast<std::size_t>(end - piece.data());
+    advance_to(put_entry(piece.data() + used, name, variable,
+                         closes_chain ? 1 : variable + 2));
     variable += 2;
   }
-  if (piece.size() - used < final_line.size()) {
-    if (!sink(std::string_view(piece.data(), used))) return false;
-    used = 0;
-  }
-  used = static_cast<std::size_t>(put(piece.data() + used, final_line) -
-                                  piece.data());
+  if (!make_room(final_line.size())) return false;
+  advance_to(put(piece.data() + used, final_line));
   return sink(std::string_view(piece.data(), used));
 }
