@@ -36,13 +36,14 @@ struct outcome {
   std::string out, err;
 };
 
-/// Starts the program in `dir` with `args`, its output going to files in a
-/// directory of its own; returns the child's pid. `user` drops privileges.
+/// Starts `program` in `dir` with `args`, its output going to files in
+/// `capture`; returns the child's pid. `user` drops privileges.
 pid_t start(const fs::path& dir, const fs::path& capture,
-            const std::vector<std::string>& args, uid_t user = 0) {
+            const std::vector<std::string>& args, uid_t user = 0,
+            const std::string& program = env_or_empty("MAP_ROTATION_PROGRAM")) {
   std::vector<std::string> command;
   if (under_runner()) command.push_back(env_or_empty("MAP_ROTATION_RUNNER"));
-  command.push_back(env_or_empty("MAP_ROTATION_PROGRAM"));
+  command.push_back(program);
   command.insert(command.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& word : command) argv.push_back(word.data());
@@ -74,12 +75,23 @@ outcome finish(pid_t pid, const fs::path& capture) {
 }
 
 /// Runs the program in `dir` and expects what every run does: status 0 and
-/// nothing printed.
+/// nothing printed. Another `user` runs a copy of the program beside the
+/// captured output: the build tree may lie in a folder only its owner may
+/// enter, as root's home or any mktemp -d folder is.
 void run_in(const fs::path& dir, const std::vector<std::string>& args = {},
             uid_t user = 0) {
   scratch_dir capture;
+  std::string program = env_or_empty("MAP_ROTATION_PROGRAM");
+  if (user != 0) {
+    fs::permissions(capture.path, fs::perms::owner_all | fs::perms::group_read |
+                                      fs::perms::group_exec |
+                                      fs::perms::others_read |
+                                      fs::perms::others_exec);
+    fs::copy_file(program, capture / "map_rotation");
+    program = (capture / "map_rotation").string();
+  }
   const outcome result =
-      finish(start(dir, capture.path, args, user), capture.path);
+      finish(start(dir, capture.path, args, user, program), capture.path);
   EXPECT_EQ(0, result.status);
   EXPECT_EQ("", result.out);
   EXPECT_EQ("", result.err);
@@ -201,9 +213,31 @@ uid_t unprivileged_user() {
   return nobody ? nobody->pw_uid : 65534;
 }
 
+/// Whether `user` may enter `dir`, asked of the system as that user.
+bool user_can_enter(uid_t user, const fs::path& dir) {
+  const pid_t pid = fork();
+  if (pid == 0)
+    _exit(setgid(user) == 0 && setuid(user) == 0 &&
+                  access(dir.c_str(), X_OK) == 0
+              ? 0
+              : 1);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+/// The scratch folders lie in the temporary folder, so the user must reach it.
+#define SKIP_UNLESS_REACHABLE(user)                                      \
+  if ((user) != 0 && !user_can_enter((user), fs::temp_directory_path())) \
+  GTEST_SKIP() << "user " << (user) << " may not enter "                 \
+               << fs::temp_directory_path()                              \
+               << "; point TMPDIR at a folder every user may enter"
+
 TEST(Program, ReadOnlyScriptIsLeftUnchanged) {
   // Under Wine a file without write permission has the read-only attribute,
   // which binds even for root, so there is no need to drop privileges.
+  const uid_t user = under_runner() ? 0 : unprivileged_user();
+  SKIP_UNLESS_REACHABLE(user);
   scratch_dir dir;
   fs::permissions(dir.path, fs::perms::all);
   write_file(dir / "map_list.cfg", alpha_bravo_list);
@@ -212,7 +246,7 @@ TEST(Program, ReadOnlyScriptIsLeftUnchanged) {
   fs::permissions(dir / "SW_rotate.cfg", fs::perms::owner_read |
                                              fs::perms::group_read |
                                              fs::perms::others_read);
-  run_in(dir.path, {}, under_runner() ? 0 : unprivileged_user());
+  run_in(dir.path, {}, user);
   EXPECT_EQ("read-only script", read_file(dir / "SW_rotate.cfg"));
   EXPECT_EQ(std::vector<std::string>({"SW_rotate.cfg", "map_list.cfg"}),
             file_names(dir.path));
@@ -220,12 +254,13 @@ TEST(Program, ReadOnlyScriptIsLeftUnchanged) {
 
 TEST(Program, WritesInPlaceWhereTheDirectoryIsReadOnly) {
   SKIP_WITHOUT_POSIX_MEANING("Dropping privileges");
+  const uid_t user = unprivileged_user();
+  SKIP_UNLESS_REACHABLE(user);
   scratch_dir dir;
   write_file(dir / "map_list.cfg", alpha_bravo_list);
   write_file(dir / "SW_rotate.cfg", "previous");
   fs::permissions(dir / "map_list.cfg", fs::perms::all);
   fs::permissions(dir / "SW_rotate.cfg", fs::perms::all);
-  const uid_t user = unprivileged_user();
   if (user == 0)  // not root: the owner's own write bit must go
     fs::permissions(dir.path, fs::perms::owner_write, fs::perm_options::remove);
   else
