@@ -54,12 +54,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     return true;
   }));
 
+  // The console would read these as comments, wherever they stand.
+  check(script.find("//") == std::string::npos);
+  check(script.find("/*") == std::string::npos);
   const std::vector<std::string_view> lines = lines_of(script);
   check(lines.size() == 2 * playable + 1);
   check(lines.back() == "vstr SW1");
   for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
     const std::string_view line = lines[i];
     check(line.find_first_of("\r\n") == std::string_view::npos);
+    check(line.size() <= 1023);  // the console cuts longer lines
     const std::string number = std::to_string(i + 1);
     check(line.substr(0, 8 + number.size()) == "set SW" + number + " \"");
     const bool closes_chain = i + 2 == lines.size();
@@ -69,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
       const std::size_t name_at = line.find(" ; map ") + 7;
       const std::size_t name_end = line.find(" ; timelimit", name_at);
       const std::string_view name = line.substr(name_at, name_end - name_at);
-      check(is_playable_name(name));
+      check(is_playable_name(name) && name.size() <= 255);
+      check(name.find_first_of("\";") == std::string_view::npos);
       check(input.find(name) != std::string_view::npos);
       check(name == rotation[i / 2].name);
     }

@@ -1,8 +1,13 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
+
+/// The longest name a map list holds for a map. Reading takes longer names
+/// whole; the rotation leaves them out.
+inline constexpr std::size_t max_name_size = 255;
 
 /// One pair of the map list: a map name and its priority.
 struct map_entry {

@@ -14,9 +14,15 @@ std::mt19937 random_order;
 void seed_random_order(std::uint32_t seed) { random_order.seed(seed); }
 
 bool is_playable_name(std::string_view name) {
-  return !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
-    return c == '"' || c == ';';
-  });
+  if (name.empty() || name.size() > max_name_size) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    if (c == '"' || c == ';') return false;
+    if (c == '/' && i + 1 < name.size() &&
+        (name[i + 1] == '/' || name[i + 1] == '*'))
+      return false;
+  }
+  return true;
 }
 
 std::vector<map_entry> build_rotation(std::vector<map_entry> entries) {

@@ -10,10 +10,14 @@
 /// priority. Called once, before any rotation is built.
 void seed_random_order(std::uint32_t seed);
 
-/// Whether a name can stand inside the quoted command text of the rotation
-/// script: it is not empty and holds no double quote, which would end the
-/// quoted text early, and no semicolon, which would start a command of its
-/// own when the server runs the text.
+/// Whether the server's console can run a name as the rotation script
+/// carries it: inside quotes in a `set` line, then bare when the variable
+/// runs. Left out are the empty name; a name over the map list's limit (no
+/// map has one, and a long one pushes its `set` line past the console's
+/// 1023-byte line limit, cutting off the link to the next map); and a name
+/// holding a double quote (it would end the quoted text early), a semicolon
+/// (it would start a command of its own), `//` or `/*` (they start a comment
+/// that swallows the link to the next map, or every command after it).
 bool is_playable_name(std::string_view name);
 
 /// Turns the map list's entries into the order of play: a fresh random

@@ -64,10 +64,22 @@ TEST(RotationOrder, LeavesOutNamesTheScriptCannotCarry) {
   EXPECT_FALSE(is_playable_name(""));
   EXPECT_FALSE(is_playable_name("oasis;quit"));
   EXPECT_FALSE(is_playable_name("a\"b"));
+  // The console reads // and /* as comments; other slashes are plain bytes.
+  EXPECT_FALSE(is_playable_name("a//b"));
+  EXPECT_FALSE(is_playable_name("c/*d"));
+  EXPECT_FALSE(is_playable_name("//"));
+  for (const char* kept : {"maps/x", "a/b", "/i", "j/", "e*/f", "/", "*"})
+    EXPECT_TRUE(is_playable_name(kept)) << kept;
+  EXPECT_TRUE(is_playable_name(std::string(255, 'n')));
+  EXPECT_FALSE(is_playable_name(std::string(256, 'n')));
+  const std::vector<map_entry> entries = entries_of({{"oasis;quit", 9},
+                                                     {"oasis", 1},
+                                                     {"x\"", 4},
+                                                     {"", 2},
+                                                     {"a//b", 5},
+                                                     {"c/*d", 6}});
   seed_random_order(3);
-  EXPECT_EQ("oasis ",
-            names_of(build_rotation(entries_of(
-                {{"oasis;quit", 9}, {"oasis", 1}, {"x\"", 4}, {"", 2}}))));
+  EXPECT_EQ("oasis ", names_of(build_rotation(entries)));
 }
 
 TEST(RotationOrder, SortIsStableOverTheShuffledOrder) {
