@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
+#include "console_model.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -76,61 +76,21 @@ TEST(RotationScript, LargeScriptGoesOutInPiecesAndStopsAtAFailure) {
   EXPECT_EQ(2, calls);
 }
 
-/// Plays a rotation script the way the server console runs it: "vstr SW1",
-/// then, each time a map ends, whatever `nextmap` holds. Returns what was
-/// played: "load <name>" and "restart" events.
-std::vector<std::string> play(const std::string& script, int maps_played) {
-  std::map<std::string, std::string> variables;
-  std::string start;
-  for (std::size_t pos = 0; pos < script.size();) {
-    std::size_t end = script.find("\r\n", pos);
-    if (end == std::string::npos) end = script.size();
-    const std::string line = script.substr(pos, end - pos);
-    pos = end + 2;
-    const std::size_t quote = line.find('"');
-    if (line.rfind("set SW", 0) == 0 && quote != std::string::npos &&
-        line.back() == '"')
-      variables[line.substr(4, quote - 5)] =
-          line.substr(quote + 1, line.size() - quote - 2);
-    else
-      start = line;
-  }
-  std::vector<std::string> played;
-  std::string nextmap;
-  std::string command = start;
-  while (static_cast<int>(played.size()) < maps_played) {
-    if (command.rfind("vstr ", 0) != 0) break;
-    const std::string text = variables[command.substr(5)];
-    std::size_t pos = 0;
-    for (;;) {
-      std::size_t end = text.find(" ; ", pos);
-      const std::string part =
-          text.substr(pos, end == std::string::npos ? end : end - pos);
-      if (part.rfind("map ", 0) == 0)
-        played.push_back("load " + part.substr(4));
-      if (part == "map_restart") played.push_back("restart");
-      if (part.rfind("set nextmap ", 0) == 0) nextmap = part.substr(12);
-      if (end == std::string::npos) break;
-      pos = end + 3;
-    }
-    command = nextmap;
-  }
-  return played;
-}
-
 TEST(RotationScript, ConsolePlaysEveryEntryOncePerCycleInOrder) {
   const std::vector<std::string> names = {"alpha", "bravo", "alpha", "ALPHA",
                                           "c",     "d",     "e",     "f",
                                           "g",     "h",     "i",     "alpha"};
-  const std::vector<std::string> played =
-      play(script_for(names), 2 * 2 * static_cast<int>(names.size()));
+  // The script's last line plays the first map; each step plays one more.
+  const console_run run = play_in_console(
+      script_for(names), 4 * static_cast<int>(names.size()) - 1);
   std::vector<std::string> expected;
   for (int cycle = 0; cycle < 2; ++cycle)
     for (const std::string& name : names) {
       expected.push_back("load " + name);
       expected.push_back("restart");
     }
-  EXPECT_EQ(expected, played);
+  EXPECT_EQ(expected, run.played);
+  EXPECT_TRUE(run.finished);
 }
 
 }  // namespace
