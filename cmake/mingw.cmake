@@ -7,7 +7,9 @@ endif()
 set(triple ${MAP_ROTATION_MINGW_ARCH}-w64-mingw32)
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR ${MAP_ROTATION_MINGW_ARCH})
-set(CMAKE_CXX_COMPILER ${triple}-g++-posix)
+# The win32 thread model: the posix one links winpthreads, which imports
+# GetTickCount64 and so keeps the program from starting on Windows XP.
+set(CMAKE_CXX_COMPILER ${triple}-g++-win32)
 set(CMAKE_RC_COMPILER ${triple}-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/${triple})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -3,17 +3,16 @@
 // business on Windows too.
 #include "disk.h"
 
-#include <filesystem>
-#include <system_error>
+#include <cstdint>
 
 bool system_disk::read_file(const std::string& path, std::string* contents) {
   std::FILE* in = std::fopen(path.c_str(), "rb");
   if (!in) return false;
   // Knowing the size up front spares the copies of a growing buffer; where
   // it can't be known (a pipe, say) the buffer simply grows.
-  std::error_code no_size;
-  const auto size = std::filesystem::file_size(path, no_size);
-  if (!no_size && size < contents->max_size() - contents->size())
+  const std::int64_t size = regular_file_size(in);
+  if (size > 0 && static_cast<std::uint64_t>(size) <
+                      contents->max_size() - contents->size())
     contents->reserve(contents->size() + static_cast<std::size_t>(size));
   char chunk[1 << 16];
   std::size_t got;

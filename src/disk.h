@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -53,3 +54,7 @@ struct system_disk : disk_interface {
   bool replace(const std::string& from, const std::string& to) override;
   void remove(const std::string& path) override;
 };
+
+/// The size in bytes of `file` where it is a regular file, else -1. Each
+/// platform's system_disk defines it.
+std::int64_t regular_file_size(std::FILE* file);

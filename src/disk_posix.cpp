@@ -59,6 +59,12 @@ std::FILE* system_disk::create_beside(const std::string& path,
   return nullptr;
 }
 
+std::int64_t regular_file_size(std::FILE* file) {
+  struct stat status;
+  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) return -1;
+  return status.st_size;
+}
+
 bool system_disk::replace(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }

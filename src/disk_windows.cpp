@@ -48,6 +48,14 @@ std::FILE* system_disk::create_beside(const std::string& path,
   return nullptr;
 }
 
+std::int64_t regular_file_size(std::FILE* file) {
+  struct _stati64 status;
+  if (_fstati64(_fileno(file), &status) != 0 ||
+      (status.st_mode & _S_IFMT) != _S_IFREG)
+    return -1;
+  return status.st_size;
+}
+
 bool system_disk::replace(const std::string& from, const std::string& to) {
   return MoveFileExA(from.c_str(), to.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;

@@ -1,19 +1,58 @@
 #!/usr/bin/env bash
-# Fails unless the Windows program is a 32-bit console program whose only
-# DLLs are those that ship with every Windows: one that needs the MinGW
-# runtime's DLLs runs here but not on a server operator's machine.
+# Fails unless the Windows program is a 32-bit console program of at most
+# 300 KB that starts on Windows XP SP3 and every later Windows: its subsystem
+# version is at most 5.1, and it imports only functions of KERNEL32 and
+# msvcrt that XP has. A
+# function outside the lists below would stop the program from starting
+# there ("The procedure entry point ... could not be located"), so a new
+# import needs a conscious decision: add it only when you know XP has it.
 set -euo pipefail
 objdump=$1 exe=$2
+
+kernel32_xp="CloseHandle CreateFileA CreateSemaphoreW DeleteCriticalSection
+  DeleteFileA EnterCriticalSection FreeLibrary GetCurrentProcessId
+  GetCurrentThreadId GetFileAttributesA GetLastError GetModuleHandleA
+  GetModuleHandleW GetProcAddress GetStartupInfoA GetTickCount
+  InitializeCriticalSection IsDBCSLeadByteEx LeaveCriticalSection LoadLibraryA
+  LoadLibraryW MoveFileExA MultiByteToWideChar ReleaseSemaphore SetLastError
+  SetUnhandledExceptionFilter Sleep TlsAlloc TlsFree TlsGetValue TlsSetValue
+  VirtualProtect VirtualQuery WaitForSingleObject WideCharToMultiByte"
+msvcrt_xp="__getmainargs __initenv __mb_cur_max __p__acmdln __p__commode
+  __p__fmode __set_app_type __setusermatherr _amsg_exit _cexit _close _errno
+  _fdopen _fileno _fstati64 _initterm _iob _onexit _open _read abort atoi
+  calloc exit fclose ferror fflush fopen fprintf fputc fputs fread free fwrite
+  localeconv malloc memchr memcmp memcpy memmove memset realloc remove
+  setlocale signal strchr strcmp strerror strlen strncmp vfprintf wcslen"
+
 header=$("$objdump" -p "$exe")
 grep -q 'file format pei-i386' <<<"$header" || { echo "not a PE32 i386 file"; exit 1; }
 grep -q 'Subsystem.*(Windows CUI)' <<<"$header" || { echo "not a console program"; exit 1; }
-dlls=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$header")
-echo "imports: $(echo $dlls)"
+major=$(awk '$1 == "MajorSubsystemVersion" { print $2 }' <<<"$header")
+minor=$(awk '$1 == "MinorSubsystemVersion" { print $2 }' <<<"$header")
+echo "subsystem version: $major.$minor"
 status=0
-for dll in $dlls; do
+size=$(stat -c %s "$exe")
+echo "size: $size bytes"
+[ "$size" -le 300000 ] || { echo "larger than 300 KB"; status=1; }
+if [ "$major" -gt 5 ] || { [ "$major" -eq 5 ] && [ "$minor" -gt 1 ]; }; then
+  echo "subsystem version $major.$minor is above Windows XP's 5.1"
+  status=1
+fi
+
+# "DLL function" for each import: objdump lists a DLL's functions under its
+# name, one a line, up to a blank line.
+imports=$(awk '/DLL Name:/ { dll = $3; next }
+  dll != "" && /^\t[0-9a-f]+\t +[0-9]+ +[^ ]+$/ { print dll, $3; next }
+  /^$/ { dll = "" }' <<<"$header")
+[ -n "$imports" ] || { echo "no imports found: objdump's format changed?"; exit 1; }
+echo "imports: $(awk '{ print $2 }' <<<"$imports" | tr '\n' ' ')"
+while read -r dll function; do
   case "${dll,,}" in
-    kernel32.dll | msvcrt.dll | user32.dll | advapi32.dll | shell32.dll | ws2_32.dll) ;;
-    *) echo "imports $dll, which Windows does not ship"; status=1 ;;
+    kernel32.dll) allowed=$kernel32_xp ;;
+    msvcrt.dll) allowed=$msvcrt_xp ;;
+    *) echo "imports $dll, which is not part of every Windows"; status=1; continue ;;
   esac
-done
+  grep -qw -- "$function" <<<"$allowed" ||
+    { echo "imports $dll $function, which is not known to be in Windows XP SP3"; status=1; }
+done <<<"$imports"
 exit $status
