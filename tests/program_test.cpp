@@ -2,7 +2,6 @@
 // start script would. MAP_ROTATION_PROGRAM names the program; where
 // MAP_ROTATION_RUNNER is set (to "wine"), the program is a Windows build run
 // through it, and the cases that have no Windows meaning are skipped.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -10,23 +9,18 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "process.h"
 #include "scratch_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const char* env_or_empty(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
-
-bool under_runner() { return *env_or_empty("MAP_ROTATION_RUNNER") != '\0'; }
+bool under_runner() { return !env_or_empty("MAP_ROTATION_RUNNER").empty(); }
 
 #define SKIP_WITHOUT_POSIX_MEANING(what) \
   if (under_runner()) GTEST_SKIP() << what << " has no Windows meaning"
@@ -45,23 +39,7 @@ pid_t start(const fs::path& dir, const fs::path& capture,
   if (under_runner()) command.push_back(env_or_empty("MAP_ROTATION_RUNNER"));
   command.push_back(program);
   command.insert(command.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& word : command) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  const std::string out = (capture / "out").string();
-  const std::string err = (capture / "err").string();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null_in = open("/dev/null", O_RDONLY);
-    dup2(null_in, 0);
-    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), 1);
-    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), 2);
-    if (user != 0 && (setgid(user) != 0 || setuid(user) != 0)) _exit(126);
-    if (chdir(dir.c_str()) != 0) _exit(126);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
+  return start_process(command, dir, capture / "out", capture / "err", user);
 }
 
 outcome finish(pid_t pid, const fs::path& capture) {

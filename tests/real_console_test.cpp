@@ -2,8 +2,7 @@
 // and reads the order of play from what it prints: without game data every
 // `map NAME` prints "Can't find map maps/NAME.bsp" and every `map_restart`
 // "Server is not running.". MAP_ROTATION_CONSOLE names the server (the test
-// is skipped without one), MAP_ROTATION_PROGRAM the built tool.
-#include <fcntl.h>
+// is skipped where it names none that runs), MAP_ROTATION_PROGRAM the tool.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -11,14 +10,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
-#include <cstdlib>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "console_model.h"
+#include "process.h"
 #include "rotation_script.h"
 #include "scratch_dir.h"
 
@@ -29,28 +27,9 @@ namespace {
 
 const std::string marker = "rotation test reached its end";
 
-std::string env_or_empty(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
-
 /// Starts `command` in `dir`, reading nothing, printing into `dir`/output.
 pid_t start(const std::vector<std::string>& command, const fs::path& dir) {
-  std::vector<std::string> words = command;
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  const std::string output = (dir / "output").string();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(open("/dev/null", O_RDONLY), 0);
-    dup2(open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), 1);
-    dup2(1, 2);
-    if (chdir(dir.c_str()) != 0) _exit(126);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
+  return start_process(command, dir, dir / "output", dir / "output");
 }
 
 /// Waits for `pid` for at most `limit`, then kills it: a console whose input
@@ -200,7 +179,8 @@ std::string generate_map_list(std::uint32_t seed,
 class RealConsole : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (env_or_empty("MAP_ROTATION_CONSOLE").empty())
+    // Unset, or CMake's "-NOTFOUND" where there was none to find.
+    if (access(env_or_empty("MAP_ROTATION_CONSOLE").c_str(), X_OK) != 0)
       GTEST_SKIP() << "no dedicated server to run the scripts: install "
                       "Debian's ioquake3-server (scripts/test does, as root)";
   }
