@@ -48,37 +48,53 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::vector<map_entry> rotation =
       build_rotation(std::move(list.entries));
   check(rotation.size() == playable);
-  std::string script;
-  check(write_rotation_script(rotation, [&](std::string_view piece) {
-    script += piece;
+  std::vector<std::string> files;
+  check(write_rotation_script(rotation, [&](std::string_view file) {
+    files.emplace_back(file);
     return true;
   }));
 
-  // The console would read these as comments, wherever they stand.
-  check(script.find("//") == std::string::npos);
-  check(script.find("/*") == std::string::npos);
-  const std::vector<std::string_view> lines = lines_of(script);
-  check(lines.size() == 2 * playable + 1);
-  check(lines.back() == "vstr SW1");
-  for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
-    const std::string_view line = lines[i];
-    check(line.find_first_of("\r\n") == std::string_view::npos);
-    check(line.size() <= 1023);  // the console cuts longer lines
-    const std::string number = std::to_string(i + 1);
-    check(line.substr(0, 8 + number.size()) == "set SW" + number + " \"");
-    const bool closes_chain = i + 2 == lines.size();
-    const std::string next = closes_chain ? "1" : std::to_string(i + 2);
-    check(ends_with(line, "set nextmap vstr SW" + next + "\""));
-    if (i % 2 == 0) {  // a load line: its map name came from the input
-      const std::size_t name_at = line.find(" ; map ") + 7;
-      const std::size_t name_end = line.find(" ; timelimit", name_at);
-      const std::string_view name = line.substr(name_at, name_end - name_at);
-      check(is_playable_name(name) && name.size() <= 255);
-      check(name.find_first_of("\";") == std::string_view::npos);
-      check(input.find(name) != std::string_view::npos);
-      check(name == rotation[i / 2].name);
+  // Each file is whole entries numbered from SW1, and the entries of all
+  // files together are the rotation, in order.
+  std::size_t entry = 0;
+  for (std::size_t part = 0; part < files.size(); ++part) {
+    const std::string& file = files[part];
+    // It fits in the command buffer beside the server's config.
+    check(file.size() <= 8192);
+    // The console would read these as comments, wherever they stand.
+    check(file.find("//") == std::string::npos);
+    check(file.find("/*") == std::string::npos);
+    const std::vector<std::string_view> lines = lines_of(file);
+    check(lines.size() % 2 == 1);
+    check(lines.back() == "vstr SW1");
+    const std::string last_link =
+        files.size() == 1          ? "vstr SW1"
+        : part + 1 == files.size() ? "exec SW_rotate.cfg"
+                                   : "exec " + rotation_script_file(part + 2);
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+      const std::string_view line = lines[i];
+      check(line.find_first_of("\r\n") == std::string_view::npos);
+      const std::string number = std::to_string(i + 1);
+      check(line.substr(0, 8 + number.size()) == "set SW" + number + " \"");
+      // The original console stores a longer text as an empty value.
+      check(line.size() - (8 + number.size()) - 1 <= 254);
+      const bool last = i + 2 == lines.size();
+      check(ends_with(
+          line, "set nextmap " +
+                    (last ? last_link : "vstr SW" + std::to_string(i + 2)) +
+                    "\""));
+      if (i % 2 == 0) {  // a load line: its map name came from the input
+        const std::size_t name_at = line.find(" ; map ") + 7;
+        const std::size_t name_end = line.find(" ; timelimit", name_at);
+        const std::string_view name = line.substr(name_at, name_end - name_at);
+        check(is_playable_name(name) && name.size() <= 100);
+        check(name.find_first_of("\";") == std::string_view::npos);
+        check(input.find(name) != std::string_view::npos);
+        check(entry < rotation.size() && name == rotation[entry++].name);
+      }
     }
   }
+  check(entry == rotation.size());
   // Priorities never rise along the rotation.
   for (std::size_t i = 1; i < rotation.size(); ++i)
     check(rotation[i - 1].priority >= rotation[i].priority);

@@ -35,4 +35,27 @@ bool system_disk::flush(std::FILE* file) { return std::fflush(file) == 0; }
 
 bool system_disk::close(std::FILE* file) { return std::fclose(file) == 0; }
 
-void system_disk::remove(const std::string& path) { std::remove(path.c_str()); }
+bool retry_while_busy(disk_interface& disk,
+                      const std::function<file_result()>& step) {
+  constexpr unsigned total_wait_ms = 2000;
+  unsigned waited = 0;
+  for (unsigned wait = 1;; wait *= 2) {
+    const file_result result = step();
+    if (result != file_result::busy) return result == file_result::done;
+    if (waited >= total_wait_ms) return false;
+    disk.pause(wait);
+    waited += wait;
+  }
+}
+
+bool copy_beside(disk_interface& disk, const std::string& path,
+                 std::string* copy) {
+  std::string bytes;
+  if (!disk.read_file(path, &bytes)) return false;
+  std::FILE* out = disk.create_beside(path, copy);
+  if (!out) return false;
+  const bool written = disk.write(out, bytes) && disk.flush(out);
+  if (disk.close(out) && written) return true;
+  disk.remove(*copy);
+  return false;
+}

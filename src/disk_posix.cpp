@@ -1,11 +1,13 @@
 // system_disk on POSIX systems: what depends on the file system's rules.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <ctime>
 
 #include "disk.h"
 
@@ -26,6 +28,40 @@ std::string system_disk::final_path(const std::string& path) {
     target = next;
   }
   return path;
+}
+
+system_disk::~system_disk() { unlock(); }
+
+bool system_disk::lock(const std::string& path) {
+  // The folder, not a file in it: a file can be replaced under the lock, as
+  // an editor saving the map list does. flock, not fcntl: an fcntl lock
+  // ends when the process closes any descriptor of the same file.
+  const std::size_t slash = path.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return false;
+  int locked_now;
+  while ((locked_now = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+  }
+  if (locked_now != 0) {
+    ::close(fd);
+    return false;
+  }
+  unlock();
+  locked = fd;
+  return true;
+}
+
+void system_disk::unlock() {
+  if (locked < 0) return;
+  ::close(static_cast<int>(locked));
+  locked = -1;
+}
+
+bool system_disk::exists(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0;
 }
 
 bool system_disk::can_write(const std::string& path) {
@@ -65,6 +101,30 @@ std::int64_t regular_file_size(std::FILE* file) {
   return status.st_size;
 }
 
-bool system_disk::replace(const std::string& from, const std::string& to) {
-  return std::rename(from.c_str(), to.c_str()) == 0;
+bool system_disk::keep_copy(const std::string& path, std::string* copy) {
+  // A second name for the same file costs nothing and can't half fail.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *copy = path + ".old." + std::to_string(getpid()) + "." +
+            std::to_string(attempt);
+    if (link(path.c_str(), copy->c_str()) == 0) return true;
+    if (errno != EEXIST) break;
+  }
+  return copy_beside(*this, path, copy);
+}
+
+file_result system_disk::replace(const std::string& from,
+                                 const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0 ? file_result::done
+                                                    : file_result::failed;
+}
+
+file_result system_disk::remove(const std::string& path) {
+  return ::unlink(path.c_str()) == 0 ? file_result::done : file_result::failed;
+}
+
+void system_disk::pause(unsigned ms) {
+  timespec wait{static_cast<time_t>(ms / 1000),
+                static_cast<long>(ms % 1000) * 1000000};
+  while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+  }
 }

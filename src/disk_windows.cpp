@@ -8,7 +8,65 @@
 
 #include "disk.h"
 
+namespace {
+
+/// The byte the lock covers: past the end of any map list, so that an editor
+/// can still read the list while a run holds the lock.
+constexpr DWORD lock_offset = 0xFFFFFFFF;
+
+bool read_only(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+/// What the last error means for a step on `path`: a sharing violation, or
+/// an access denied while the file is not read-only, is another program
+/// holding the file (a scanner, an indexer, the server reading it).
+file_result failure_on(const std::string& path) {
+  const DWORD error = GetLastError();
+  if (error == ERROR_SHARING_VIOLATION) return file_result::busy;
+  if (error == ERROR_ACCESS_DENIED && !read_only(path))
+    return file_result::busy;
+  return file_result::failed;
+}
+
+}  // namespace
+
+system_disk::~system_disk() { unlock(); }
+
+bool system_disk::lock(const std::string& path) {
+  const HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_READ,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  OVERLAPPED at{};
+  at.Offset = lock_offset;
+  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) {
+    CloseHandle(file);
+    return false;
+  }
+  unlock();
+  locked = reinterpret_cast<std::intptr_t>(file);
+  return true;
+}
+
+void system_disk::unlock() {
+  if (locked == -1) return;
+  const HANDLE file = reinterpret_cast<HANDLE>(locked);
+  OVERLAPPED at{};
+  at.Offset = lock_offset;
+  UnlockFileEx(file, 0, 1, 0, &at);
+  CloseHandle(file);
+  locked = -1;
+}
+
 std::string system_disk::final_path(const std::string& path) { return path; }
+
+bool system_disk::exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 bool system_disk::can_write(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -56,7 +114,29 @@ std::int64_t regular_file_size(std::FILE* file) {
   return status.st_size;
 }
 
-bool system_disk::replace(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+bool system_disk::keep_copy(const std::string& path, std::string* copy) {
+  // A second name for the same file costs nothing; FAT has none, so there
+  // the bytes are copied.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *copy = path + ".old." + std::to_string(GetCurrentProcessId()) + "." +
+            std::to_string(attempt);
+    if (CreateHardLinkA(copy->c_str(), path.c_str(), nullptr)) return true;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  return copy_beside(*this, path, copy);
 }
+
+file_result system_disk::replace(const std::string& from,
+                                 const std::string& to) {
+  if (MoveFileExA(from.c_str(), to.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return file_result::done;
+  return failure_on(to);
+}
+
+file_result system_disk::remove(const std::string& path) {
+  if (DeleteFileA(path.c_str())) return file_result::done;
+  return failure_on(path);
+}
+
+void system_disk::pause(unsigned ms) { Sleep(ms); }

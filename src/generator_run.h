@@ -4,10 +4,9 @@
 
 /// The map list a run reads, in the working directory.
 inline constexpr const char* map_list_file = "map_list.cfg";
-/// The rotation script a run writes, beside the map list.
-inline constexpr const char* rotation_script_file = "SW_rotate.cfg";
 
-/// One run of the tool: reads the map list, writes the rotation script. A
+/// One run of the tool: reads the map list, writes the rotation script,
+/// SW_rotate.cfg and, for a long rotation, its further parts beside it. A
 /// file that can't be opened only removes steps: without a map list the
 /// script holds the final line alone, and a script that can't be written is
 /// left as it was. Reports nothing and always returns exit status 0.

@@ -5,10 +5,6 @@
 #include <string_view>
 #include <vector>
 
-/// The longest name a map list holds for a map. Reading takes longer names
-/// whole; the rotation leaves them out.
-inline constexpr std::size_t max_name_size = 255;
-
 /// One pair of the map list: a map name and its priority.
 struct map_entry {
   /// The name byte for byte as read, up to the first NUL byte in it. It views

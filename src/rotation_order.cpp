@@ -14,7 +14,7 @@ std::mt19937 random_order;
 void seed_random_order(std::uint32_t seed) { random_order.seed(seed); }
 
 bool is_playable_name(std::string_view name) {
-  if (name.empty() || name.size() > max_name_size) return false;
+  if (name.empty() || name.size() > max_playable_name_size) return false;
   for (std::size_t i = 0; i < name.size(); ++i) {
     const char c = name[i];
     if (c == '"' || c == ';') return false;

@@ -1,10 +1,17 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
 
 #include "map_list.h"
+
+/// The longest name the rotation script carries. A load text takes 140
+/// bytes besides the name and a variable number, and the console of the
+/// servers operators run stores a text of 255 bytes or more as an empty
+/// value, which would stop the rotation at that map.
+inline constexpr std::size_t max_playable_name_size = 100;
 
 /// Seeds the one random generator of a run, which orders maps of equal
 /// priority. Called once, before any rotation is built.
@@ -12,9 +19,8 @@ void seed_random_order(std::uint32_t seed);
 
 /// Whether the server's console can run a name as the rotation script
 /// carries it: inside quotes in a `set` line, then bare when the variable
-/// runs. Left out are the empty name; a name over the map list's limit (no
-/// map has one, and a long one pushes its `set` line past the console's
-/// 1023-byte line limit, cutting off the link to the next map); and a name
+/// runs. Left out are the empty name; a name over max_playable_name_size
+/// (no map has one: the console loads names of at most 54 bytes); and a name
 /// holding a double quote (it would end the quoted text early), a semicolon
 /// (it would start a command of its own), `//` or `/*` (they start a comment
 /// that swallows the link to the next map, or every command after it).

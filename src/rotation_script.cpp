@@ -1,15 +1,9 @@
 #include "rotation_script.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cstdint>
-#include <cstring>
-#include <string>
 
 namespace {
-
-/// How much of the script is gathered before it goes to the sink.
-constexpr std::size_t piece_size = 1 << 20;
 
 constexpr std::string_view variable_head = "set SW";
 constexpr std::string_view load_text_head = " \"set g_gametype 5 ; map ";
@@ -17,17 +11,12 @@ constexpr std::string_view load_text_tail =
     " ; timelimit .1 ; wait ; wait ; set g_gametype 6 ; seta g_warmup 25 ; "
     "reset_match ; wait ; wait ; set nextmap vstr SW";
 constexpr std::string_view restart_text =
-    " \"seta g_warmup 15 ; map_restart ; set nextmap vstr SW";
+    " \"seta g_warmup 15 ; map_restart ; set nextmap ";
+constexpr std::string_view next_variable = "vstr SW";
 constexpr std::string_view line_end = "\"\r\n";
 constexpr std::string_view final_line = "vstr SW1";
-
-/// The most digits a variable number can have.
-constexpr std::size_t max_digits = 20;
-
-/// The most bytes one entry's two lines take besides its name.
-constexpr std::size_t entry_size_without_name =
-    2 * variable_head.size() + load_text_head.size() + load_text_tail.size() +
-    restart_text.size() + 2 * line_end.size() + 4 * max_digits;
+/// What the last restart of a one-file script runs.
+constexpr std::string_view first_variable = "vstr SW1";
 
 /// How many entries ahead of the one being written a name is fetched.
 constexpr std::size_t prefetch_distance = 16;
@@ -41,72 +30,120 @@ void prefetch(const char* address) {
 #endif
 }
 
-/// Copies `text` to `out`; returns the end of the copy.
-char* put(char* out, std::string_view text) {
-  std::memcpy(out, text.data(), text.size());
-  return out + text.size();
+std::size_t digits(std::uint64_t number) {
+  std::size_t count = 1;
+  while (number >= 10) number /= 10, ++count;
+  return count;
 }
 
-/// Writes `number` in decimal to `out`; returns the end of it.
-char* put_number(char* out, std::uint64_t number) {
-  return std::to_chars(out, out + max_digits, number).ptr;
+/// The bytes of an entry's two lines when its load variable is `variable`
+/// and its restart runs a link of `link_size` bytes.
+std::size_t entry_size(std::size_t name_size, std::uint64_t variable,
+                       std::size_t link_size) {
+  return 2 * variable_head.size() + digits(variable) +
+         2 * digits(variable + 1) + load_text_head.size() + name_size +
+         load_text_tail.size() + restart_text.size() + link_size +
+         2 * line_end.size();
 }
 
-/// Writes the two lines of the entry named `name` whose load variable is
-/// `variable` and whose restart variable names `next`; returns their end.
-char* put_entry(char* out, std::string_view name, std::uint64_t variable,
-                std::uint64_t next) {
-  out = put(out, variable_head);
-  out = put_number(out, variable);
-  out = put(out, load_text_head);
-  out = put(out, name);
-  out = put(out, load_text_tail);
-  out = put_number(out, variable + 1);
-  out = put(out, line_end);
-  out = put(out, variable_head);
-  out = put_number(out, variable + 1);
-  out = put(out, restart_text);
-  out = put_number(out, next);
-  return put(out, line_end);
+/// One file of the rotation script, assembled whole before it goes out.
+struct script_file {
+  std::string text;
+  /// The load variable of the next entry; each file numbers from SW1.
+  std::uint64_t variable = 1;
+  /// Where the link of the last restart begins.
+  std::size_t link_at = 0;
+};
+
+void put_number(std::string& text, std::uint64_t number) {
+  char digits[20];
+  text.append(digits, std::to_chars(digits, digits + 20, number).ptr);
+}
+
+/// Appends an entry's two lines; its restart links to the next variable
+/// until close_file gives the file's last restart its own link.
+void append_entry(script_file& file, std::string_view name) {
+  const std::uint64_t load = file.variable, restart = load + 1;
+  std::string& text = file.text;
+  text += variable_head;
+  put_number(text, load);
+  text += load_text_head;
+  text += name;
+  text += load_text_tail;
+  put_number(text, restart);
+  text += line_end;
+  text += variable_head;
+  put_number(text, restart);
+  text += restart_text;
+  file.link_at = text.size();
+  text += next_variable;
+  put_number(text, restart + 1);
+  text += line_end;
+  file.variable += 2;
+}
+
+/// Ends the file: its last restart runs `link`, then comes the final line.
+void close_file(script_file& file, std::string_view link) {
+  if (file.variable > 1) {
+    file.text.resize(file.link_at);
+    file.text += link;
+    file.text += line_end;
+  }
+  file.text += final_line;
+}
+
+/// What the last restart of a part runs to go on to part `part`.
+std::string link_to_part(std::size_t part) {
+  return "exec " + rotation_script_file(part);
 }
 
 }  // namespace
 
+std::string rotation_script_file(std::size_t part) {
+  return part == 1 ? "SW_rotate.cfg"
+                   : "SW_rotate" + std::to_string(part) + ".cfg";
+}
+
+bool fits_one_file(const std::vector<map_entry>& rotation) {
+  std::size_t size = final_line.size();
+  std::uint64_t variable = 1;
+  for (std::size_t k = 0; k < rotation.size() && size <= max_script_file_size;
+       ++k, variable += 2) {
+    const std::size_t link_size =
+        k + 1 == rotation.size() ? first_variable.size()
+                                 : next_variable.size() + digits(variable + 2);
+    size += entry_size(rotation[k].name.size(), variable, link_size);
+  }
+  return size <= max_script_file_size;
+}
+
 bool write_rotation_script(const std::vector<map_entry>& rotation,
                            const script_sink& sink) {
-  // The lines are assembled straight into a large buffer that goes out
-  // whole, since a script can run to hundreds of megabytes; a short script
-  // gets a buffer its own size, as fresh memory costs time to touch.
-  const std::size_t rough_size =
-      rotation.size() * entry_size_without_name + final_line.size();
-  std::string piece(std::min(piece_size, rough_size), '\0');
-  std::size_t used = 0;
-  // Sends what is gathered when `size` more bytes would not fit, and grows
-  // the buffer for the rare entry that needs more than all of it.
-  const auto make_room = [&](std::size_t size) {
-    if (piece.size() - used >= size) return true;
-    if (!sink(std::string_view(piece.data(), used))) return false;
-    used = 0;
-    piece.resize(std::max(piece.size(), size));
-    return true;
-  };
-  const auto advance_to = [&](const char* end) {
-    used = static_cast<std::size_t>(end - piece.data());
-  };
-  std::uint64_t variable = 1;
+  script_file file;
+  file.text.reserve(max_script_file_size);
+  const bool one_file = fits_one_file(rotation);
+  std::size_t part = 1;
+  std::string link = link_to_part(2);
   for (std::size_t k = 0; k < rotation.size(); ++k) {
     // The rotation is shuffled, so each name lies somewhere else in memory:
     // asking for a name some entries ahead hides most of the wait for it.
     if (k + prefetch_distance < rotation.size())
       prefetch(rotation[k + prefetch_distance].name.data());
     const std::string_view name = rotation[k].name;
-    if (!make_room(entry_size_without_name + name.size())) return false;
-    const bool closes_chain = k + 1 == rotation.size();
-    advance_to(put_entry(piece.data() + used, name, variable,
-                         closes_chain ? 1 : variable + 2));
-    variable += 2;
+    // An entry joins the part if the part, with this entry's restart running
+    // the next part, still fits; otherwise that next part begins with it.
+    if (!one_file && file.variable > 1 &&
+        file.text.size() + entry_size(name.size(), file.variable, link.size()) +
+                final_line.size() >
+            max_script_file_size) {
+      close_file(file, link);
+      if (!sink(file.text)) return false;
+      file.text.clear();
+      file.variable = 1;
+      link = link_to_part(++part + 1);
+    }
+    append_entry(file, name);
   }
-  if (!make_room(final_line.size())) return false;
-  advance_to(put(piece.data() + used, final_line));
-  return sink(std::string_view(piece.data(), used));
+  close_file(file, one_file ? first_variable : link_to_part(1));
+  return sink(file.text);
 }

@@ -1,19 +1,39 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "map_list.h"
 
-/// Receives the rotation script piece by piece, in order. Returns false when
-/// a piece could not be stored, which ends the writing.
-using script_sink = std::function<bool(std::string_view)>;
+/// The most bytes one file of the rotation script holds. The console of the
+/// servers operators run takes a script into a command buffer of 16 KiB, in
+/// one piece, together with whatever of the server's config still waits
+/// behind the `exec`; half of it stays free for that config.
+inline constexpr std::size_t max_script_file_size = 8192;
 
-/// Writes the whole rotation script for `rotation` to `sink`: for each entry
-/// a console variable that loads the map and one that restarts it, each
-/// naming the next as `nextmap`, the last closing the chain back to SW1;
-/// then the final line "vstr SW1". Lines end in CR LF, the final line has no
-/// line end. The script goes out in large pieces. False when the sink failed.
+/// The name of file `part` of the rotation script, counting from 1:
+/// "SW_rotate.cfg", the one the server runs, then "SW_rotate2.cfg", ...
+std::string rotation_script_file(std::size_t part);
+
+/// Receives the rotation script one whole file at a time, in order: first
+/// the content of SW_rotate.cfg, then of SW_rotate2.cfg, and so on. Returns
+/// false when a file could not be stored, which ends the writing.
+using script_sink = std::function<bool(std::string_view file)>;
+
+/// Whether the rotation script for `rotation` is one file, SW_rotate.cfg
+/// alone: it is when the chain of every entry fits in one file.
+bool fits_one_file(const std::vector<map_entry>& rotation);
+
+/// Writes the rotation script for `rotation` to `sink`: for each entry a
+/// console variable that loads the map and one that restarts it, each
+/// naming the next as `nextmap`, then the final line "vstr SW1". Lines end
+/// in CR LF, the final line has none. When the chain fits in one file it
+/// closes back to SW1; otherwise it goes out in parts of whole entries, each
+/// filled while it fits and numbering its variables from SW1 again, and the
+/// last restart of a part runs the next part's file, the last part's
+/// SW_rotate.cfg. False when the sink failed.
 bool write_rotation_script(const std::vector<map_entry>& rotation,
                            const script_sink& sink);

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -9,12 +12,46 @@ struct console_run {
   std::vector<std::string> played;
   /// False when a comment swallowed every command after it.
   bool finished = true;
+  /// Whether a file was refused for want of room in the command buffer.
+  bool overflowed = false;
 };
 
-/// Plays `script` the way the server's console runs it: `exec` of the
-/// script, then `steps` times "vstr nextmap", as each map's end would. It
-/// keeps the console's limits that bear on a rotation script: a script over
-/// 128 KiB is refused whole, a line is cut at 1023 bytes, and `//` and `/*`
-/// outside quotes start comments, the second running past every command
-/// after it. The real-console test checks that it agrees with a real server.
-console_run play_in_console(const std::string& script, int steps);
+/// The limits of a console that bear on a rotation script.
+struct console_limits {
+  /// The bytes the command buffer has for a file that is `exec`uted, with
+  /// the line end that comes with it, beside what still waits behind it.
+  std::size_t room;
+  /// The longest text a `set` stores; a longer one is stored empty.
+  std::size_t longest_set_text;
+};
+
+/// The open dedicated server of the tests, with nothing behind an `exec`.
+inline constexpr console_limits open_console{131072, SIZE_MAX};
+
+/// The console of the servers operators run, its command buffer of 16,384
+/// bytes holding `pending` bytes of the server's config behind an `exec`.
+constexpr console_limits original_console(std::size_t pending) {
+  return {16384 - pending, 254};
+}
+
+/// The files of a rotation script by name, as the console finds them.
+using script_files = std::map<std::string, std::string>;
+
+/// Plays a rotation the way the server's console runs it: `exec
+/// SW_rotate.cfg`, then `steps` times "vstr nextmap", as each map's end
+/// would. It keeps the console's limits that bear on a rotation script: a
+/// file is refused whole when it and its line end exceed the room, a `set`
+/// text over the limit is stored empty, a line is cut at 1023 bytes, and
+/// `//` and `/*` outside quotes start comments, the second running past
+/// every command after it. The real-console test checks that it agrees with
+/// a real server.
+console_run play_in_console(const script_files& files, int steps,
+                            const console_limits& limits = open_console);
+
+/// The maps the files load, in the order of play: SW_rotate.cfg's first,
+/// then those of each file that the last restart of the one before runs,
+/// until the chain closes back on SW_rotate.cfg. Empty where it doesn't.
+std::vector<std::string> maps_in_order(const script_files& files);
+
+/// The files of the rotation script in `folder`: every SW_rotate*.cfg.
+script_files read_rotation(const std::string& folder);

@@ -1,6 +1,8 @@
 #include "disk.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -27,9 +29,11 @@ TEST(SystemDisk, CanWriteMissingOrWritableFilesOnly) {
   scratch_dir dir;
   system_disk disk;
   EXPECT_TRUE(disk.can_write(dir / "missing"));
+  EXPECT_FALSE(disk.exists(dir / "missing"));
   EXPECT_FALSE(disk.can_write(dir.path));
   write_file(dir / "present", "kept");
   EXPECT_TRUE(disk.can_write(dir / "present"));
+  EXPECT_TRUE(disk.exists(dir / "present"));
   EXPECT_EQ("kept", read_file(dir / "present"));  // checking changes nothing
 }
 
@@ -40,7 +44,7 @@ TEST(SystemDisk, CreatesUniqueFilesBesideKeepingPermissions) {
   fs::permissions(dir / "script", fs::perms::owner_read |
                                       fs::perms::owner_write |
                                       fs::perms::others_read);
-  std::string first, second;
+  std::string first, second, copy;
   std::FILE* a = disk.create_beside(dir / "script", &first);
   std::FILE* b = disk.create_beside(dir / "script", &second);
   ASSERT_NE(nullptr, a);
@@ -51,10 +55,36 @@ TEST(SystemDisk, CreatesUniqueFilesBesideKeepingPermissions) {
             fs::status(first).permissions());
   EXPECT_TRUE(disk.write(a, "new") && disk.flush(a) && disk.close(a));
   EXPECT_TRUE(disk.close(b));
-  EXPECT_TRUE(disk.replace(first, dir / "script"));
+  ASSERT_TRUE(disk.keep_copy(dir / "script", &copy));
+  EXPECT_EQ(file_result::done, disk.replace(first, dir / "script"));
   EXPECT_EQ("new", read_file(dir / "script"));
-  disk.remove(second);
+  EXPECT_EQ("old", read_file(copy));  // the copy outlives the replacement
+  EXPECT_EQ(file_result::done, disk.remove(second));
+  EXPECT_EQ(file_result::done, disk.remove(copy));
+  EXPECT_EQ(file_result::failed, disk.remove(second));
   EXPECT_EQ(std::vector<std::string>({"script"}), file_names(dir.path));
+}
+
+TEST(SystemDisk, AFolderIsHeldByOneRunAtATime) {
+  scratch_dir dir;
+  system_disk holder;
+  EXPECT_FALSE(holder.lock(dir / "missing" / "list"));
+  ASSERT_TRUE(holder.lock(dir / "list"));
+  // Another process waits for the lock: it is still waiting after a while,
+  // and gets the lock once the holder lets go.
+  const pid_t waiter = fork();
+  if (waiter == 0) {
+    // The copy of the holder's descriptor would keep its lock alive.
+    close(static_cast<int>(holder.locked));
+    system_disk other;
+    _exit(other.lock((dir / "other").string()) ? 0 : 1);
+  }
+  usleep(200000);
+  int status = 0;
+  EXPECT_EQ(0, waitpid(waiter, &status, WNOHANG));
+  holder.unlock();
+  EXPECT_EQ(waiter, waitpid(waiter, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 }  // namespace

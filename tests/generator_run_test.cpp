@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -11,47 +12,73 @@
 namespace {
 
 /// The file step a test breaks.
-enum class step { none, create_beside, write, flush, close, replace, in_place };
+enum class step {
+  none,
+  create_beside,
+  write,
+  flush,
+  close,
+  keep_copy,
+  replace
+};
 
-/// The real disk with one step made to fail, as a full or failing disk would.
+const char* const step_names[] = {"none",  "create_beside", "write",  "flush",
+                                  "close", "keep_copy",     "replace"};
+
+/// The real disk with one step made to fail, as a full or failing disk, or
+/// a program holding a file, would: calls `nth` to `nth` + `times` - 1 of
+/// that step fail with `how`.
 struct failing_disk : system_disk {
-  explicit failing_disk(step broken, int failing_write = 1)
-      : broken(broken), failing_write(failing_write) {}
+  explicit failing_disk(step broken = step::none, int nth = 1, int times = 1,
+                        file_result how = file_result::failed)
+      : broken(broken), nth(nth), times(times), how(how) {}
 
+  bool fails(step s) {
+    const int call = ++calls[s];
+    return s == broken && call >= nth && call < nth + times;
+  }
+
+  bool can_write(const std::string& path) override {
+    return std::filesystem::path(path).filename() != unwritable &&
+           system_disk::can_write(path);
+  }
   std::FILE* create_beside(const std::string& path,
                            std::string* created) override {
-    if (broken == step::create_beside || broken == step::in_place)
-      return nullptr;
-    return output = system_disk::create_beside(path, created);
+    if (fails(step::create_beside) || no_room) return nullptr;
+    return system_disk::create_beside(path, created);
+  }
+  bool keep_copy(const std::string& path, std::string* copy) override {
+    return !fails(step::keep_copy) && system_disk::keep_copy(path, copy);
   }
   std::FILE* open_for_writing(const std::string& path) override {
-    if (broken == step::in_place) return nullptr;
-    return output = system_disk::open_for_writing(path);
+    return no_room ? nullptr : system_disk::open_for_writing(path);
   }
   bool write(std::FILE* file, std::string_view bytes) override {
-    ++writes;
-    if (broken == step::write && writes == failing_write) {
-      // A disk that fills up mid-write stores part of the piece.
+    if (fails(step::write)) {
+      // A disk that fills up mid-write stores part of the file.
       system_disk::write(file, bytes.substr(0, bytes.size() / 2));
       return false;
     }
     return system_disk::write(file, bytes);
   }
   bool flush(std::FILE* file) override {
-    return system_disk::flush(file) && broken != step::flush;
+    return system_disk::flush(file) && !fails(step::flush);
   }
   bool close(std::FILE* file) override {
-    return system_disk::close(file) &&
-           !(broken == step::close && file == output);
+    return system_disk::close(file) && !fails(step::close);
   }
-  bool replace(const std::string& from, const std::string& to) override {
-    return broken != step::replace && system_disk::replace(from, to);
+  file_result replace(const std::string& from, const std::string& to) override {
+    return fails(step::replace) ? how : system_disk::replace(from, to);
   }
+  void pause(unsigned ms) override { paused_ms += ms; }
 
   step broken;
-  int failing_write;
-  int writes = 0;
-  std::FILE* output = nullptr;
+  int nth, times;
+  file_result how;
+  std::map<step, int> calls;
+  std::string unwritable;
+  bool no_room = false;
+  unsigned paused_ms = 0;
 };
 
 /// Runs the generator in a scratch directory that is the working directory
@@ -72,43 +99,110 @@ class GeneratorRun : public ::testing::Test {
     EXPECT_EQ("", testing::internal::GetCapturedStderr());
   }
 
+  /// A map list of `maps` maps, and an earlier rotation of `parts` files.
+  void prepare(int maps, int parts) {
+    for (const std::string& name : file_names(".")) std::remove(name.c_str());
+    std::string list;
+    for (int i = 0; i < maps; ++i) list += "map" + std::to_string(i) + " 1\n";
+    write_file("map_list.cfg", list);
+    previous = {{"map_list.cfg", list}};
+    for (int part = 1; part <= parts; ++part) {
+      const std::string name =
+          part == 1 ? "SW_rotate.cfg"
+                    : "SW_rotate" + std::to_string(part) + ".cfg";
+      previous[name] = "earlier part " + std::to_string(part) + "\r\n";
+      write_file(name, previous[name]);
+    }
+  }
+
+  /// Whether the folder holds exactly what prepare() left.
+  bool unchanged() {
+    std::map<std::string, std::string> now;
+    for (const std::string& name : file_names(".")) now[name] = read_file(name);
+    return now == previous;
+  }
+
   scratch_dir dir;
   std::filesystem::path previous_dir;
+  std::map<std::string, std::string> previous;
 };
 
 TEST_F(GeneratorRun, WritesTheScriptThroughTheDisk) {
   write_file("map_list.cfg", "alpha 1\r\nbravo 0\r\ncharlie -1\r\n");
-  failing_disk disk(step::none);
+  failing_disk disk;
   run(disk);
   EXPECT_EQ(alpha_bravo_script, read_file("SW_rotate.cfg"));
   EXPECT_EQ(std::vector<std::string>({"SW_rotate.cfg", "map_list.cfg"}),
             file_names("."));
 }
 
-TEST_F(GeneratorRun, AnyFailingStepLeavesThePreviousScriptAsItWas) {
-  // Enough maps that the script goes out in several pieces.
-  std::string list;
-  for (int i = 0; i < 10000; ++i) list += "map" + std::to_string(i) + " 1\n";
-  const std::string previous = "previous script, byte for byte\r\n";
-  struct failure {
-    step broken;
-    int failing_write;
-  };
-  for (const failure& f :
-       {failure{step::write, 1}, failure{step::write, 2},
-        failure{step::flush, 0}, failure{step::close, 0},
-        failure{step::replace, 0}, failure{step::in_place, 0}}) {
-    write_file("map_list.cfg", list);
-    write_file("SW_rotate.cfg", previous);
-    failing_disk disk(f.broken, f.failing_write);
-    run(disk);
-    EXPECT_EQ(previous, read_file("SW_rotate.cfg"))
-        << "step " << static_cast<int>(f.broken) << " write "
-        << f.failing_write;
-    EXPECT_EQ(std::vector<std::string>({"SW_rotate.cfg", "map_list.cfg"}),
-              file_names("."))
-        << "step " << static_cast<int>(f.broken);
+TEST_F(GeneratorRun, ReplacesAllPartsAndRemovesThoseOfALongerRotation) {
+  prepare(100, 5);
+  failing_disk disk;
+  run(disk);
+  EXPECT_EQ(std::vector<std::string>({"SW_rotate.cfg", "SW_rotate2.cfg",
+                                      "SW_rotate3.cfg", "map_list.cfg"}),
+            file_names("."));
+  EXPECT_NE(
+      std::string::npos,
+      read_file("SW_rotate3.cfg").find("exec SW_rotate.cfg\"\r\nvstr SW1"));
+  prepare(10, 3);
+  run(disk);
+  EXPECT_EQ(std::vector<std::string>({"SW_rotate.cfg", "map_list.cfg"}),
+            file_names("."));
+}
+
+TEST_F(GeneratorRun, AnyFailingStepLeavesEveryPreviousFileAsItWas) {
+  // A longer rotation than the earlier one (a new file to place) and a
+  // shorter one (a part to remove); every call of every step fails in turn.
+  for (const auto& [maps, parts] : {std::pair{130, 3}, std::pair{60, 3}}) {
+    prepare(maps, parts);
+    failing_disk counting;
+    run(counting);
+    for (const step broken : {step::create_beside, step::write, step::flush,
+                              step::close, step::keep_copy, step::replace}) {
+      ASSERT_GT(counting.calls[broken], 0) << step_names[int(broken)];
+      for (int nth = 1; nth <= counting.calls[broken]; ++nth) {
+        prepare(maps, parts);
+        failing_disk disk(broken, nth);
+        run(disk);
+        EXPECT_TRUE(unchanged())
+            << maps << " maps, " << step_names[int(broken)] << " call " << nth;
+      }
+    }
   }
+}
+
+TEST_F(GeneratorRun, AnUnwritablePartFreezesTheRotation) {
+  for (const char* part :
+       {"SW_rotate.cfg", "SW_rotate2.cfg", "SW_rotate3.cfg"}) {
+    for (const int maps : {100, 40}) {  // a part to replace, or to remove
+      prepare(maps, 3);
+      failing_disk disk;
+      disk.unwritable = part;
+      run(disk);
+      EXPECT_TRUE(unchanged()) << part << ", " << maps << " maps";
+    }
+  }
+}
+
+TEST_F(GeneratorRun, AFileHeldForAMomentIsTriedAgain) {
+  prepare(100, 1);
+  failing_disk held(step::replace, 1, 2, file_result::busy);
+  run(held);
+  EXPECT_EQ(3u, held.paused_ms);  // 1 ms, then 2 ms
+  EXPECT_EQ(std::vector<std::string>({"SW_rotate.cfg", "SW_rotate2.cfg",
+                                      "SW_rotate3.cfg", "map_list.cfg"}),
+            file_names("."));
+
+  // Held for good: after about two seconds the run gives up as on a failure.
+  // The held file is the second to be placed; the first then goes back.
+  prepare(100, 3);
+  failing_disk stuck(step::replace, 2, 12, file_result::busy);
+  run(stuck);
+  EXPECT_TRUE(unchanged());
+  EXPECT_GE(stuck.paused_ms, 2000u);
+  EXPECT_LE(stuck.paused_ms, 2100u);
 }
 
 TEST_F(GeneratorRun, WritesInPlaceWhenNoFileCanBeCreatedBesideIt) {
@@ -117,13 +211,21 @@ TEST_F(GeneratorRun, WritesInPlaceWhenNoFileCanBeCreatedBesideIt) {
   failing_disk disk(step::create_beside);
   run(disk);
   EXPECT_EQ(alpha_bravo_script, read_file("SW_rotate.cfg"));
+  // Neither beside it nor in place: the script stays as it was.
+  write_file("SW_rotate.cfg", "previous");
+  failing_disk full;
+  full.no_room = true;
+  run(full);
+  EXPECT_EQ("previous", read_file("SW_rotate.cfg"));
 }
 
 TEST_F(GeneratorRun, WithoutMapListTheScriptIsTheFinalLine) {
-  write_file("SW_rotate.cfg", "a longer previous script");
-  failing_disk disk(step::none);
+  prepare(0, 4);
+  std::remove("map_list.cfg");
+  failing_disk disk;
   run(disk);
   EXPECT_EQ("vstr SW1", read_file("SW_rotate.cfg"));
+  EXPECT_EQ(std::vector<std::string>({"SW_rotate.cfg"}), file_names("."));
 }
 
 }  // namespace

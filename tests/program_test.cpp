@@ -2,17 +2,21 @@
 // start script would. MAP_ROTATION_PROGRAM names the program; where
 // MAP_ROTATION_RUNNER is set (to "wine"), the program is a Windows build run
 // through it, and the cases that have no Windows meaning are skipped.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "console_model.h"
 #include "process.h"
 #include "scratch_dir.h"
 
@@ -166,21 +170,47 @@ TEST(Program, GarbageAndGiantTokensNeverBreakTheScript) {
   EXPECT_EQ("vstr SW1", read_file(dir / "SW_rotate.cfg"));
 }
 
-TEST(Program, RunsStartedTogetherEachLeaveACompleteScript) {
+TEST(Program, RunsStartedTogetherLeaveOneRunsWholeRotation) {
   scratch_dir dir;
+  std::vector<std::string> maps;
   std::string list;
-  for (int i = 0; i < 20000; ++i) list += "m" + std::to_string(i) + " 1\n";
+  for (int i = 0; i < 20000; ++i) {
+    maps.push_back("m" + std::to_string(i));
+    list += maps.back() + " 1\n";
+  }
   write_file(dir / "map_list.cfg", list);
-  scratch_dir capture_a, capture_b;
-  const pid_t a = start(dir.path, capture_a.path, {});
-  const pid_t b = start(dir.path, capture_b.path, {});
-  EXPECT_EQ(0, finish(a, capture_a.path).status);
-  EXPECT_EQ(0, finish(b, capture_b.path).status);
-  const std::string script = read_file(dir / "SW_rotate.cfg");
-  EXPECT_EQ(40001, std::count(script.begin(), script.end(), '\n') + 1);
-  EXPECT_EQ("vstr SW1", script.substr(script.size() - 8));
-  EXPECT_EQ(std::vector<std::string>({"SW_rotate.cfg", "map_list.cfg"}),
-            file_names(dir.path));
+  // A few milliseconds apart, so that each run has an order of its own.
+  scratch_dir captures[3];
+  pid_t runs[3];
+  for (int i = 0; i < 3; ++i) {
+    runs[i] = start(dir.path, captures[i].path, {});
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+  }
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(0, finish(runs[i], captures[i].path).status);
+  // Every file of the folder is in the chain, and the chain plays each map
+  // once: a file of another run would bring maps twice and lose others.
+  const script_files files = read_rotation(dir.path);
+  std::vector<std::string> played = maps_in_order(files);
+  std::sort(played.begin(), played.end());
+  std::sort(maps.begin(), maps.end());
+  EXPECT_EQ(maps, played);
+  EXPECT_GT(files.size(), 100u);
+  EXPECT_EQ(files.size() + 1, file_names(dir.path).size());
+}
+
+TEST(Program, ARunWaitsWhileAnotherHoldsTheFolder) {
+  SKIP_WITHOUT_POSIX_MEANING("A lock taken by a Linux process");
+  scratch_dir dir, capture;
+  write_file(dir / "map_list.cfg", alpha_bravo_list);
+  const int folder = open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(0, flock(folder, LOCK_EX));
+  const pid_t run = start(dir.path, capture.path, {});
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(std::vector<std::string>({"map_list.cfg"}), file_names(dir.path));
+  close(folder);
+  EXPECT_EQ(0, finish(run, capture.path).status);
+  EXPECT_EQ(alpha_bravo_script, read_file(dir / "SW_rotate.cfg"));
 }
 
 /// A user without privileges, so that file permissions bind even when the

@@ -17,7 +17,6 @@
 
 #include "console_model.h"
 #include "process.h"
-#include "rotation_script.h"
 #include "scratch_dir.h"
 
 namespace fs = std::filesystem;
@@ -58,15 +57,37 @@ struct console_folder {
   scratch_dir dir;
 };
 
-/// Starts the server on the script in `folder` followed by a file of `steps`
-/// lines "vstr nextmap" (never standard input, which the server reads in
-/// 256-byte pieces), the marker and `quit`. No network, and a frame, so a
-/// `wait`, of a millisecond.
-pid_t start_console(const console_folder& folder, int steps) {
-  std::string lines;
-  for (int step = 0; step < steps; ++step) lines += "vstr nextmap\n";
-  write_file(folder.game() / "steps.cfg",
-             lines + "echo " + marker + "\nquit\n");
+/// Where the server runs a rotation: the open server as it is, or with as
+/// little room in its command buffer as the original engine has.
+enum class room { open, original };
+
+/// What waits behind every `exec` of a rotation file in the original room:
+/// the open server's 131,072-byte buffer then leaves what the original's
+/// 16,384 bytes leave beside 8,191 bytes of the server's config, room for a
+/// file of 8,192 bytes and the line end that comes with it.
+constexpr std::size_t original_pending = 131072 - 8193;
+/// The last line of the calling files, with no line end: the console adds
+/// one to every text it inserts, and a line end of the file's own would stay
+/// behind in the buffer, one more for every step.
+const std::string next_step = "exec step.cfg";
+
+/// A comment line that, with `next_step` and its line end, makes
+/// `original_pending` bytes, less `behind`: what already waits after it.
+std::string padding(std::size_t behind) {
+  return "//" +
+         std::string(original_pending - next_step.size() - 1 - behind - 3,
+                     'p') +
+         "\n";
+}
+
+/// Starts the server on the script in `folder`, then `steps` times "vstr
+/// nextmap", the marker and `quit`, each from a file (never standard input,
+/// which the server reads in 256-byte pieces). In the original room the
+/// script and each step are run from a file that pads the buffer behind
+/// them, the steps counted by a chain of variables. No network, and a
+/// frame, so a `wait`, of a millisecond.
+pid_t start_console(const console_folder& folder, int steps,
+                    room where = room::open) {
   std::vector<std::string> command = {env_or_empty("MAP_ROTATION_CONSOLE")};
   const std::string home = folder.dir.path.string();
   const std::string settings[][2] = {
@@ -74,8 +95,29 @@ pid_t start_console(const console_folder& folder, int steps) {
       {"dedicated", "1"},    {"net_enabled", "0"},  {"sv_fps", "1000"}};
   for (const auto& [name, value] : settings)
     command.insert(command.end(), {"+set", name, value});
-  command.insert(command.end(),
-                 {"+exec", "SW_rotate.cfg", "+exec", "steps.cfg"});
+  const std::string end = "echo " + marker + " ; quit";
+  if (where == room::open) {
+    std::string lines;
+    for (int step = 0; step < steps; ++step) lines += "vstr nextmap\n";
+    write_file(folder.game() / "steps.cfg", lines + end + "\n");
+    command.insert(command.end(),
+                   {"+exec", "SW_rotate.cfg", "+exec", "steps.cfg"});
+  } else {
+    // Each step first moves a counter on, through variables whose spare
+    // line ends go before the step's own lines and so are used up.
+    std::string chain = "set advance vstr n1\n";
+    for (int step = 1; step <= steps; ++step)
+      chain += "set n" + std::to_string(step) + " \"set advance vstr n" +
+               std::to_string(step + 1) + "\"\n";
+    chain += "set n" + std::to_string(steps + 1) + " \"" + end + "\"\n";
+    write_file(folder.game() / "chain.cfg", chain);
+    write_file(folder.game() / "start.cfg",
+               "exec SW_rotate.cfg\n" + padding(0) + next_step);
+    // `vstr nextmap` leaves a line end of its own behind the `exec` it runs.
+    write_file(folder.game() / "step.cfg",
+               "vstr advance\nvstr nextmap\n" + padding(1) + next_step);
+    command.insert(command.end(), {"+exec", "chain.cfg", "+exec", "start.cfg"});
+  }
   return start(command, folder.dir.path);
 }
 
@@ -101,27 +143,18 @@ console_run played_by(const std::string& output) {
       run.played.push_back("load " + line.substr(load.size()));
     if (line == "Server is not running.") run.played.push_back("restart");
     if (line == marker) run.finished = true;
+    if (line.find("overflowed") != std::string::npos) run.overflowed = true;
   }
   return run;
 }
 
 /// The model's run, with loads as the server prints them.
-console_run modelled(const std::string& script, int steps) {
-  console_run run = play_in_console(script, steps);
+console_run modelled(const script_files& files, int steps,
+                     const console_limits& limits = open_console) {
+  console_run run = play_in_console(files, steps, limits);
   for (std::string& event : run.played)
     if (event.rfind("load ", 0) == 0) event = printed_load(event.substr(5));
   return run;
-}
-
-/// The names of the script's load lines, in order.
-std::vector<std::string> loads_in(const std::string& script) {
-  std::vector<std::string> names;
-  const std::string head = " ; map ", tail = " ; timelimit";
-  for (std::size_t at = 0; (at = script.find(head, at)) != std::string::npos;) {
-    at += head.size();
-    names.push_back(script.substr(at, script.find(tail, at) - at));
-  }
-  return names;
 }
 
 /// The first `events` of playing `names` round and round as written.
@@ -134,13 +167,15 @@ console_run as_written(const std::vector<std::string>& names, int events) {
 }
 
 bool same_run(const console_run& a, const console_run& b) {
-  return a.played == b.played && a.finished == b.finished;
+  return a.played == b.played && a.finished == b.finished &&
+         a.overflowed == b.overflowed;
 }
 
 void expect_same(const console_run& expected, const console_run& real,
                  const std::string& what) {
   EXPECT_EQ(expected.played, real.played) << what;
   EXPECT_EQ(expected.finished, real.finished) << what;
+  EXPECT_EQ(expected.overflowed, real.overflowed) << what;
 }
 
 /// A map list of duplicates, ties, priorities beyond 32 bits and negatives,
@@ -156,7 +191,7 @@ std::string generate_map_list(std::uint32_t seed,
   const std::vector<std::string> names = {
       "alpha",  "ALPHA", "bravo",
       "maps/x", "a/b",   "/i",
-      "j/",     "e*/f",  std::string(255, 'w')};
+      "j/",     "e*/f",  std::string(100, 'w')};
   const std::vector<std::string> priorities = {
       "0", "1", "1", "2", "+2", "3", "99999999999", "4294967297"};
   std::vector<std::string> pairs;
@@ -166,7 +201,7 @@ std::string generate_map_list(std::uint32_t seed,
   }
   for (const std::string& left_out :
        {std::string("say\"hi"), std::string("oasis;quit"), std::string("a//b"),
-        std::string("c/*d"), std::string(256, 'v')})
+        std::string("c/*d"), std::string(101, 'v')})
     pairs.push_back(left_out + " " + pick(priorities));
   pairs.push_back("negative -1");
   pairs.push_back("far_negative -99999999999");
@@ -186,71 +221,124 @@ class RealConsole : public ::testing::Test {
   }
 };
 
+/// A map list of `maps` distinct names of 3 to 54 bytes, all kept.
+std::string long_map_list(int maps, std::vector<std::string>* kept) {
+  std::string list;
+  for (int i = 0; i < maps; ++i) {
+    kept->push_back("m" + std::to_string(i) + "_" +
+                    std::string(static_cast<std::size_t>(i * 7 % 48), 'x'));
+    list += kept->back() + " " + std::to_string(i % 3) + "\r\n";
+  }
+  return list;
+}
+
 TEST_F(RealConsole, PlaysTheToolsScriptsTwiceRoundInOrder) {
-  constexpr int lists = 4;
-  console_folder folders[lists];
-  std::vector<std::string> kept[lists], script_order[lists];
-  pid_t consoles[lists];
-  for (int i = 0; i < lists; ++i) {
-    write_file(folders[i].game() / "map_list.cfg",
-               generate_map_list(static_cast<std::uint32_t>(i), &kept[i]));
+  struct trial {
+    std::string list;
+    std::vector<std::string> kept;
+    room where;
+  };
+  std::vector<trial> trials;
+  for (std::uint32_t seed = 0; seed < 4; ++seed)
+    for (const room where : {room::open, room::original}) {
+      trials.push_back({"", {}, where});
+      trials.back().list = generate_map_list(seed, &trials.back().kept);
+    }
+  for (const int maps : {36, 100, 250}) {
+    trials.push_back({"", {}, room::original});
+    trials.back().list = long_map_list(maps, &trials.back().kept);
+  }
+  std::vector<console_folder> folders(trials.size());
+  std::vector<pid_t> consoles;
+  std::vector<script_files> files;
+  for (std::size_t i = 0; i < trials.size(); ++i) {
+    write_file(folders[i].game() / "map_list.cfg", trials[i].list);
     finish(start({env_or_empty("MAP_ROTATION_PROGRAM")}, folders[i].game()),
            milliseconds(10000));
-    script_order[i] = loads_in(read_file(folders[i].game() / "SW_rotate.cfg"));
+    files.push_back(read_rotation(folders[i].game().string()));
     // The script's last line plays the first map; each step one more.
-    consoles[i] = start_console(
-        folders[i], 4 * static_cast<int>(script_order[i].size()) - 1);
+    consoles.push_back(start_console(
+        folders[i], 4 * static_cast<int>(trials[i].kept.size()) - 1,
+        trials[i].where));
   }
-  for (int i = 0; i < lists; ++i) {
-    const int steps = 4 * static_cast<int>(script_order[i].size()) - 1;
+  for (std::size_t i = 0; i < trials.size(); ++i) {
+    const int steps = 4 * static_cast<int>(trials[i].kept.size()) - 1;
     finish(consoles[i], time_for(steps));
+    const std::string what =
+        "list " + std::to_string(i) + ", " +
+        std::to_string(trials[i].kept.size()) + " maps in " +
+        std::to_string(files[i].size()) + " files, " +
+        (trials[i].where == room::open ? "open" : "original") + " room";
     // Every kept map is in the script, and no left-out one.
-    std::vector<std::string> in_script = script_order[i];
+    const std::vector<std::string> order = maps_in_order(files[i]);
+    std::vector<std::string> in_script = order, kept = trials[i].kept;
     std::sort(in_script.begin(), in_script.end());
-    std::sort(kept[i].begin(), kept[i].end());
-    EXPECT_EQ(kept[i], in_script) << "list " << i;
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(kept, in_script) << what;
+    if (trials[i].kept.size() >= 100) {
+      EXPECT_GT(files[i].size(), 1u) << what;
+    }
 
-    const std::string script = read_file(folders[i].game() / "SW_rotate.cfg");
     const console_run real = played_by(read_file(folders[i].dir / "output"));
-    const std::string what = "list " + std::to_string(i);
-    expect_same(as_written(script_order[i], steps + 1), real, what);
-    expect_same(modelled(script, steps), real, what + ", the model");
+    expect_same(as_written(order, steps + 1), real, what);
+    const console_limits limits =
+        trials[i].where == room::open ? open_console : original_console(8191);
+    expect_same(modelled(files[i], steps, limits), real, what + ", the model");
   }
 }
 
+/// The script of one file for `names`, as the tool wrote it before long
+/// rotations came in parts, and with no name left out.
+std::string one_file_script(const std::vector<std::string>& names) {
+  std::string script;
+  for (std::size_t k = 0; k < names.size(); ++k)
+    script += "set SW" + std::to_string(2 * k + 1) +
+              " \"set g_gametype 5 ; map " + names[k] +
+              " ; timelimit .1 ; wait ; wait ; set g_gametype 6 ; seta "
+              "g_warmup 25 ; reset_match ; wait ; wait ; set nextmap vstr SW" +
+              std::to_string(2 * k + 2) + "\"\r\nset SW" +
+              std::to_string(2 * k + 2) +
+              " \"seta g_warmup 15 ; map_restart ; set nextmap vstr SW" +
+              std::to_string(k + 1 == names.size() ? 1 : 2 * k + 3) + "\"\r\n";
+  return script + "vstr SW1";
+}
+
 TEST_F(RealConsole, AgreesWithTheModelOnScriptsItCannotRun) {
-  // Written straight from these names, past the rotation's rules: a comment
-  // to the end of the line, one that swallows all input, a line past the
-  // console's limit, and a script too large for its buffer.
-  std::vector<std::vector<std::string>> rotations = {
-      {"alpha", "a//b", "charlie"},
-      {"alpha", "c/*d", "charlie"},
-      {"alpha", std::string(900, 'n'), "charlie"}};
-  rotations.emplace_back();
-  for (int i = 0; i < 700; ++i)
-    rotations.back().push_back("map" + std::to_string(i));
-  constexpr int steps = 8;
-  std::vector<console_folder> folders(rotations.size());
-  std::vector<std::string> scripts;
-  std::vector<pid_t> consoles;
-  for (std::size_t i = 0; i < rotations.size(); ++i) {
-    std::vector<map_entry> rotation;
-    for (const std::string& name : rotations[i]) rotation.push_back({name, 0});
-    std::string script;
-    write_rotation_script(rotation, [&](std::string_view piece) {
-      script += piece;
-      return true;
-    });
-    scripts.push_back(script);
-    write_file(folders[i].game() / "SW_rotate.cfg", script);
-    consoles.push_back(start_console(folders[i], steps));
+  // Past the rotation's rules: a comment to the end of the line, one that
+  // swallows all input, a line past the console's limit, and scripts too
+  // large for the buffer of either room.
+  struct trial {
+    std::vector<std::string> names;
+    room where;
+  };
+  std::vector<trial> trials = {
+      {{"alpha", "a//b", "charlie"}, room::open},
+      {{"alpha", "c/*d", "charlie"}, room::open},
+      {{"alpha", std::string(900, 'n'), "charlie"}, room::open}};
+  for (const auto& [maps, where] :
+       {std::pair{700, room::open}, std::pair{100, room::original}}) {
+    trials.push_back({{}, where});
+    for (int i = 0; i < maps; ++i)
+      trials.back().names.push_back("map" + std::to_string(i));
   }
-  for (std::size_t i = 0; i < rotations.size(); ++i) {
+  constexpr int steps = 8;
+  std::vector<console_folder> folders(trials.size());
+  std::vector<script_files> scripts;
+  std::vector<pid_t> consoles;
+  for (std::size_t i = 0; i < trials.size(); ++i) {
+    scripts.push_back({{"SW_rotate.cfg", one_file_script(trials[i].names)}});
+    write_file(folders[i].game() / "SW_rotate.cfg",
+               scripts.back()["SW_rotate.cfg"]);
+    consoles.push_back(start_console(folders[i], steps, trials[i].where));
+  }
+  for (std::size_t i = 0; i < trials.size(); ++i) {
     finish(consoles[i], time_for(steps));
     const console_run real = played_by(read_file(folders[i].dir / "output"));
-    expect_same(modelled(scripts[i], steps), real,
+    const console_limits limits =
+        trials[i].where == room::open ? open_console : original_console(8191);
+    expect_same(modelled(scripts[i], steps, limits), real,
                 "rotation " + std::to_string(i));
-    EXPECT_FALSE(same_run(as_written(rotations[i], steps + 1), real))
+    EXPECT_FALSE(same_run(as_written(trials[i].names, steps + 1), real))
         << "rotation " << i;
   }
 }

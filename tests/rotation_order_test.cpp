@@ -70,8 +70,9 @@ TEST(RotationOrder, LeavesOutNamesTheScriptCannotCarry) {
   EXPECT_FALSE(is_playable_name("//"));
   for (const char* kept : {"maps/x", "a/b", "/i", "j/", "e*/f", "/", "*"})
     EXPECT_TRUE(is_playable_name(kept)) << kept;
-  EXPECT_TRUE(is_playable_name(std::string(255, 'n')));
-  EXPECT_FALSE(is_playable_name(std::string(256, 'n')));
+  // A longer name would push its load text past what a `set` stores.
+  EXPECT_TRUE(is_playable_name(std::string(100, 'n')));
+  EXPECT_FALSE(is_playable_name(std::string(101, 'n')));
   const std::vector<map_entry> entries = entries_of({{"oasis;quit", 9},
                                                      {"oasis", 1},
                                                      {"x\"", 4},

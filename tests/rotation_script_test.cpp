@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -10,15 +11,23 @@
 
 namespace {
 
-std::string script_for(const std::vector<std::string>& names) {
+/// The files the writer makes for `names`, in order.
+std::vector<std::string> files_for(const std::vector<std::string>& names) {
   std::vector<map_entry> rotation;
   for (const std::string& name : names) rotation.push_back({name, 0});
-  std::string script;
-  EXPECT_TRUE(write_rotation_script(rotation, [&](std::string_view piece) {
-    script += piece;
+  std::vector<std::string> files;
+  EXPECT_TRUE(write_rotation_script(rotation, [&](std::string_view file) {
+    files.emplace_back(file);
     return true;
   }));
-  return script;
+  return files;
+}
+
+/// The one file the writer makes for `names`.
+std::string script_for(const std::vector<std::string>& names) {
+  const std::vector<std::string> files = files_for(names);
+  EXPECT_EQ(1u, files.size());
+  return files.empty() ? "" : files[0];
 }
 
 std::string load_line(int variable, const std::string& name, int next) {
@@ -29,10 +38,40 @@ std::string load_line(int variable, const std::string& name, int next) {
          std::to_string(next) + "\"\r\n";
 }
 
-std::string restart_line(int variable, int next) {
+std::string restart_line(int variable, const std::string& runs) {
   return "set SW" + std::to_string(variable) +
-         " \"seta g_warmup 15 ; map_restart ; set nextmap vstr SW" +
-         std::to_string(next) + "\"\r\n";
+         " \"seta g_warmup 15 ; map_restart ; set nextmap " + runs + "\"\r\n";
+}
+
+std::string vstr(int variable) { return "vstr SW" + std::to_string(variable); }
+
+/// The file for `names` whose last restart runs `last_link`.
+std::string file_of(const std::vector<std::string>& names,
+                    const std::string& last_link) {
+  std::string text;
+  for (int k = 0; k < static_cast<int>(names.size()); ++k)
+    text += load_line(2 * k + 1, names[k], 2 * k + 2) +
+            restart_line(2 * k + 2, k + 1 == static_cast<int>(names.size())
+                                        ? last_link
+                                        : vstr(2 * k + 3));
+  return text + "vstr SW1";
+}
+
+/// Names whose file, closing with `last_link`, is exactly `size` bytes: as
+/// many one-byte names as fit, then the bytes still missing spread over them.
+std::vector<std::string> names_filling(std::size_t size,
+                                       const std::string& last_link) {
+  std::vector<std::string> names;
+  for (std::vector<std::string> more = {"a"};
+       file_of(more, last_link).size() <= size; more.push_back("a"))
+    names = more;
+  std::size_t missing = size - file_of(names, last_link).size();
+  for (std::string& name : names) {
+    const std::size_t added = std::min<std::size_t>(missing, 99);
+    name.append(added, 'z');
+    missing -= added;
+  }
+  return names;
 }
 
 TEST(RotationScript, EmptyRotationIsTheFinalLineAlone) {
@@ -40,57 +79,129 @@ TEST(RotationScript, EmptyRotationIsTheFinalLineAlone) {
 }
 
 TEST(RotationScript, ExactBytesOfShortRotations) {
-  EXPECT_EQ(load_line(1, "alpha", 2) + restart_line(2, 1) + "vstr SW1",
+  EXPECT_EQ(load_line(1, "alpha", 2) + restart_line(2, "vstr SW1") + "vstr SW1",
             script_for({"alpha"}));
   EXPECT_EQ(alpha_bravo_script, script_for({"alpha", "bravo"}));
 }
 
 TEST(RotationScript, OnlyTheLastEntryClosesTheChain) {
-  EXPECT_EQ(load_line(1, "alpha", 2) + restart_line(2, 3) +
-                load_line(3, "bravo", 4) + restart_line(4, 5) +
-                load_line(5, "alpha", 6) + restart_line(6, 1) + "vstr SW1",
+  EXPECT_EQ(load_line(1, "alpha", 2) + restart_line(2, vstr(3)) +
+                load_line(3, "bravo", 4) + restart_line(4, vstr(5)) +
+                load_line(5, "alpha", 6) + restart_line(6, vstr(1)) +
+                "vstr SW1",
             script_for({"alpha", "bravo", "alpha"}));
 }
 
 TEST(RotationScript, NumbersGoPastNineWithoutLeadingZeros) {
   const std::string script = script_for({"a", "b", "c", "d", "e", "f"});
   EXPECT_NE(std::string::npos,
-            script.find(load_line(9, "e", 10) + restart_line(10, 11)));
-  EXPECT_NE(std::string::npos, script.find(restart_line(12, 1) + "vstr SW1"));
+            script.find(load_line(9, "e", 10) + restart_line(10, vstr(11))));
+  EXPECT_NE(std::string::npos,
+            script.find(restart_line(12, vstr(1)) + "vstr SW1"));
 }
 
-TEST(RotationScript, LargeScriptGoesOutInPiecesAndStopsAtAFailure) {
-  std::vector<map_entry> rotation(20000, map_entry{"some_map_name", 0});
-  int pieces = 0;
-  std::string script;
-  EXPECT_TRUE(write_rotation_script(rotation, [&](std::string_view piece) {
-    ++pieces;
-    script += piece;
-    return true;
-  }));
-  EXPECT_GT(pieces, 1);
-  EXPECT_EQ(40001, std::count(script.begin(), script.end(), '\n') + 1);
+TEST(RotationScript, OneFileUpTo8192BytesThenParts) {
+  std::vector<std::string> names = names_filling(8192, "vstr SW1");
+  EXPECT_EQ(std::vector<std::string>({file_of(names, "vstr SW1")}),
+            files_for(names));
+  names.back() += "x";
+  const std::vector<std::string> files = files_for(names);
+  ASSERT_EQ(2u, files.size());
+  EXPECT_EQ(file_of({names.back()}, "exec SW_rotate.cfg"), files[1]);
+}
+
+TEST(RotationScript, AnEntryJoinsAPartWhileThePartFits) {
+  const std::vector<std::string> tail = {"x", "y"};
+  std::vector<std::string> first = names_filling(8192, "exec SW_rotate2.cfg");
+  std::vector<std::string> names = first;
+  names.insert(names.end(), tail.begin(), tail.end());
+  EXPECT_EQ(std::vector<std::string>({file_of(first, "exec SW_rotate2.cfg"),
+                                      file_of(tail, "exec SW_rotate.cfg")}),
+            files_for(names));
+  // One byte more, and the entry begins the next part.
+  names[first.size() - 1] += "x";
+  const std::string moved = names[first.size() - 1];
+  first.pop_back();
+  EXPECT_EQ(std::vector<std::string>(
+                {file_of(first, "exec SW_rotate2.cfg"),
+                 file_of({moved, "x", "y"}, "exec SW_rotate.cfg")}),
+            files_for(names));
+}
+
+TEST(RotationScript, PartsLinkOnAndTheLastClosesTheChain) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 200; ++i)
+    names.push_back(std::string(1 + i % 100, static_cast<char>('a' + i % 26)));
+  const std::vector<std::string> files = files_for(names);
+  ASSERT_GT(files.size(), 3u);
+  std::size_t played = 0;
+  for (std::size_t part = 0; part < files.size(); ++part) {
+    const std::string& file = files[part];
+    EXPECT_LE(file.size(), 8192u);
+    const std::string link = part + 1 == files.size()
+                                 ? "exec SW_rotate.cfg"
+                                 : "exec " + rotation_script_file(part + 2);
+    const std::size_t entries = static_cast<std::size_t>(
+        std::count(file.begin(), file.end(), '\n') / 2);
+    EXPECT_EQ(
+        file_of({names.begin() + played, names.begin() + played + entries},
+                link),
+        file);
+    played += entries;
+  }
+  EXPECT_EQ(names.size(), played);
+  EXPECT_EQ("SW_rotate.cfg", rotation_script_file(1));
+  EXPECT_EQ("SW_rotate12.cfg", rotation_script_file(12));
+}
+
+TEST(RotationScript, StopsAtTheFirstFileThatCanNotBeStored) {
+  std::vector<map_entry> rotation(1000, map_entry{"some_map_name", 0});
   int calls = 0;
   EXPECT_FALSE(write_rotation_script(
       rotation, [&](std::string_view) { return ++calls < 2; }));
   EXPECT_EQ(2, calls);
 }
 
-TEST(RotationScript, ConsolePlaysEveryEntryOncePerCycleInOrder) {
-  const std::vector<std::string> names = {"alpha", "bravo", "alpha", "ALPHA",
-                                          "c",     "d",     "e",     "f",
-                                          "g",     "h",     "i",     "alpha"};
-  // The script's last line plays the first map; each step plays one more.
-  const console_run run = play_in_console(
-      script_for(names), 4 * static_cast<int>(names.size()) - 1);
+/// What playing `names` round and round for two cycles looks like.
+std::vector<std::string> two_cycles(const std::vector<std::string>& names) {
   std::vector<std::string> expected;
   for (int cycle = 0; cycle < 2; ++cycle)
     for (const std::string& name : names) {
       expected.push_back("load " + name);
       expected.push_back("restart");
     }
-  EXPECT_EQ(expected, run.played);
-  EXPECT_TRUE(run.finished);
+  return expected;
+}
+
+/// The writer's files under their names.
+script_files named(const std::vector<std::string>& files) {
+  script_files by_name;
+  for (std::size_t i = 0; i < files.size(); ++i)
+    by_name[rotation_script_file(i + 1)] = files[i];
+  return by_name;
+}
+
+TEST(RotationScript, OriginalConsolePlaysEveryEntryOncePerCycleInOrder) {
+  std::vector<std::vector<std::string>> rotations = {
+      {"alpha", "bravo", "alpha", "ALPHA", "c", "d", "e", "f", "g", "h", "i",
+       "alpha"}};
+  for (const int maps : {36, 100, 250}) {
+    rotations.emplace_back();
+    for (int i = 0; i < maps; ++i)
+      rotations.back().push_back(
+          std::string(99 - i % 90, static_cast<char>('a' + i % 26)) +
+          std::to_string(i % 7));
+  }
+  for (const std::vector<std::string>& names : rotations) {
+    // The script's last line plays the first map; each step plays one more.
+    // Every file must fit beside 8,191 bytes of the server's config.
+    const console_run run = play_in_console(
+        named(files_for(names)), 4 * static_cast<int>(names.size()) - 1,
+        original_console(8191));
+    EXPECT_EQ(two_cycles(names), run.played) << names.size() << " maps";
+    EXPECT_FALSE(run.overflowed);
+    EXPECT_TRUE(run.finished);
+  }
 }
 
 }  // namespace

@@ -9,14 +9,14 @@
 set -euo pipefail
 objdump=$1 exe=$2
 
-kernel32_xp="CloseHandle CreateFileA CreateSemaphoreW DeleteCriticalSection
+kernel32_xp="CloseHandle CreateFileA CreateHardLinkA CreateSemaphoreW DeleteCriticalSection
   DeleteFileA EnterCriticalSection FreeLibrary GetCurrentProcessId
   GetCurrentThreadId GetFileAttributesA GetLastError GetModuleHandleA
   GetModuleHandleW GetProcAddress GetStartupInfoA GetTickCount
   InitializeCriticalSection IsDBCSLeadByteEx LeaveCriticalSection LoadLibraryA
-  LoadLibraryW MoveFileExA MultiByteToWideChar ReleaseSemaphore SetLastError
+  LoadLibraryW LockFileEx MoveFileExA MultiByteToWideChar ReleaseSemaphore SetLastError
   SetUnhandledExceptionFilter Sleep TlsAlloc TlsFree TlsGetValue TlsSetValue
-  VirtualProtect VirtualQuery WaitForSingleObject WideCharToMultiByte"
+  UnlockFileEx VirtualProtect VirtualQuery WaitForSingleObject WideCharToMultiByte"
 msvcrt_xp="__getmainargs __initenv __mb_cur_max __p__acmdln __p__commode
   __p__fmode __set_app_type __setusermatherr _amsg_exit _cexit _close _errno
   _fdopen _fileno _fstati64 _initterm _iob _onexit _open _read abort atoi
