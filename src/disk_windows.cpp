@@ -76,12 +76,15 @@ bool system_disk::can_write(const std::string& path) {
   // asked for directly because an administrator may still open such a file.
   if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))
     return false;
-  // A file locked by another program fails here and is then left alone.
   const HANDLE file =
       CreateFileA(path.c_str(), GENERIC_WRITE,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) {
+    // Held by another program for now (a scanner, the server reading it):
+    // replacing it is tried again for a while, and only then given up.
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+  }
   CloseHandle(file);
   return true;
 }

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Under Wine: while another program holds a file of the rotation for 0.7 s,
+# as a virus scanner holds every new file for a moment, a run still puts the
+# fresh rotation in place and leaves no stray file. Three runs with the
+# first new file held, then one with SW_rotate.cfg itself held.
+#   held_file_test.sh COMPILER SOURCE_DIR PROGRAM
+# $WINE runs Windows programs; COMPILER is the MinGW-w64 g++ for the same
+# Windows as PROGRAM, which builds the holding program here.
+set -euo pipefail
+compiler=$1 source=$2 program=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$compiler" -O2 -static -o "$work/hold_file.exe" "$source/tests/hold_file.cpp"
+status=0
+fail() { echo "$*"; status=1; }
+
+one_run() {  # $1: what the holder holds; $2: what it must find left
+  local dir=$work/run$RANDOM
+  mkdir "$dir"
+  for i in $(seq 1000); do printf 'map%s 1\r\n' "$i"; done >"$dir/map_list.cfg"
+  printf 'earlier rotation' >"$dir/SW_rotate.cfg"
+  (cd "$dir" && "$WINE" "$work/hold_file.exe" "$1" 700 >holder.out 2>&1) &
+  local holder=$!
+  for _ in $(seq 200); do grep -q watching "$dir/holder.out" 2>/dev/null && break; sleep 0.05; done
+  (cd "$dir" && "$WINE" "$program" </dev/null >/dev/null 2>&1)
+  wait "$holder" || true
+  local said
+  said=$(tr -d '\r' <"$dir/holder.out")
+  grep -q '^held ' <<<"$said" || fail "the holder held nothing: $said"
+  grep -qx "left $2" <<<"$said" ||
+    fail "the run did not wait for the held file: $said"
+  local maps
+  maps=$(cat "$dir"/SW_rotate*.cfg | grep -c ' ; map ' || true)
+  [ "$maps" -eq 1000 ] || fail "the rotation in place holds $maps maps, not 1000"
+  local stray
+  stray=$(cd "$dir" && ls | grep -vxE 'map_list\.cfg|holder\.out|SW_rotate[0-9]*\.cfg' || true)
+  [ -z "$stray" ] || fail "stray files: $stray"
+  echo "holding $1: $(grep '^held\|^left' <<<"$said" | tr '\n' ' ')$maps maps in place"
+}
+
+for _ in 1 2 3; do one_run 'SW_rotate.cfg.tmp.*' 0; done
+one_run SW_rotate.cfg 1
+exit $status
