@@ -1,0 +1,46 @@
+# The operator's README of a release package, README.txt, made from
+# packaging/README.txt.in with this platform's lines: CR LF line ends for
+# every Windows Notepad, LF on Linux.
+if(WIN32)
+  set(PLATFORMS "It runs on Windows XP SP3 and every later Windows, 32-bit and
+64-bit.")
+  set(START_LINES "Put map_rotation.exe beside map_list.cfg. In the server's start batch
+file, before the line that starts the server:
+
+  cd /d C:\\GameServer\\config
+  map_rotation.exe
+
+(with your own folder in place of C:\\GameServer\\config).")
+  set(FREEZE "right-click SW_rotate.cfg, Properties, tick \"Read-only\".")
+  set(UNFREEZE "Clear the tick
+to get a fresh order again.")
+  set(HELD_FILES "
+
+When a virus scanner or another program holds one of the files for a
+moment, the tool waits for it for up to two seconds.")
+  set(newline_style CRLF)
+else()
+  set(PLATFORMS "It runs on any x86-64 Linux: the program is linked statically and needs
+no libraries.")
+  set(START_LINES "The program itself can live anywhere, for example in /opt/map_rotation.
+In the server's start script, before the line that starts the server:
+
+  cd /srv/gameserver/config && /opt/map_rotation/map_rotation
+
+(with your own folders), or, where systemd starts the server, in its unit's
+[Service] section (ExecStartPre= runs in the WorkingDirectory=):
+
+  WorkingDirectory=/srv/gameserver/config
+  ExecStartPre=/opt/map_rotation/map_rotation")
+  set(FREEZE "chmod a-w SW_rotate.cfg")
+  set(UNFREEZE "Make it writable again
+(chmod u+w SW_rotate.cfg) to get a fresh order.")
+  set(HELD_FILES "")
+  set(newline_style UNIX)
+endif()
+# Line ends are set in a second pass: the first leaves those of the
+# platform's lines above as they are.
+configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/README.txt.in
+               README.txt.filled @ONLY)
+configure_file(${CMAKE_CURRENT_BINARY_DIR}/README.txt.filled README.txt
+               @ONLY NEWLINE_STYLE ${newline_style})
