@@ -128,32 +128,6 @@ TEST(RotationScript, AnEntryJoinsAPartWhileThePartFits) {
             files_for(names));
 }
 
-TEST(RotationScript, PartsLinkOnAndTheLastClosesTheChain) {
-  std::vector<std::string> names;
-  for (int i = 0; i < 200; ++i)
-    names.push_back(std::string(1 + i % 100, static_cast<char>('a' + i % 26)));
-  const std::vector<std::string> files = files_for(names);
-  ASSERT_GT(files.size(), 3u);
-  std::size_t played = 0;
-  for (std::size_t part = 0; part < files.size(); ++part) {
-    const std::string& file = files[part];
-    EXPECT_LE(file.size(), 8192u);
-    const std::string link = part + 1 == files.size()
-                                 ? "exec SW_rotate.cfg"
-                                 : "exec " + rotation_script_file(part + 2);
-    const std::size_t entries = static_cast<std::size_t>(
-        std::count(file.begin(), file.end(), '\n') / 2);
-    EXPECT_EQ(
-        file_of({names.begin() + played, names.begin() + played + entries},
-                link),
-        file);
-    played += entries;
-  }
-  EXPECT_EQ(names.size(), played);
-  EXPECT_EQ("SW_rotate.cfg", rotation_script_file(1));
-  EXPECT_EQ("SW_rotate12.cfg", rotation_script_file(12));
-}
-
 TEST(RotationScript, StopsAtTheFirstFileThatCanNotBeStored) {
   std::vector<map_entry> rotation(1000, map_entry{"some_map_name", 0});
   int calls = 0;
