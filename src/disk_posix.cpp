@@ -67,11 +67,13 @@ bool system_disk::exists(const std::string& path) {
 bool system_disk::can_write(const std::string& path) {
   // O_NONBLOCK keeps a FIFO without a reader from hanging the run.
   const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY);
-  if (fd >= 0) {
-    ::close(fd);
-    return true;
-  }
-  return errno == ENOENT;
+  if (fd < 0) return errno == ENOENT;
+  // A file without any write permission is read-only even to root, who
+  // may open it all the same: chmod a-w freezes a rotation for every user.
+  struct stat status;
+  const bool writable = fstat(fd, &status) == 0 && (status.st_mode & 0222) != 0;
+  ::close(fd);
+  return writable;
 }
 
 std::FILE* system_disk::create_beside(const std::string& path,

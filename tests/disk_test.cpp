@@ -35,6 +35,9 @@ TEST(SystemDisk, CanWriteMissingOrWritableFilesOnly) {
   EXPECT_TRUE(disk.can_write(dir / "present"));
   EXPECT_TRUE(disk.exists(dir / "present"));
   EXPECT_EQ("kept", read_file(dir / "present"));  // checking changes nothing
+  // Without any write permission a file is read-only, even to root.
+  fs::permissions(dir / "present", fs::perms::owner_read);
+  EXPECT_FALSE(disk.can_write(dir / "present"));
 }
 
 TEST(SystemDisk, CreatesUniqueFilesBesideKeepingPermissions) {
