@@ -35,6 +35,12 @@ bool system_disk::flush(std::FILE* file) { return std::fflush(file) == 0; }
 
 bool system_disk::close(std::FILE* file) { return std::fclose(file) == 0; }
 
+bool write_and_close(disk_interface& disk, std::FILE* file,
+                     std::string_view bytes) {
+  const bool written = disk.write(file, bytes) && disk.flush(file);
+  return disk.close(file) && written;
+}
+
 bool retry_while_busy(disk_interface& disk,
                       const std::function<file_result()>& step) {
   constexpr unsigned total_wait_ms = 2000;
@@ -54,8 +60,7 @@ bool copy_beside(disk_interface& disk, const std::string& path,
   if (!disk.read_file(path, &bytes)) return false;
   std::FILE* out = disk.create_beside(path, copy);
   if (!out) return false;
-  const bool written = disk.write(out, bytes) && disk.flush(out);
-  if (disk.close(out) && written) return true;
+  if (write_and_close(disk, out, bytes)) return true;
   disk.remove(*copy);
   return false;
 }

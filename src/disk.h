@@ -91,6 +91,11 @@ struct system_disk : disk_interface {
   std::intptr_t locked = -1;
 };
 
+/// Writes all of `bytes` to `file`, flushes and closes it; false when any of
+/// the three failed. The file is closed in any case.
+bool write_and_close(disk_interface& disk, std::FILE* file,
+                     std::string_view bytes);
+
 /// Runs `step` until it is done or fails for good. While it is busy it is
 /// tried again after 1 ms, then after twice as long each time, for about
 /// 2 s in all, as a file held by another program is usually let go soon.

@@ -23,13 +23,6 @@ struct staged_file {
   bool placed = false;
 };
 
-/// Writes `bytes` to `out`, then closes it; false at the first failure.
-bool write_and_close(disk_interface& disk, std::FILE* out,
-                     std::string_view bytes) {
-  const bool written = disk.write(out, bytes) && disk.flush(out);
-  return disk.close(out) && written;
-}
-
 /// Writes `text`, the next file of the rotation script, beside its target.
 /// `*no_room` tells that not even the first file could be created.
 bool stage_file(disk_interface& disk, std::string_view text,

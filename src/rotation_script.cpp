@@ -56,8 +56,8 @@ struct script_file {
 };
 
 void put_number(std::string& text, std::uint64_t number) {
-  char digits[20];
-  text.append(digits, std::to_chars(digits, digits + 20, number).ptr);
+  char decimal[20];
+  text.append(decimal, std::to_chars(decimal, decimal + 20, number).ptr);
 }
 
 /// Appends an entry's two lines; its restart links to the next variable
