@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "rotation_script.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -107,9 +108,7 @@ class GeneratorRun : public ::testing::Test {
     write_file("map_list.cfg", list);
     previous = {{"map_list.cfg", list}};
     for (int part = 1; part <= parts; ++part) {
-      const std::string name =
-          part == 1 ? "SW_rotate.cfg"
-                    : "SW_rotate" + std::to_string(part) + ".cfg";
+      const std::string name = rotation_script_file(part);
       previous[name] = "earlier part " + std::to_string(part) + "\r\n";
       write_file(name, previous[name]);
     }

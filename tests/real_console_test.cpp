@@ -121,6 +121,11 @@ pid_t start_console(const console_folder& folder, int steps,
   return start(command, folder.dir.path);
 }
 
+/// What the console model must keep to play like the server in `where`.
+console_limits limits_of(room where) {
+  return where == room::open ? open_console : original_console(8191);
+}
+
 /// Generous for a loaded machine: a step takes about 10 ms.
 milliseconds time_for(int steps) { return milliseconds(2000 + 100 * steps); }
 
@@ -281,30 +286,14 @@ TEST_F(RealConsole, PlaysTheToolsScriptsTwiceRoundInOrder) {
 
     const console_run real = played_by(read_file(folders[i].dir / "output"));
     expect_same(as_written(order, steps + 1), real, what);
-    const console_limits limits =
-        trials[i].where == room::open ? open_console : original_console(8191);
-    expect_same(modelled(files[i], steps, limits), real, what + ", the model");
+    expect_same(modelled(files[i], steps, limits_of(trials[i].where)), real,
+                what + ", the model");
   }
 }
 
-/// The script of one file for `names`, as the tool wrote it before long
-/// rotations came in parts, and with no name left out.
-std::string one_file_script(const std::vector<std::string>& names) {
-  std::string script;
-  for (std::size_t k = 0; k < names.size(); ++k)
-    script += "set SW" + std::to_string(2 * k + 1) +
-              " \"set g_gametype 5 ; map " + names[k] +
-              " ; timelimit .1 ; wait ; wait ; set g_gametype 6 ; seta "
-              "g_warmup 25 ; reset_match ; wait ; wait ; set nextmap vstr SW" +
-              std::to_string(2 * k + 2) + "\"\r\nset SW" +
-              std::to_string(2 * k + 2) +
-              " \"seta g_warmup 15 ; map_restart ; set nextmap vstr SW" +
-              std::to_string(k + 1 == names.size() ? 1 : 2 * k + 3) + "\"\r\n";
-  return script + "vstr SW1";
-}
-
 TEST_F(RealConsole, AgreesWithTheModelOnScriptsItCannotRun) {
-  // Past the rotation's rules: a comment to the end of the line, one that
+  // One file, as the tool wrote before long rotations came in parts, and
+  // past the rotation's rules: a comment to the end of the line, one that
   // swallows all input, a line past the console's limit, and scripts too
   // large for the buffer of either room.
   struct trial {
@@ -326,7 +315,8 @@ TEST_F(RealConsole, AgreesWithTheModelOnScriptsItCannotRun) {
   std::vector<script_files> scripts;
   std::vector<pid_t> consoles;
   for (std::size_t i = 0; i < trials.size(); ++i) {
-    scripts.push_back({{"SW_rotate.cfg", one_file_script(trials[i].names)}});
+    scripts.push_back(
+        {{"SW_rotate.cfg", script_file_of(trials[i].names, "vstr SW1")}});
     write_file(folders[i].game() / "SW_rotate.cfg",
                scripts.back()["SW_rotate.cfg"]);
     consoles.push_back(start_console(folders[i], steps, trials[i].where));
@@ -334,9 +324,7 @@ TEST_F(RealConsole, AgreesWithTheModelOnScriptsItCannotRun) {
   for (std::size_t i = 0; i < trials.size(); ++i) {
     finish(consoles[i], time_for(steps));
     const console_run real = played_by(read_file(folders[i].dir / "output"));
-    const console_limits limits =
-        trials[i].where == room::open ? open_console : original_console(8191);
-    expect_same(modelled(scripts[i], steps, limits), real,
+    expect_same(modelled(scripts[i], steps, limits_of(trials[i].where)), real,
                 "rotation " + std::to_string(i));
     EXPECT_FALSE(same_run(as_written(trials[i].names, steps + 1), real))
         << "rotation " << i;

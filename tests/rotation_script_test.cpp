@@ -30,32 +30,7 @@ std::string script_for(const std::vector<std::string>& names) {
   return files.empty() ? "" : files[0];
 }
 
-std::string load_line(int variable, const std::string& name, int next) {
-  return "set SW" + std::to_string(variable) + " \"set g_gametype 5 ; map " +
-         name +
-         " ; timelimit .1 ; wait ; wait ; set g_gametype 6 ; seta g_warmup 25 "
-         "; reset_match ; wait ; wait ; set nextmap vstr SW" +
-         std::to_string(next) + "\"\r\n";
-}
-
-std::string restart_line(int variable, const std::string& runs) {
-  return "set SW" + std::to_string(variable) +
-         " \"seta g_warmup 15 ; map_restart ; set nextmap " + runs + "\"\r\n";
-}
-
 std::string vstr(int variable) { return "vstr SW" + std::to_string(variable); }
-
-/// The file for `names` whose last restart runs `last_link`.
-std::string file_of(const std::vector<std::string>& names,
-                    const std::string& last_link) {
-  std::string text;
-  for (int k = 0; k < static_cast<int>(names.size()); ++k)
-    text += load_line(2 * k + 1, names[k], 2 * k + 2) +
-            restart_line(2 * k + 2, k + 1 == static_cast<int>(names.size())
-                                        ? last_link
-                                        : vstr(2 * k + 3));
-  return text + "vstr SW1";
-}
 
 /// Names whose file, closing with `last_link`, is exactly `size` bytes: as
 /// many one-byte names as fit, then the bytes still missing spread over them.
@@ -63,9 +38,9 @@ std::vector<std::string> names_filling(std::size_t size,
                                        const std::string& last_link) {
   std::vector<std::string> names;
   for (std::vector<std::string> more = {"a"};
-       file_of(more, last_link).size() <= size; more.push_back("a"))
+       script_file_of(more, last_link).size() <= size; more.push_back("a"))
     names = more;
-  std::size_t missing = size - file_of(names, last_link).size();
+  std::size_t missing = size - script_file_of(names, last_link).size();
   for (std::string& name : names) {
     const std::size_t added = std::min<std::size_t>(missing, 99);
     name.append(added, 'z');
@@ -102,12 +77,12 @@ TEST(RotationScript, NumbersGoPastNineWithoutLeadingZeros) {
 
 TEST(RotationScript, OneFileUpTo8192BytesThenParts) {
   std::vector<std::string> names = names_filling(8192, "vstr SW1");
-  EXPECT_EQ(std::vector<std::string>({file_of(names, "vstr SW1")}),
+  EXPECT_EQ(std::vector<std::string>({script_file_of(names, "vstr SW1")}),
             files_for(names));
   names.back() += "x";
   const std::vector<std::string> files = files_for(names);
   ASSERT_EQ(2u, files.size());
-  EXPECT_EQ(file_of({names.back()}, "exec SW_rotate.cfg"), files[1]);
+  EXPECT_EQ(script_file_of({names.back()}, "exec SW_rotate.cfg"), files[1]);
 }
 
 TEST(RotationScript, AnEntryJoinsAPartWhileThePartFits) {
@@ -115,16 +90,17 @@ TEST(RotationScript, AnEntryJoinsAPartWhileThePartFits) {
   std::vector<std::string> first = names_filling(8192, "exec SW_rotate2.cfg");
   std::vector<std::string> names = first;
   names.insert(names.end(), tail.begin(), tail.end());
-  EXPECT_EQ(std::vector<std::string>({file_of(first, "exec SW_rotate2.cfg"),
-                                      file_of(tail, "exec SW_rotate.cfg")}),
-            files_for(names));
+  EXPECT_EQ(
+      std::vector<std::string>({script_file_of(first, "exec SW_rotate2.cfg"),
+                                script_file_of(tail, "exec SW_rotate.cfg")}),
+      files_for(names));
   // One byte more, and the entry begins the next part.
   names[first.size() - 1] += "x";
   const std::string moved = names[first.size() - 1];
   first.pop_back();
   EXPECT_EQ(std::vector<std::string>(
-                {file_of(first, "exec SW_rotate2.cfg"),
-                 file_of({moved, "x", "y"}, "exec SW_rotate.cfg")}),
+                {script_file_of(first, "exec SW_rotate2.cfg"),
+                 script_file_of({moved, "x", "y"}, "exec SW_rotate.cfg")}),
             files_for(names));
 }
 

@@ -41,6 +41,32 @@ std::vector<std::string> file_names(const fs::path& dir) {
   return names;
 }
 
+std::string load_line(int variable, const std::string& name, int next) {
+  return "set SW" + std::to_string(variable) + " \"set g_gametype 5 ; map " +
+         name +
+         " ; timelimit .1 ; wait ; wait ; set g_gametype 6 ; seta g_warmup 25 "
+         "; reset_match ; wait ; wait ; set nextmap vstr SW" +
+         std::to_string(next) + "\"\r\n";
+}
+
+std::string restart_line(int variable, const std::string& runs) {
+  return "set SW" + std::to_string(variable) +
+         " \"seta g_warmup 15 ; map_restart ; set nextmap " + runs + "\"\r\n";
+}
+
+std::string script_file_of(const std::vector<std::string>& names,
+                           const std::string& last_link) {
+  std::string text;
+  for (int k = 0; k < static_cast<int>(names.size()); ++k)
+    text +=
+        load_line(2 * k + 1, names[k], 2 * k + 2) +
+        restart_line(2 * k + 2, k + 1 == static_cast<int>(names.size())
+                                    ? last_link
+                                    : "vstr SW" + std::to_string(2 * k + 3));
+  return text + "vstr SW1";
+}
+
+// Written out byte for byte, apart from the helpers above.
 const std::string alpha_bravo_script =
     "set SW1 \"set g_gametype 5 ; map alpha ; timelimit .1 ; wait ; wait ; "
     "set g_gametype 6 ; seta g_warmup 25 ; reset_match ; wait ; wait ; set "

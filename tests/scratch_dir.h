@@ -30,6 +30,19 @@ void write_file(const std::filesystem::path& path, std::string_view bytes);
 /// The names in directory `dir`, sorted.
 std::vector<std::string> file_names(const std::filesystem::path& dir);
 
+/// The load line of a rotation script: variable `variable` loads `name` and
+/// names variable `next` as the next map.
+std::string load_line(int variable, const std::string& name, int next);
+
+/// The restart line of a rotation script: variable `variable` restarts the
+/// map, then sets `nextmap` to `runs`.
+std::string restart_line(int variable, const std::string& runs);
+
+/// The rotation file for `names`, in this order, whose last restart runs
+/// `last_link` ("vstr SW1" for a one-file script).
+std::string script_file_of(const std::vector<std::string>& names,
+                           const std::string& last_link);
+
 /// The script the tool must write for the pairs alpha 1, bravo 0 and
 /// charlie -1, whatever the random order: each priority holds one map.
 extern const std::string alpha_bravo_script;
