@@ -54,6 +54,39 @@ bool retry_while_busy(disk_interface& disk,
   }
 }
 
+std::string name_beside(const std::string& path, std::string_view kind,
+                        unsigned long process, int attempt) {
+  return path + "." + std::string(kind) + "." + std::to_string(process) + "." +
+         std::to_string(attempt);
+}
+
+namespace {
+
+/// Takes one or more decimal digits off the front of `text`.
+bool take_number(std::string_view* text) {
+  std::size_t digits = 0;
+  while (digits < text->size() && (*text)[digits] >= '0' &&
+         (*text)[digits] <= '9')
+    ++digits;
+  text->remove_prefix(digits);
+  return digits > 0;
+}
+
+/// Takes `head` off the front of `text`, if it is there.
+bool take(std::string_view* text, std::string_view head) {
+  if (text->substr(0, head.size()) != head) return false;
+  text->remove_prefix(head.size());
+  return true;
+}
+
+}  // namespace
+
+bool is_named_beside(std::string_view name, std::string_view base) {
+  return take(&name, base) && (take(&name, ".tmp.") || take(&name, ".old.")) &&
+         take_number(&name) && take(&name, ".") && take_number(&name) &&
+         name.empty();
+}
+
 bool copy_beside(disk_interface& disk, const std::string& path,
                  std::string* copy) {
   std::string bytes;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 /// How a step that another program can hold up for a moment ended.
 enum class file_result {
@@ -64,6 +65,10 @@ struct disk_interface {
   virtual file_result remove(const std::string& path) = 0;
   /// Waits `ms` milliseconds before a busy step is tried again.
   virtual void pause(unsigned ms) = 0;
+  /// Appends the names of the entries of `folder` to `*names`, in no set
+  /// order; false when it can't be listed.
+  virtual bool list_folder(const std::string& folder,
+                           std::vector<std::string>* names) = 0;
 };
 
 /// The disk of the machine the tool runs on.
@@ -85,6 +90,8 @@ struct system_disk : disk_interface {
   file_result replace(const std::string& from, const std::string& to) override;
   file_result remove(const std::string& path) override;
   void pause(unsigned ms) override;
+  bool list_folder(const std::string& folder,
+                   std::vector<std::string>* names) override;
 
   /// The open file that holds the lock: a descriptor on POSIX, a HANDLE on
   /// Windows; -1 while there is none.
@@ -101,6 +108,16 @@ bool write_and_close(disk_interface& disk, std::FILE* file,
 /// 2 s in all, as a file held by another program is usually let go soon.
 bool retry_while_busy(disk_interface& disk,
                       const std::function<file_result()>& step);
+
+/// What create_beside and keep_copy name their files: `path`, then
+/// ".tmp." for a new file or ".old." for a kept copy, the process's number
+/// and the attempt's, so that runs never share a name.
+std::string name_beside(const std::string& path, std::string_view kind,
+                        unsigned long process, int attempt);
+
+/// Whether `name` is one that name_beside gives for a file `base`, of any
+/// kind, process and attempt: a file that a run made beside `base`.
+bool is_named_beside(std::string_view name, std::string_view base);
 
 /// Copies file `path` into a new file beside it, named in `*copy`, through
 /// `disk`: for file systems without hard links.

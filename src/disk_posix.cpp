@@ -1,4 +1,5 @@
 // system_disk on POSIX systems: what depends on the file system's rules.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -81,8 +82,8 @@ std::FILE* system_disk::create_beside(const std::string& path,
   struct stat existing;
   const bool keep_mode = stat(path.c_str(), &existing) == 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    *created = path + ".tmp." + std::to_string(getpid()) + "." +
-               std::to_string(attempt);
+    *created =
+        name_beside(path, "tmp", static_cast<unsigned long>(getpid()), attempt);
     const int fd = open(created->c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
     if (fd < 0) {
       if (errno == EEXIST) continue;
@@ -106,8 +107,8 @@ std::int64_t regular_file_size(std::FILE* file) {
 bool system_disk::keep_copy(const std::string& path, std::string* copy) {
   // A second name for the same file costs nothing and can't half fail.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    *copy = path + ".old." + std::to_string(getpid()) + "." +
-            std::to_string(attempt);
+    *copy =
+        name_beside(path, "old", static_cast<unsigned long>(getpid()), attempt);
     if (link(path.c_str(), copy->c_str()) == 0) return true;
     if (errno != EEXIST) break;
   }
@@ -129,4 +130,14 @@ void system_disk::pause(unsigned ms) {
                 static_cast<long>(ms % 1000) * 1000000};
   while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
   }
+}
+
+bool system_disk::list_folder(const std::string& folder,
+                              std::vector<std::string>* names) {
+  DIR* entries = opendir(folder.c_str());
+  if (!entries) return false;
+  while (const dirent* entry = readdir(entries))
+    names->push_back(entry->d_name);
+  closedir(entries);
+  return true;
 }

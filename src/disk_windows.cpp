@@ -92,8 +92,7 @@ bool system_disk::can_write(const std::string& path) {
 std::FILE* system_disk::create_beside(const std::string& path,
                                       std::string* created) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    *created = path + ".tmp." + std::to_string(GetCurrentProcessId()) + "." +
-               std::to_string(attempt);
+    *created = name_beside(path, "tmp", GetCurrentProcessId(), attempt);
     const int fd =
         _open(created->c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
               _S_IREAD | _S_IWRITE);
@@ -121,8 +120,7 @@ bool system_disk::keep_copy(const std::string& path, std::string* copy) {
   // A second name for the same file costs nothing; FAT has none, so there
   // the bytes are copied.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    *copy = path + ".old." + std::to_string(GetCurrentProcessId()) + "." +
-            std::to_string(attempt);
+    *copy = name_beside(path, "old", GetCurrentProcessId(), attempt);
     if (CreateHardLinkA(copy->c_str(), path.c_str(), nullptr)) return true;
     if (GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
@@ -143,3 +141,14 @@ file_result system_disk::remove(const std::string& path) {
 }
 
 void system_disk::pause(unsigned ms) { Sleep(ms); }
+
+bool system_disk::list_folder(const std::string& folder,
+                              std::vector<std::string>* names) {
+  WIN32_FIND_DATAA entry;
+  const HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  do names->push_back(entry.cFileName);
+  while (FindNextFileA(search, &entry));
+  FindClose(search);
+  return true;
+}

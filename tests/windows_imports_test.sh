@@ -10,9 +10,10 @@ set -euo pipefail
 objdump=$1 exe=$2
 
 kernel32_xp="CloseHandle CreateFileA CreateHardLinkA CreateSemaphoreW DeleteCriticalSection
-  DeleteFileA EnterCriticalSection FreeLibrary GetCurrentProcessId
-  GetCurrentThreadId GetFileAttributesA GetLastError GetModuleHandleA
-  GetModuleHandleW GetProcAddress GetStartupInfoA GetTickCount
+  DeleteFileA EnterCriticalSection FindClose FindFirstFileA FindNextFileA
+  FreeLibrary GetCurrentProcessId GetCurrentThreadId GetFileAttributesA
+  GetLastError GetModuleHandleA GetModuleHandleW GetProcAddress
+  GetStartupInfoA GetTickCount
   InitializeCriticalSection IsDBCSLeadByteEx LeaveCriticalSection LoadLibraryA
   LoadLibraryW LockFileEx MoveFileExA MultiByteToWideChar ReleaseSemaphore SetLastError
   SetUnhandledExceptionFilter Sleep TlsAlloc TlsFree TlsGetValue TlsSetValue
