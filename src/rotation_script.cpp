@@ -104,6 +104,22 @@ std::string rotation_script_file(std::size_t part) {
                    : "SW_rotate" + std::to_string(part) + ".cfg";
 }
 
+bool is_rotation_script_file(std::string_view name) {
+  constexpr std::string_view head = "SW_rotate", tail = ".cfg";
+  if (name.size() < head.size() + tail.size() ||
+      name.substr(0, head.size()) != head ||
+      name.substr(name.size() - tail.size()) != tail)
+    return false;
+  const std::string_view number =
+      name.substr(head.size(), name.size() - head.size() - tail.size());
+  std::size_t part = 1;
+  if (!number.empty() &&
+      std::from_chars(number.data(), number.data() + number.size(), part).ec !=
+          std::errc())
+    return false;
+  return rotation_script_file(part) == name;
+}
+
 bool fits_one_file(const std::vector<map_entry>& rotation) {
   std::size_t size = final_line.size();
   std::uint64_t variable = 1;

@@ -18,6 +18,15 @@ inline constexpr std::size_t max_script_file_size = 8192;
 /// "SW_rotate.cfg", the one the server runs, then "SW_rotate2.cfg", ...
 std::string rotation_script_file(std::size_t part);
 
+/// Whether `name` is that of a file of the rotation script, as
+/// rotation_script_file gives it for some part.
+bool is_rotation_script_file(std::string_view name);
+
+/// What a part holds that a shorter rotation no longer needs: a server that
+/// reaches it, still in the earlier rotation, goes on from the new one's
+/// start.
+inline constexpr std::string_view step_back_script = "exec SW_rotate.cfg";
+
 /// Receives the rotation script one whole file at a time, in order: first
 /// the content of SW_rotate.cfg, then of SW_rotate2.cfg, and so on. Returns
 /// false when a file could not be stored, which ends the writing.

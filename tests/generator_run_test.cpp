@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,9 +27,13 @@ enum class step {
 const char* const step_names[] = {"none",  "create_beside", "write",  "flush",
                                   "close", "keep_copy",     "replace"};
 
+/// Thrown where a run is killed: it ends the run on the spot.
+struct killed_run {};
+
 /// The real disk with one step made to fail, as a full or failing disk, or
 /// a program holding a file, would: calls `nth` to `nth` + `times` - 1 of
-/// that step fail with `how`.
+/// that step fail with `how`. A `killing` disk ends the run there instead,
+/// as a kill would: the system closes its files and lets go of its lock.
 struct failing_disk : system_disk {
   explicit failing_disk(step broken = step::none, int nth = 1, int times = 1,
                         file_result how = file_result::failed)
@@ -36,7 +41,13 @@ struct failing_disk : system_disk {
 
   bool fails(step s) {
     const int call = ++calls[s];
-    return s == broken && call >= nth && call < nth + times;
+    const bool failing = s == broken && call >= nth && call < nth + times;
+    if (failing && killing) {
+      for (std::FILE* file : open_files) std::fclose(file);
+      unlock();
+      throw killed_run{};
+    }
+    return failing;
   }
 
   bool can_write(const std::string& path) override {
@@ -46,7 +57,9 @@ struct failing_disk : system_disk {
   std::FILE* create_beside(const std::string& path,
                            std::string* created) override {
     if (fails(step::create_beside) || no_room) return nullptr;
-    return system_disk::create_beside(path, created);
+    std::FILE* file = system_disk::create_beside(path, created);
+    if (file) open_files.insert(file);
+    return file;
   }
   bool keep_copy(const std::string& path, std::string* copy) override {
     return !fails(step::keep_copy) && system_disk::keep_copy(path, copy);
@@ -66,6 +79,7 @@ struct failing_disk : system_disk {
     return system_disk::flush(file) && !fails(step::flush);
   }
   bool close(std::FILE* file) override {
+    open_files.erase(file);
     return system_disk::close(file) && !fails(step::close);
   }
   file_result replace(const std::string& from, const std::string& to) override {
@@ -79,6 +93,8 @@ struct failing_disk : system_disk {
   std::map<step, int> calls;
   std::string unwritable;
   bool no_room = false;
+  bool killing = false;
+  std::set<std::FILE*> open_files;
   unsigned paused_ms = 0;
 };
 
@@ -135,38 +151,52 @@ TEST_F(GeneratorRun, WritesTheScriptThroughTheDisk) {
             file_names("."));
 }
 
-TEST_F(GeneratorRun, ReplacesAllPartsAndRemovesThoseOfALongerRotation) {
+TEST_F(GeneratorRun, PartsALongerRotationHadStepBackToTheStart) {
   prepare(100, 5);
   failing_disk disk;
   run(disk);
   EXPECT_EQ(std::vector<std::string>({"SW_rotate.cfg", "SW_rotate2.cfg",
-                                      "SW_rotate3.cfg", "map_list.cfg"}),
+                                      "SW_rotate3.cfg", "SW_rotate4.cfg",
+                                      "SW_rotate5.cfg", "map_list.cfg"}),
             file_names("."));
   EXPECT_NE(
       std::string::npos,
       read_file("SW_rotate3.cfg").find("exec SW_rotate.cfg\"\r\nvstr SW1"));
-  prepare(10, 3);
-  run(disk);
-  EXPECT_EQ(std::vector<std::string>({"SW_rotate.cfg", "map_list.cfg"}),
-            file_names("."));
+  // A part that steps back already is left as it is.
+  write_file("map_list.cfg", "alpha 1");
+  failing_disk shorter;
+  run(shorter);
+  EXPECT_EQ(3, shorter.calls[step::create_beside]);
+  for (const char* part :
+       {"SW_rotate2.cfg", "SW_rotate3.cfg", "SW_rotate4.cfg", "SW_rotate5.cfg"})
+    EXPECT_EQ("exec SW_rotate.cfg", read_file(part)) << part;
 }
 
 TEST_F(GeneratorRun, AnyFailingStepLeavesEveryPreviousFileAsItWas) {
   // A longer rotation than the earlier one (a new file to place) and a
   // shorter one (a part to remove); every call of every step fails in turn.
+  // A run killed there instead leaves files that the next run removes.
   for (const auto& [maps, parts] : {std::pair{130, 3}, std::pair{60, 3}}) {
     prepare(maps, parts);
     failing_disk counting;
     run(counting);
+    const std::vector<std::string> whole = file_names(".");
     for (const step broken : {step::create_beside, step::write, step::flush,
                               step::close, step::keep_copy, step::replace}) {
       ASSERT_GT(counting.calls[broken], 0) << step_names[int(broken)];
       for (int nth = 1; nth <= counting.calls[broken]; ++nth) {
+        const std::string what = std::to_string(maps) + " maps, " +
+                                 step_names[int(broken)] + " call " +
+                                 std::to_string(nth);
         prepare(maps, parts);
         failing_disk disk(broken, nth);
         run(disk);
-        EXPECT_TRUE(unchanged())
-            << maps << " maps, " << step_names[int(broken)] << " call " << nth;
+        EXPECT_TRUE(unchanged()) << what;
+        failing_disk killer(broken, nth), next;
+        killer.killing = true;
+        EXPECT_THROW(run_generator(killer), killed_run) << what;
+        run(next);
+        EXPECT_EQ(whole, file_names(".")) << what << ", killed";
       }
     }
   }
@@ -224,7 +254,7 @@ TEST_F(GeneratorRun, WithoutMapListTheScriptIsTheFinalLine) {
   failing_disk disk;
   run(disk);
   EXPECT_EQ("vstr SW1", read_file("SW_rotate.cfg"));
-  EXPECT_EQ(std::vector<std::string>({"SW_rotate.cfg"}), file_names("."));
+  EXPECT_EQ("exec SW_rotate.cfg", read_file("SW_rotate4.cfg"));
 }
 
 }  // namespace

@@ -118,6 +118,24 @@ TEST(Program, ReplacesAPreviousScriptCompletely) {
   EXPECT_EQ(alpha_bravo_script, read_file(dir / "SW_rotate.cfg"));
 }
 
+TEST(Program, RemovesWhatAKilledRunLeftAndNothingElse) {
+  scratch_dir dir;
+  write_file(dir / "map_list.cfg", alpha_bravo_list);
+  const std::vector<std::string> left = {"SW_rotate.cfg.tmp.4242.0",
+                                         "SW_rotate12.cfg.old.7.31"};
+  const std::vector<std::string> kept = {
+      "SW_rotate.cfg.bak",       "SW_rotate.cfg.tmp.4242.0x",
+      "SW_rotate01.cfg.tmp.1.0", "SW_rotate1.cfg.old.1.0",
+      "other.cfg.tmp.1.0",       "SW_rotate.cfg.tmp..0"};
+  for (const std::string& name : left) write_file(dir / name, "left");
+  for (const std::string& name : kept) write_file(dir / name, "kept");
+  run_in(dir.path);
+  std::vector<std::string> expected = kept;
+  expected.insert(expected.end(), {"SW_rotate.cfg", "map_list.cfg"});
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, file_names(dir.path));
+}
+
 TEST(Program, EachRunPlaysEqualPrioritiesInAFreshOrder) {
   scratch_dir dir;
   std::string list;
