@@ -68,7 +68,7 @@ struct console {
   void exec(const std::string& name) {
     const auto file = files.find(name);
     if (file == files.end()) return;
-    if (file->second.size() + 1 > limits.room) {
+    if (file->second.size() > limits.room) {
       run.overflowed = true;
       return;
     }
@@ -105,9 +105,9 @@ std::vector<std::string> maps_in_order(const script_files& files) {
       maps.push_back(text.substr(at, text.find(tail, at) - at));
     }
     const std::size_t next = text.rfind(link);
-    // A file that closes on SW1 is a rotation of one file.
+    // SW_rotate.cfg closing on SW1 is a rotation of one file.
     if (next == std::string::npos)
-      return files.size() == 1 ? maps : std::vector<std::string>{};
+      return file == 0 ? maps : std::vector<std::string>{};
     name = text.substr(next + link.size(),
                        text.find('"', next) - next - link.size());
     if (name == "SW_rotate.cfg") return maps;

@@ -18,20 +18,22 @@ struct console_run {
 
 /// The limits of a console that bear on a rotation script.
 struct console_limits {
-  /// The bytes the command buffer has for a file that is `exec`uted, with
-  /// the line end that comes with it, beside what still waits behind it.
+  /// The most bytes a file that is `exec`uted may have, beside what still
+  /// waits behind its `exec` line.
   std::size_t room;
   /// The longest text a `set` stores; a longer one is stored empty.
   std::size_t longest_set_text;
 };
 
-/// The open dedicated server of the tests, with nothing behind an `exec`.
-inline constexpr console_limits open_console{131072, SIZE_MAX};
+/// The open dedicated server of the tests, with nothing behind an `exec`:
+/// a file of F bytes with R bytes behind its `exec` line runs when
+/// F + R <= 131,070, as the console adds a line end to both.
+inline constexpr console_limits open_console{131070, SIZE_MAX};
 
-/// The console of the servers operators run, its command buffer of 16,384
-/// bytes holding `pending` bytes of the server's config behind an `exec`.
+/// The console of the servers operators run, with `pending` bytes of the
+/// server's config behind an `exec`: there F + R <= 16,382.
 constexpr console_limits original_console(std::size_t pending) {
-  return {16384 - pending, 254};
+  return {16382 - pending, 254};
 }
 
 /// The files of a rotation script by name, as the console finds them.
@@ -40,7 +42,7 @@ using script_files = std::map<std::string, std::string>;
 /// Plays a rotation the way the server's console runs it: `exec
 /// SW_rotate.cfg`, then `steps` times "vstr nextmap", as each map's end
 /// would. It keeps the console's limits that bear on a rotation script: a
-/// file is refused whole when it and its line end exceed the room, a `set`
+/// file is refused whole when it exceeds the room, a `set`
 /// text over the limit is stored empty, a line is cut at 1023 bytes, and
 /// `//` and `/*` outside quotes start comments, the second running past
 /// every command after it. The real-console test checks that it agrees with

@@ -13,14 +13,14 @@ std::string env_or_empty(const char* name) {
 pid_t start_process(const std::vector<std::string>& command,
                     const std::filesystem::path& dir,
                     const std::filesystem::path& out,
-                    const std::filesystem::path& err, uid_t user) {
+                    const std::filesystem::path& err, uid_t user, int input) {
   std::vector<std::string> words = command;
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
-    dup2(open("/dev/null", O_RDONLY), 0);
+    dup2(input >= 0 ? input : open("/dev/null", O_RDONLY), 0);
     dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), 1);
     if (err == out)
       dup2(1, 2);

@@ -3,6 +3,7 @@
 // `map NAME` prints "Can't find map maps/NAME.bsp" and every `map_restart`
 // "Server is not running.". MAP_ROTATION_CONSOLE names the server (the test
 // is skipped where it names none that runs), MAP_ROTATION_PROGRAM the tool.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -17,6 +18,7 @@
 
 #include "console_model.h"
 #include "process.h"
+#include "rotation_script.h"
 #include "scratch_dir.h"
 
 namespace fs = std::filesystem;
@@ -61,22 +63,24 @@ struct console_folder {
 /// little room in its command buffer as the original engine has.
 enum class room { open, original };
 
+/// The server's config that may follow `exec SW_rotate.cfg` in the original
+/// engine: a file of F bytes with R bytes behind its `exec` line runs there
+/// when F + R <= 16,382, so parts of 8,192 bytes leave 8,190.
+constexpr std::size_t original_config = 8190;
 /// What waits behind every `exec` of a rotation file in the original room:
-/// the open server's 131,072-byte buffer then leaves what the original's
-/// 16,384 bytes leave beside 8,191 bytes of the server's config, room for a
-/// file of 8,192 bytes and the line end that comes with it.
-constexpr std::size_t original_pending = 131072 - 8193;
+/// the open server runs a file when F + R <= 131,070, so this leaves a file
+/// the room it has in the original engine beside `original_config`.
+constexpr std::size_t original_pending = 131070 - 16382 + original_config;
 /// The last line of the calling files, with no line end: the console adds
 /// one to every text it inserts, and a line end of the file's own would stay
 /// behind in the buffer, one more for every step.
 const std::string next_step = "exec step.cfg";
 
-/// A comment line that, with `next_step` and its line end, makes
-/// `original_pending` bytes, less `behind`: what already waits after it.
+/// A comment line that, with `next_step`, makes `original_pending` bytes,
+/// less `behind`: what already waits after it.
 std::string padding(std::size_t behind) {
   return "//" +
-         std::string(original_pending - next_step.size() - 1 - behind - 3,
-                     'p') +
+         std::string(original_pending - next_step.size() - behind - 3, 'p') +
          "\n";
 }
 
@@ -86,8 +90,12 @@ std::string padding(std::size_t behind) {
 /// script and each step are run from a file that pads the buffer behind
 /// them, the steps counted by a chain of variables. No network, and a
 /// frame, so a `wait`, of a millisecond.
+/// `end` replaces the marker and `quit`; `input` is the server's standard
+/// input, which it reads as commands (nothing where it is -1).
 pid_t start_console(const console_folder& folder, int steps,
-                    room where = room::open) {
+                    room where = room::open,
+                    const std::string& end = "echo " + marker + " ; quit",
+                    int input = -1) {
   std::vector<std::string> command = {env_or_empty("MAP_ROTATION_CONSOLE")};
   const std::string home = folder.dir.path.string();
   const std::string settings[][2] = {
@@ -95,7 +103,6 @@ pid_t start_console(const console_folder& folder, int steps,
       {"dedicated", "1"},    {"net_enabled", "0"},  {"sv_fps", "1000"}};
   for (const auto& [name, value] : settings)
     command.insert(command.end(), {"+set", name, value});
-  const std::string end = "echo " + marker + " ; quit";
   if (where == room::open) {
     std::string lines;
     for (int step = 0; step < steps; ++step) lines += "vstr nextmap\n";
@@ -118,12 +125,13 @@ pid_t start_console(const console_folder& folder, int steps,
                "vstr advance\nvstr nextmap\n" + padding(1) + next_step);
     command.insert(command.end(), {"+exec", "chain.cfg", "+exec", "start.cfg"});
   }
-  return start(command, folder.dir.path);
+  const fs::path output = folder.dir / "output";
+  return start_process(command, folder.dir.path, output, output, 0, input);
 }
 
 /// What the console model must keep to play like the server in `where`.
 console_limits limits_of(room where) {
-  return where == room::open ? open_console : original_console(8191);
+  return where == room::open ? open_console : original_console(original_config);
 }
 
 /// Generous for a loaded machine: a step takes about 10 ms.
@@ -165,7 +173,7 @@ console_run modelled(const script_files& files, int steps,
 /// The first `events` of playing `names` round and round as written.
 console_run as_written(const std::vector<std::string>& names, int events) {
   console_run run;
-  for (int i = 0; i < events; ++i)
+  for (int i = 0; i < events && !names.empty(); ++i)
     run.played.push_back(i % 2 ? "restart"
                                : printed_load(names[i / 2 % names.size()]));
   return run;
@@ -227,10 +235,11 @@ class RealConsole : public ::testing::Test {
 };
 
 /// A map list of `maps` distinct names of 3 to 54 bytes, all kept.
-std::string long_map_list(int maps, std::vector<std::string>* kept) {
+std::string long_map_list(int maps, std::vector<std::string>* kept,
+                          const std::string& prefix = "m") {
   std::string list;
   for (int i = 0; i < maps; ++i) {
-    kept->push_back("m" + std::to_string(i) + "_" +
+    kept->push_back(prefix + std::to_string(i) + "_" +
                     std::string(static_cast<std::size_t>(i * 7 % 48), 'x'));
     list += kept->back() + " " + std::to_string(i % 3) + "\r\n";
   }
@@ -253,6 +262,13 @@ TEST_F(RealConsole, PlaysTheToolsScriptsTwiceRoundInOrder) {
     trials.push_back({"", {}, room::original});
     trials.back().list = long_map_list(maps, &trials.back().kept);
   }
+  // A first part of exactly 8,192 bytes; distinct priorities fix the order.
+  trials.push_back(
+      {"", names_filling(8192, "exec SW_rotate2.cfg"), room::original});
+  trials.back().kept.insert(trials.back().kept.end(), {"x", "y"});
+  for (std::size_t k = 0; k < trials.back().kept.size(); ++k)
+    trials.back().list +=
+        trials.back().kept[k] + " " + std::to_string(1000 - k) + "\r\n";
   std::vector<console_folder> folders(trials.size());
   std::vector<pid_t> consoles;
   std::vector<script_files> files;
@@ -289,6 +305,7 @@ TEST_F(RealConsole, PlaysTheToolsScriptsTwiceRoundInOrder) {
     expect_same(modelled(files[i], steps, limits_of(trials[i].where)), real,
                 what + ", the model");
   }
+  EXPECT_EQ(8192u, files.back()["SW_rotate.cfg"].size());
 }
 
 TEST_F(RealConsole, AgreesWithTheModelOnScriptsItCannotRun) {
@@ -310,6 +327,8 @@ TEST_F(RealConsole, AgreesWithTheModelOnScriptsItCannotRun) {
     for (int i = 0; i < maps; ++i)
       trials.back().names.push_back("map" + std::to_string(i));
   }
+  // One byte past the original room.
+  trials.push_back({names_filling(8193, "vstr SW1"), room::original});
   constexpr int steps = 8;
   std::vector<console_folder> folders(trials.size());
   std::vector<script_files> scripts;
@@ -328,6 +347,78 @@ TEST_F(RealConsole, AgreesWithTheModelOnScriptsItCannotRun) {
                 "rotation " + std::to_string(i));
     EXPECT_FALSE(same_run(as_written(trials[i].names, steps + 1), real))
         << "rotation " << i;
+  }
+}
+
+/// Runs the built program in `folder` on the map list `list`.
+void run_tool(const fs::path& folder, const std::string& list) {
+  write_file(folder / "map_list.cfg", list);
+  finish(start({env_or_empty("MAP_ROTATION_PROGRAM")}, folder),
+         milliseconds(10000));
+}
+
+/// Waits until the server's output holds `line`, for at most a minute.
+bool wait_for(const console_folder& folder, const std::string& line) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (read_file(folder.dir / "output").find(line) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  return true;
+}
+
+TEST_F(RealConsole, AServerInALongRotationGoesOnWhenTheToolRunsAgain) {
+  // The server is in part 3 of a rotation of 300 maps when the tool writes
+  // one of fewer parts; it ends that part, then plays the new rotation from
+  // its first map, once round and on into its first map again.
+  for (const int new_maps : {40, 12}) {
+    console_folder folder;
+    std::vector<std::string> old_maps, new_kept;
+    run_tool(folder.game(), long_map_list(300, &old_maps));
+    const script_files old_files = read_rotation(folder.game().string());
+    const std::vector<std::string> old_order = maps_in_order(old_files);
+    std::size_t through_part3 = 0;
+    for (int part = 1; part <= 3; ++part) {
+      const std::string& text = old_files.at(rotation_script_file(part));
+      for (std::size_t at = 0;
+           (at = text.find(" ; map ", at)) != std::string::npos; ++at)
+        ++through_part3;
+    }
+    const std::size_t played_first = through_part3 - 10;
+    int to_server[2];
+    ASSERT_EQ(0, pipe2(to_server, O_CLOEXEC));
+    const pid_t console =
+        start_console(folder, 2 * static_cast<int>(played_first) - 1,
+                      room::open, "echo in part 3", to_server[0]);
+    close(to_server[0]);
+    const bool reached = wait_for(folder, "\nin part 3\n");
+    run_tool(folder.game(), long_map_list(new_maps, &new_kept, "n"));
+    const std::vector<std::string> new_order =
+        maps_in_order(read_rotation(folder.game().string()));
+    EXPECT_FALSE(new_order.empty());
+    std::string steps;
+    for (std::size_t step = 0; step < 22 + 2 * new_order.size(); ++step)
+      steps += "vstr nextmap\n";
+    write_file(folder.game() / "more.cfg",
+               steps + "echo " + marker + "\nquit\n");
+    const std::string more = "exec more.cfg\n";
+    EXPECT_EQ(more.size(), write(to_server[1], more.data(), more.size()));
+    close(to_server[1]);
+    finish(console, std::chrono::minutes(1));
+    const std::string output = read_file(folder.dir / "output");
+    ASSERT_TRUE(reached) << output.substr(
+        std::max<std::size_t>(output.size(), 500) - 500);
+    EXPECT_EQ(std::string::npos, output.find("couldn't exec SW_rotate"))
+        << new_maps << " maps";
+    console_run expected =
+        as_written(old_order, 2 * static_cast<int>(through_part3));
+    for (const std::string& event :
+         as_written(new_order, 2 * static_cast<int>(new_order.size()) + 2)
+             .played)
+      expected.played.push_back(event);
+    expect_same(expected, played_by(output),
+                std::to_string(new_maps) + " maps");
   }
 }
 

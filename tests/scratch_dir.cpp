@@ -66,6 +66,21 @@ std::string script_file_of(const std::vector<std::string>& names,
   return text + "vstr SW1";
 }
 
+std::vector<std::string> names_filling(std::size_t size,
+                                       const std::string& last_link) {
+  std::vector<std::string> names;
+  for (std::vector<std::string> more = {"a"};
+       script_file_of(more, last_link).size() <= size; more.push_back("a"))
+    names = more;
+  std::size_t missing = size - script_file_of(names, last_link).size();
+  for (std::string& name : names) {
+    const std::size_t added = std::min<std::size_t>(missing, 99);
+    name.append(added, 'z');
+    missing -= added;
+  }
+  return names;
+}
+
 // Written out byte for byte, apart from the helpers above.
 const std::string alpha_bravo_script =
     "set SW1 \"set g_gametype 5 ; map alpha ; timelimit .1 ; wait ; wait ; "

@@ -43,6 +43,11 @@ std::string restart_line(int variable, const std::string& runs);
 std::string script_file_of(const std::vector<std::string>& names,
                            const std::string& last_link);
 
+/// Names whose file, closing with `last_link`, is exactly `size` bytes: as
+/// many one-byte names as fit, then the bytes still missing spread over them.
+std::vector<std::string> names_filling(std::size_t size,
+                                       const std::string& last_link);
+
 /// The script the tool must write for the pairs alpha 1, bravo 0 and
 /// charlie -1, whatever the random order: each priority holds one map.
 extern const std::string alpha_bravo_script;
