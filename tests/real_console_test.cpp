@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -33,19 +34,46 @@ pid_t start(const std::vector<std::string>& command, const fs::path& dir) {
   return start_process(command, dir, dir / "output", dir / "output");
 }
 
-/// Waits for `pid` for at most `limit`, then kills it: a console whose input
-/// a comment swallowed never reaches its `quit`.
-void finish(pid_t pid, milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return;
+/// How long a process's output may stand still before it is taken to hang.
+/// Every process here ends by itself; a slow machine only makes it slower.
+constexpr auto hang_guard = std::chrono::minutes(1);
+
+/// Waits until `done()`, as long as `output` keeps growing; false once it
+/// has stood still for hang_guard.
+bool wait_while_progressing(const fs::path& output,
+                            const std::function<bool()>& done) {
+  std::uintmax_t size = 0;
+  auto changed = std::chrono::steady_clock::now();
+  while (!done()) {
+    std::error_code missing;
+    const std::uintmax_t now = fs::file_size(output, missing);
+    if (!missing && now != size) {
+      size = now;
+      changed = std::chrono::steady_clock::now();
+    } else if (std::chrono::steady_clock::now() - changed > hang_guard) {
+      return false;
     }
     std::this_thread::sleep_for(milliseconds(10));
   }
+  return true;
+}
+
+/// Waits for `pid` to end by itself, writing into `output`; kills it where
+/// its output stood still for hang_guard, and then fails first, with the
+/// last lines it printed.
+bool finish(pid_t pid, const fs::path& output, const std::string& what) {
+  int status = 0;
+  if (wait_while_progressing(output,
+                             [&] { return waitpid(pid, &status, WNOHANG); }))
+    return true;
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  const std::string printed = read_file(output);
+  ADD_FAILURE() << what << ": killed, as it printed nothing for a minute. "
+                << "Its last lines:\n"
+                << printed.substr(std::max<std::size_t>(printed.size(), 800) -
+                                  800);
+  return false;
 }
 
 /// A server folder: a game folder of our own, `rot`, lets the server start
@@ -134,9 +162,6 @@ console_limits limits_of(room where) {
   return where == room::open ? open_console : original_console(original_config);
 }
 
-/// Generous for a loaded machine: a step takes about 10 ms.
-milliseconds time_for(int steps) { return milliseconds(2000 + 100 * steps); }
-
 /// How a load of `name` reads in the server's output: it builds the path
 /// maps/NAME.bsp in 64 bytes, so a long name is cut there.
 std::string printed_load(const std::string& name) {
@@ -224,6 +249,13 @@ std::string generate_map_list(std::uint32_t seed,
   return list;
 }
 
+/// Runs the built program in `folder` on the map list `list`.
+void run_tool(const fs::path& folder, const std::string& list) {
+  write_file(folder / "map_list.cfg", list);
+  finish(start({env_or_empty("MAP_ROTATION_PROGRAM")}, folder),
+         folder / "output", "the tool");
+}
+
 class RealConsole : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -273,9 +305,7 @@ TEST_F(RealConsole, PlaysTheToolsScriptsTwiceRoundInOrder) {
   std::vector<pid_t> consoles;
   std::vector<script_files> files;
   for (std::size_t i = 0; i < trials.size(); ++i) {
-    write_file(folders[i].game() / "map_list.cfg", trials[i].list);
-    finish(start({env_or_empty("MAP_ROTATION_PROGRAM")}, folders[i].game()),
-           milliseconds(10000));
+    run_tool(folders[i].game(), trials[i].list);
     files.push_back(read_rotation(folders[i].game().string()));
     // The script's last line plays the first map; each step one more.
     consoles.push_back(start_console(
@@ -284,12 +314,12 @@ TEST_F(RealConsole, PlaysTheToolsScriptsTwiceRoundInOrder) {
   }
   for (std::size_t i = 0; i < trials.size(); ++i) {
     const int steps = 4 * static_cast<int>(trials[i].kept.size()) - 1;
-    finish(consoles[i], time_for(steps));
     const std::string what =
         "list " + std::to_string(i) + ", " +
         std::to_string(trials[i].kept.size()) + " maps in " +
         std::to_string(files[i].size()) + " files, " +
         (trials[i].where == room::open ? "open" : "original") + " room";
+    if (!finish(consoles[i], folders[i].dir / "output", what)) continue;
     // Every kept map is in the script, and no left-out one.
     const std::vector<std::string> order = maps_in_order(files[i]);
     std::vector<std::string> in_script = order, kept = trials[i].kept;
@@ -332,40 +362,35 @@ TEST_F(RealConsole, AgreesWithTheModelOnScriptsItCannotRun) {
   constexpr int steps = 8;
   std::vector<console_folder> folders(trials.size());
   std::vector<script_files> scripts;
+  std::vector<console_run> expected;
   std::vector<pid_t> consoles;
   for (std::size_t i = 0; i < trials.size(); ++i) {
     scripts.push_back(
         {{"SW_rotate.cfg", script_file_of(trials[i].names, "vstr SW1")}});
     write_file(folders[i].game() / "SW_rotate.cfg",
                scripts.back()["SW_rotate.cfg"]);
-    consoles.push_back(start_console(folders[i], steps, trials[i].where));
+    expected.push_back(modelled(scripts[i], steps, limits_of(trials[i].where)));
+    // Where a comment swallows the steps and their `quit`, standard input
+    // ends the comment and quits: it comes after everything else.
+    int input[2] = {-1, -1};
+    if (!expected[i].finished) {
+      ASSERT_EQ(0, pipe2(input, O_CLOEXEC));
+      const std::string end = "*/\nquit\n";
+      EXPECT_EQ(end.size(), write(input[1], end.data(), end.size()));
+      close(input[1]);
+    }
+    consoles.push_back(start_console(folders[i], steps, trials[i].where,
+                                     "echo " + marker + " ; quit", input[0]));
+    if (input[0] >= 0) close(input[0]);
   }
   for (std::size_t i = 0; i < trials.size(); ++i) {
-    finish(consoles[i], time_for(steps));
+    const std::string what = "rotation " + std::to_string(i);
+    if (!finish(consoles[i], folders[i].dir / "output", what)) continue;
     const console_run real = played_by(read_file(folders[i].dir / "output"));
-    expect_same(modelled(scripts[i], steps, limits_of(trials[i].where)), real,
-                "rotation " + std::to_string(i));
+    expect_same(expected[i], real, what);
     EXPECT_FALSE(same_run(as_written(trials[i].names, steps + 1), real))
         << "rotation " << i;
   }
-}
-
-/// Runs the built program in `folder` on the map list `list`.
-void run_tool(const fs::path& folder, const std::string& list) {
-  write_file(folder / "map_list.cfg", list);
-  finish(start({env_or_empty("MAP_ROTATION_PROGRAM")}, folder),
-         milliseconds(10000));
-}
-
-/// Waits until the server's output holds `line`, for at most a minute.
-bool wait_for(const console_folder& folder, const std::string& line) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::minutes(1);
-  while (read_file(folder.dir / "output").find(line) == std::string::npos) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(milliseconds(10));
-  }
-  return true;
 }
 
 TEST_F(RealConsole, AServerInALongRotationGoesOnWhenTheToolRunsAgain) {
@@ -392,7 +417,10 @@ TEST_F(RealConsole, AServerInALongRotationGoesOnWhenTheToolRunsAgain) {
         start_console(folder, 2 * static_cast<int>(played_first) - 1,
                       room::open, "echo in part 3", to_server[0]);
     close(to_server[0]);
-    const bool reached = wait_for(folder, "\nin part 3\n");
+    const fs::path output = folder.dir / "output";
+    const bool reached = wait_while_progressing(output, [&] {
+      return read_file(output).find("\nin part 3\n") != std::string::npos;
+    });
     run_tool(folder.game(), long_map_list(new_maps, &new_kept, "n"));
     const std::vector<std::string> new_order =
         maps_in_order(read_rotation(folder.game().string()));
@@ -405,11 +433,10 @@ TEST_F(RealConsole, AServerInALongRotationGoesOnWhenTheToolRunsAgain) {
     const std::string more = "exec more.cfg\n";
     EXPECT_EQ(more.size(), write(to_server[1], more.data(), more.size()));
     close(to_server[1]);
-    finish(console, std::chrono::minutes(1));
-    const std::string output = read_file(folder.dir / "output");
-    ASSERT_TRUE(reached) << output.substr(
-        std::max<std::size_t>(output.size(), 500) - 500);
-    EXPECT_EQ(std::string::npos, output.find("couldn't exec SW_rotate"))
+    if (!finish(console, output, std::to_string(new_maps) + " maps")) continue;
+    const std::string printed = read_file(output);
+    EXPECT_TRUE(reached);
+    EXPECT_EQ(std::string::npos, printed.find("couldn't exec SW_rotate"))
         << new_maps << " maps";
     console_run expected =
         as_written(old_order, 2 * static_cast<int>(through_part3));
@@ -417,7 +444,7 @@ TEST_F(RealConsole, AServerInALongRotationGoesOnWhenTheToolRunsAgain) {
          as_written(new_order, 2 * static_cast<int>(new_order.size()) + 2)
              .played)
       expected.played.push_back(event);
-    expect_same(expected, played_by(output),
+    expect_same(expected, played_by(printed),
                 std::to_string(new_maps) + " maps");
   }
 }
