@@ -1,12 +1,16 @@
 // A Windows program that holds a file as a virus scanner or an indexer does:
-//   hold_file PATTERN MILLISECONDS
+//   hold_file PATTERN MILLISECONDS LEFT
 // It waits for a file matching PATTERN in the working directory, opens it
 // with read sharing only (so it can't be moved, replaced or deleted) as soon
-// as that succeeds, and holds it for MILLISECONDS. It prints "held NAME" on
-// opening and, on letting go, how many other new files of a run are left
-// ("left N"): none, or just the one that waits to replace a held
-// SW_rotate.cfg, when the run has put all else in place and waits for the
-// held file. Built and run under Wine by held_file_test.sh.
+// as that succeeds, and holds it until the run has put its other parts in
+// place (SW_rotate2.cfg is there, and at most LEFT other new files are
+// left), then MILLISECONDS more, however busy the machine: a run that gave
+// up on the held file removes its new parts, so the holder lets go only
+// after a minute. It prints "held NAME" on
+// opening and, on letting go, how many other new files are left ("left N"):
+// none, or just the one that waits to replace a held SW_rotate.cfg, when
+// the run waits for the held file. Built and run under Wine by
+// held_file_test.sh.
 #include <windows.h>
 
 #include <cstdio>
@@ -33,9 +37,10 @@ std::vector<std::string> find_files(const char* pattern,
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) return 2;
+  if (argc != 4) return 2;
   const char* pattern = argv[1];
   const DWORD hold_ms = static_cast<DWORD>(std::atol(argv[2]));
+  const std::size_t left = static_cast<std::size_t>(std::atol(argv[3]));
   std::printf("watching\n");
   std::fflush(stdout);
   const DWORD start = GetTickCount();
@@ -49,6 +54,12 @@ int main(int argc, char** argv) {
     if (file == INVALID_HANDLE_VALUE) continue;  // still being written
     std::printf("held %s\n", name.c_str());
     std::fflush(stdout);
+    for (const DWORD held = GetTickCount(); GetTickCount() - held < 60000;) {
+      if (GetFileAttributesA("SW_rotate2.cfg") != INVALID_FILE_ATTRIBUTES &&
+          find_files("SW_rotate*.cfg.tmp.*", name).size() <= left)
+        break;
+      Sleep(1);
+    }
     Sleep(hold_ms);
     std::printf(
         "left %u\n",
