@@ -12,7 +12,7 @@ bool remove_file(disk_interface& disk, const std::string& path) {
 /// previous content back, the one placed last first, and whatever is new
 /// goes.
 void roll_back(disk_interface& disk, file_set& set) {
-  for (auto file = set.files.rbegin(); file != set.files.rend(); ++file) {
+  for (auto file = set.rbegin(); file != set.rend(); ++file) {
     if (!file->placed) {
       remove_file(disk, file->temp);
       if (!file->backup.empty()) remove_file(disk, file->backup);
@@ -45,20 +45,20 @@ bool stage_file(disk_interface& disk, const std::string& target,
   file.target = target;
   std::FILE* out = disk.create_beside(target, &file.temp);
   if (!out) return false;
-  set->files.push_back(file);
+  set->push_back(file);
   return write_and_close(disk, out, bytes);
 }
 
 bool put_in_place(disk_interface& disk, file_set& set) {
-  for (std::size_t i = 0; i < set.files.size(); ++i) {
+  for (std::size_t i = 0; i < set.size(); ++i) {
     // The file placed last needs no copy: if it can't be placed, it is as
     // it was.
-    if (!place(disk, set.files[i], i + 1 < set.files.size())) {
+    if (!place(disk, set[i], i + 1 < set.size())) {
       roll_back(disk, set);
       return false;
     }
   }
-  for (const staged_file& file : set.files)
+  for (const staged_file& file : set)
     if (!file.backup.empty()) remove_file(disk, file.backup);
   return true;
 }

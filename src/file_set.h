@@ -21,9 +21,7 @@ struct staged_file {
 
 /// Files that go in place together or not at all, in the order they go in
 /// place.
-struct file_set {
-  std::vector<staged_file> files;
-};
+using file_set = std::vector<staged_file>;
 
 /// Writes `bytes` into a new file beside `target` and adds it to the end of
 /// `*set`. Nothing in place changes. False when the new file couldn't be

@@ -19,12 +19,12 @@ namespace {
 bool stage_part(disk_interface& disk, std::string_view text, file_set* set,
                 bool* no_room) {
   const std::string target =
-      disk.final_path(rotation_script_file(set->files.size() + 1));
+      disk.final_path(rotation_script_file(set->size() + 1));
   // SW_rotate.cfg was checked before the map list was read; a part that
   // can't be replaced freezes the rotation just as well.
-  if (!set->files.empty() && !disk.can_write(target)) return false;
+  if (!set->empty() && !disk.can_write(target)) return false;
   if (stage_file(disk, target, text, set)) return true;
-  *no_room = set->files.empty();
+  *no_room = set->empty();
   return false;
 }
 
@@ -76,8 +76,8 @@ void save_rotation(disk_interface& disk,
     // every link in place leads to a file in place and the server starts
     // the new rotation only once all of it is there; the steps back come
     // after it, so that each leads into the new rotation.
-    std::reverse(set.files.begin(), set.files.end());
-    staged = staged && stage_steps_back(disk, set.files.size(), &set);
+    std::reverse(set.begin(), set.end());
+    staged = staged && stage_steps_back(disk, set.size(), &set);
   } catch (const std::bad_alloc&) {  // what was staged is removed below
     staged = false;
   }
