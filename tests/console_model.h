@@ -42,10 +42,10 @@ using script_files = std::map<std::string, std::string>;
 /// Plays a rotation the way the server's console runs it: `exec
 /// SW_rotate.cfg`, then `steps` times "vstr nextmap", as each map's end
 /// would. It keeps the console's limits that bear on a rotation script: a
-/// file is refused whole when it exceeds the room, a `set`
-/// text over the limit is stored empty, a line is cut at 1023 bytes, and
-/// `//` and `/*` outside quotes start comments, the second running past
-/// every command after it. The real-console test checks that it agrees with
+/// file is refused whole when it exceeds the room, a `set` text over the
+/// limit is stored empty, a line is cut at 1023 bytes, and `//` and `/*`
+/// outside quotes start comments, the second running past every command
+/// after it. The real-console test checks that it agrees with
 /// a real server.
 console_run play_in_console(const script_files& files, int steps,
                             const console_limits& limits = open_console);

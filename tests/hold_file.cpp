@@ -6,11 +6,10 @@
 // place (SW_rotate2.cfg is there, and at most LEFT other new files are
 // left), then MILLISECONDS more, however busy the machine: a run that gave
 // up on the held file removes its new parts, so the holder lets go only
-// after a minute. It prints "held NAME" on
-// opening and, on letting go, how many other new files are left ("left N"):
-// none, or just the one that waits to replace a held SW_rotate.cfg, when
-// the run waits for the held file. Built and run under Wine by
-// held_file_test.sh.
+// after a minute. It prints "held NAME" on opening and, on letting go, how
+// many other new files are left ("left N"): none, or just the one that
+// waits to replace a held SW_rotate.cfg, when the run waits for the held
+// file. Built and run under Wine by held_file_test.sh.
 #include <windows.h>
 
 #include <cstdio>

@@ -29,9 +29,11 @@ namespace {
 
 const std::string marker = "rotation test reached its end";
 
-/// Starts `command` in `dir`, reading nothing, printing into `dir`/output.
-pid_t start(const std::vector<std::string>& command, const fs::path& dir) {
-  return start_process(command, dir, dir / "output", dir / "output");
+/// Starts `command` in `dir`, reading from descriptor `input` (nothing where
+/// it is -1), printing into `dir`/output.
+pid_t start(const std::vector<std::string>& command, const fs::path& dir,
+            int input = -1) {
+  return start_process(command, dir, dir / "output", dir / "output", 0, input);
 }
 
 /// How long a process's output may stand still before it is taken to hang.
@@ -118,12 +120,11 @@ std::string padding(std::size_t behind) {
 /// script and each step are run from a file that pads the buffer behind
 /// them, the steps counted by a chain of variables. No network, and a
 /// frame, so a `wait`, of a millisecond.
-/// `end` replaces the marker and `quit`; `input` is the server's standard
-/// input, which it reads as commands (nothing where it is -1).
+/// `input` is the server's standard input, which it reads as commands
+/// (nothing where it is -1); `end` replaces the marker and `quit`.
 pid_t start_console(const console_folder& folder, int steps,
-                    room where = room::open,
-                    const std::string& end = "echo " + marker + " ; quit",
-                    int input = -1) {
+                    room where = room::open, int input = -1,
+                    const std::string& end = "echo " + marker + " ; quit") {
   std::vector<std::string> command = {env_or_empty("MAP_ROTATION_CONSOLE")};
   const std::string home = folder.dir.path.string();
   const std::string settings[][2] = {
@@ -153,8 +154,7 @@ pid_t start_console(const console_folder& folder, int steps,
                "vstr advance\nvstr nextmap\n" + padding(1) + next_step);
     command.insert(command.end(), {"+exec", "chain.cfg", "+exec", "start.cfg"});
   }
-  const fs::path output = folder.dir / "output";
-  return start_process(command, folder.dir.path, output, output, 0, input);
+  return start(command, folder.dir.path, input);
 }
 
 /// What the console model must keep to play like the server in `where`.
@@ -379,8 +379,8 @@ TEST_F(RealConsole, AgreesWithTheModelOnScriptsItCannotRun) {
       EXPECT_EQ(end.size(), write(input[1], end.data(), end.size()));
       close(input[1]);
     }
-    consoles.push_back(start_console(folders[i], steps, trials[i].where,
-                                     "echo " + marker + " ; quit", input[0]));
+    consoles.push_back(
+        start_console(folders[i], steps, trials[i].where, input[0]));
     if (input[0] >= 0) close(input[0]);
   }
   for (std::size_t i = 0; i < trials.size(); ++i) {
@@ -415,7 +415,7 @@ TEST_F(RealConsole, AServerInALongRotationGoesOnWhenTheToolRunsAgain) {
     ASSERT_EQ(0, pipe2(to_server, O_CLOEXEC));
     const pid_t console =
         start_console(folder, 2 * static_cast<int>(played_first) - 1,
-                      room::open, "echo in part 3", to_server[0]);
+                      room::open, to_server[0], "echo in part 3");
     close(to_server[0]);
     const fs::path output = folder.dir / "output";
     const bool reached = wait_while_progressing(output, [&] {
