@@ -49,14 +49,21 @@ map_list read_map_list(std::string_view text) {
   map_list list;
   list.entries.reserve(count_tokens(text) / 2);
   std::size_t pos = 0;
-  for (;;) {
-    const std::string_view name = next_token(text, &pos);
-    const std::string_view priority_token = next_token(text, &pos);
-    if (priority_token.empty()) break;
+  std::string_view name = next_token(text, &pos);
+  while (!name.empty()) {
+    const std::string_view after = next_token(text, &pos);
     std::int32_t priority = 0;
-    if (!parse_priority(priority_token, &priority)) continue;
+    // A name without a whole number after it is left out, and the token
+    // after it is read as the next name, so that one forgotten priority (or
+    // a comment, a header, a third column) costs only the entries it
+    // touches and no entry ever takes another's priority.
+    if (!parse_priority(after, &priority)) {
+      name = after;
+      continue;
+    }
     list.highest_priority = std::max(list.highest_priority, priority);
     list.entries.push_back({name.substr(0, name.find('\0')), priority});
+    name = next_token(text, &pos);
   }
   return list;
 }

@@ -22,9 +22,9 @@ struct map_list {
 };
 
 /// Reads every pair of the map list `text` up to its end or its first 0x1A
-/// byte. Tokens pair up by position, name then priority; a pair whose
-/// priority is malformed is dropped whole, and so is a last name without a
-/// priority.
+/// byte: a name, then its priority. A name not followed by a whole number
+/// is left out, and the token after it is read as the next name; a last
+/// name without a priority is left out too.
 map_list read_map_list(std::string_view text);
 
 /// Reads a priority: an optional sign, then one or more decimal digits and

@@ -78,6 +78,21 @@ TEST(MapList, MalformedPriorityDropsItsPairOnly) {
   EXPECT_EQ(pairs({{"alpha", 7}, {"b", 0}}), read("alpha +7 b -0"));
 }
 
+TEST(MapList, AMistakeCostsOnlyTheEntriesItTouches) {
+  const std::pair<const char*, pairs> table[] = {
+      {"a 3 b c 2 d 1", {{"a", 3}, {"c", 2}, {"d", 1}}},
+      {"// updated 2024-05-01 a 3 b 2", {{"a", 3}, {"b", 2}}},
+      {"a = 3 b 2", {{"=", 3}, {"b", 2}}},
+      {"a x b 1", {{"b", 1}}},
+      {"a 12abc b 1 c", {{"b", 1}}},
+      {"[maps] canyon 3 ctf harbor 2", {{"canyon", 3}, {"harbor", 2}}},
+      {"canyon,3 harbor\xC2\xA0" "2 foundry 1", {{"foundry", 1}}},
+      {"# top 5 rooftops 1", {{"top", 5}, {"rooftops", 1}}},
+  };
+  for (const auto& [list, expected] : table)
+    EXPECT_EQ(expected, read(list)) << list;
+}
+
 TEST(MapList, OutOfRangePrioritiesSaturate) {
   EXPECT_EQ(pairs({{"a", INT_MAX},
                    {"b", INT_MAX},
