@@ -1,4 +1,4 @@
-// system_disk on POSIX systems: what depends on the file system's rules.
+// system_disk on POSIX systems.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -7,29 +7,54 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
+#include <cstdint>
 #include <ctime>
 
 #include "disk.h"
 
-std::string system_disk::final_path(const std::string& path) {
-  char resolved[PATH_MAX];
-  if (realpath(path.c_str(), resolved)) return resolved;
-  // A link to a file that doesn't exist yet: follow it by hand, so that the
-  // file is created where the link points and the link itself stays.
-  std::string target = path;
-  for (int hops = 0; hops < 40; ++hops) {
-    char link[PATH_MAX];
-    const ssize_t size = readlink(target.c_str(), link, sizeof link);
-    if (size < 0 || size == static_cast<ssize_t>(sizeof link)) return target;
-    std::string next(link, static_cast<std::size_t>(size));
-    const std::size_t slash = target.rfind('/');
-    if (next[0] != '/' && slash != std::string::npos)
-      next = target.substr(0, slash + 1) + next;
-    target = next;
-  }
-  return path;
+namespace {
+
+/// More files than this are made durable by one syncfs rather than one
+/// fsync each: a long rotation is thousands of files.
+constexpr std::size_t most_files_synced_one_by_one = 8;
+
+disk_result failure(int error) {
+  return error == ENOENT   ? disk_result::missing
+         : error == EEXIST ? disk_result::exists
+                           : disk_result::failed;
 }
+
+int open_retrying(const char* path, int flags, mode_t mode = 0) {
+  int fd;
+  while ((fd = open(path, flags | O_CLOEXEC, mode)) < 0 && errno == EINTR) {
+  }
+  return fd;
+}
+
+bool write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+bool sync_path(const std::string& path, bool whole_file_system) {
+  const int fd = open_retrying(path.c_str(), O_RDONLY | O_NONBLOCK);
+  if (fd < 0) return false;
+#ifdef __linux__
+  const bool synced = (whole_file_system ? syncfs(fd) : fsync(fd)) == 0;
+#else
+  (void)whole_file_system;
+  const bool synced = fsync(fd) == 0;
+#endif
+  ::close(fd);
+  return synced;
+}
+
+}  // namespace
 
 system_disk::~system_disk() { unlock(); }
 
@@ -40,7 +65,7 @@ bool system_disk::lock(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   const std::string folder =
       slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  const int fd = open_retrying(folder.c_str(), O_RDONLY | O_DIRECTORY);
   if (fd < 0) return false;
   int locked_now;
   while ((locked_now = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
@@ -60,69 +85,134 @@ void system_disk::unlock() {
   locked = -1;
 }
 
-bool system_disk::exists(const std::string& path) {
+disk_result system_disk::read_file(const std::string& path,
+                                   std::string* bytes) {
+  // O_NONBLOCK: a named pipe without a writer must not hold the run up.
+  const int fd = open_retrying(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return failure(errno);
   struct stat status;
-  return lstat(path.c_str(), &status) == 0;
-}
-
-bool system_disk::can_write(const std::string& path) {
-  // O_NONBLOCK keeps a FIFO without a reader from hanging the run.
-  const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return errno == ENOENT;
-  // A file without any write permission is read-only even to root, who
-  // may open it all the same: chmod a-w freezes a rotation for every user.
-  struct stat status;
-  const bool writable = fstat(fd, &status) == 0 && (status.st_mode & 0222) != 0;
-  ::close(fd);
-  return writable;
-}
-
-std::FILE* system_disk::create_beside(const std::string& path,
-                                      std::string* created) {
-  struct stat existing;
-  const bool keep_mode = stat(path.c_str(), &existing) == 0;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    *created =
-        name_beside(path, "tmp", static_cast<unsigned long>(getpid()), attempt);
-    const int fd = open(created->c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-    if (fd < 0) {
-      if (errno == EEXIST) continue;
-      return nullptr;
+  bool read_all = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+  if (read_all) {
+    // Knowing the size up front spares the copies of a growing buffer.
+    if (static_cast<std::uint64_t>(status.st_size) <
+        bytes->max_size() - bytes->size())
+      bytes->reserve(bytes->size() + static_cast<std::size_t>(status.st_size));
+    char chunk[1 << 16];
+    for (;;) {
+      const ssize_t got = ::read(fd, chunk, sizeof chunk);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) {
+        read_all = got == 0;
+        break;
+      }
+      bytes->append(chunk, static_cast<std::size_t>(got));
     }
-    if (keep_mode) fchmod(fd, existing.st_mode & 07777);
-    if (std::FILE* file = fdopen(fd, "wb")) return file;
-    ::close(fd);
-    ::unlink(created->c_str());
-    return nullptr;
   }
-  return nullptr;
+  ::close(fd);
+  return read_all ? disk_result::done : disk_result::failed;
 }
 
-std::int64_t regular_file_size(std::FILE* file) {
+disk_result system_disk::writable(const std::string& path) {
   struct stat status;
-  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) return -1;
-  return status.st_size;
+  if (stat(path.c_str(), &status) != 0) return failure(errno);
+  // A file without any write permission is read-only even to root, who
+  // may write it all the same: chmod a-w freezes a rotation for every user.
+  if (!S_ISREG(status.st_mode) || (status.st_mode & 0222) == 0 ||
+      faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
+    return disk_result::failed;
+  return disk_result::done;
 }
 
-bool system_disk::keep_copy(const std::string& path, std::string* copy) {
-  // A second name for the same file costs nothing and can't half fail.
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    *copy =
-        name_beside(path, "old", static_cast<unsigned long>(getpid()), attempt);
-    if (link(path.c_str(), copy->c_str()) == 0) return true;
-    if (errno != EEXIST) break;
+disk_result system_disk::write_new(const std::string& path,
+                                   std::string_view bytes,
+                                   const std::string& like) {
+  const int fd = open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+  if (fd < 0) return failure(errno);
+  struct stat model;
+  if (stat(like.c_str(), &model) == 0) {
+    // Owner and group first, as changing them clears the set-id bits. Only
+    // root may give a file away; others keep what they may.
+    if (fchown(fd, model.st_uid, model.st_gid) != 0 &&
+        fchown(fd, static_cast<uid_t>(-1), model.st_gid) != 0) {
+      // This user's own file, in this user's group: as good as it gets.
+    }
+    if (fchmod(fd, model.st_mode & 07777) != 0) {
+      // The mode of a new file, then: the rotation still runs.
+    }
   }
-  return copy_beside(*this, path, copy);
+  const bool written = write_all(fd, bytes);
+  if (::close(fd) == 0 && written) return disk_result::done;
+  ::unlink(path.c_str());
+  return disk_result::failed;
 }
 
-file_result system_disk::replace(const std::string& from,
+disk_result system_disk::write_in_place(const std::string& path,
+                                        std::string_view bytes) {
+  const int fd = open_retrying(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return failure(errno);
+  struct stat status;
+  const bool written = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+                       write_all(fd, bytes) &&
+                       ftruncate(fd, static_cast<off_t>(bytes.size())) == 0 &&
+                       fsync(fd) == 0;
+  return ::close(fd) == 0 && written ? disk_result::done : disk_result::failed;
+}
+
+disk_result system_disk::copy_file(const std::string& from,
+                                   const std::string& copy) {
+  // A second name for the same file costs nothing and can't half fail.
+  if (link(from.c_str(), copy.c_str()) == 0) return disk_result::done;
+  if (errno == ENOENT || errno == EEXIST) return failure(errno);
+  // A file system without hard links: copy the bytes.
+  std::string bytes;
+  const disk_result read = read_file(from, &bytes);
+  return read == disk_result::done ? write_new(copy, bytes, from) : read;
+}
+
+disk_result system_disk::make_durable(const std::vector<std::string>& paths) {
+  if (paths.size() > most_files_synced_one_by_one)
+    return sync_path(paths.front(), true) ? disk_result::done
+                                          : disk_result::failed;
+  for (const std::string& path : paths)
+    if (!sync_path(path, false)) return disk_result::failed;
+  return disk_result::done;
+}
+
+disk_result system_disk::replace(const std::string& from,
                                  const std::string& to) {
-  return std::rename(from.c_str(), to.c_str()) == 0 ? file_result::done
-                                                    : file_result::failed;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? disk_result::done
+                                                 : failure(errno);
 }
 
-file_result system_disk::remove(const std::string& path) {
-  return ::unlink(path.c_str()) == 0 ? file_result::done : file_result::failed;
+disk_result system_disk::remove(const std::string& path) {
+  return ::unlink(path.c_str()) == 0 ? disk_result::done : failure(errno);
+}
+
+disk_result system_disk::list_folder(const std::string& folder,
+                                     std::vector<std::string>* names) {
+  DIR* entries = opendir(folder.c_str());
+  if (!entries) return failure(errno);
+  while (const dirent* entry = readdir(entries))
+    names->push_back(entry->d_name);
+  closedir(entries);
+  return disk_result::done;
+}
+
+std::string system_disk::follow_link(const std::string& path) {
+  // By hand rather than realpath, so that a link to a file not made yet is
+  // followed too: the file is then created where the link points.
+  std::string target = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    char link[PATH_MAX];
+    const ssize_t size = readlink(target.c_str(), link, sizeof link);
+    if (size <= 0 || size == static_cast<ssize_t>(sizeof link)) return target;
+    std::string next(link, static_cast<std::size_t>(size));
+    const std::size_t slash = target.rfind('/');
+    if (next[0] != '/' && slash != std::string::npos)
+      next = target.substr(0, slash + 1) + next;
+    target = next;
+  }
+  return path;
 }
 
 void system_disk::pause(unsigned ms) {
@@ -130,14 +220,4 @@ void system_disk::pause(unsigned ms) {
                 static_cast<long>(ms % 1000) * 1000000};
   while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
   }
-}
-
-bool system_disk::list_folder(const std::string& folder,
-                              std::vector<std::string>* names) {
-  DIR* entries = opendir(folder.c_str());
-  if (!entries) return false;
-  while (const dirent* entry = readdir(entries))
-    names->push_back(entry->d_name);
-  closedir(entries);
-  return true;
 }

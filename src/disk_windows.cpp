@@ -1,10 +1,5 @@
-// system_disk on Windows: what depends on the file system's rules.
-#include <fcntl.h>
-#include <io.h>
-#include <sys/stat.h>
+// system_disk on Windows, within what Windows XP SP3 has.
 #include <windows.h>
-
-#include <cerrno>
 
 #include "disk.h"
 
@@ -14,21 +9,53 @@ namespace {
 /// can still read the list while a run holds the lock.
 constexpr DWORD lock_offset = 0xFFFFFFFF;
 
+constexpr DWORD share_all =
+    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 bool read_only(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES &&
          (attributes & FILE_ATTRIBUTE_READONLY);
 }
 
-/// What the last error means for a step on `path`: a sharing violation, or
+/// What the last error means for a call on `path`: a sharing violation, or
 /// an access denied while the file is not read-only, is another program
 /// holding the file (a scanner, an indexer, the server reading it).
-file_result failure_on(const std::string& path) {
-  const DWORD error = GetLastError();
-  if (error == ERROR_SHARING_VIOLATION) return file_result::busy;
-  if (error == ERROR_ACCESS_DENIED && !read_only(path))
-    return file_result::busy;
-  return file_result::failed;
+disk_result failure_on(const std::string& path) {
+  switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return disk_result::missing;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return disk_result::exists;
+    case ERROR_SHARING_VIOLATION:
+      return disk_result::busy;
+    case ERROR_ACCESS_DENIED:
+      return read_only(path) ? disk_result::failed : disk_result::busy;
+    default:
+      return disk_result::failed;
+  }
+}
+
+HANDLE open_file(const std::string& path, DWORD access, DWORD share,
+                 DWORD how) {
+  return CreateFileA(path.c_str(), access, share, nullptr, how,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool write_all(HANDLE file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const DWORD chunk = bytes.size() > (1u << 30)
+                            ? (1u << 30)
+                            : static_cast<DWORD>(bytes.size());
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data(), chunk, &written, nullptr) ||
+        written == 0)
+      return false;
+    bytes.remove_prefix(written);
+  }
+  return true;
 }
 
 }  // namespace
@@ -36,10 +63,7 @@ file_result failure_on(const std::string& path) {
 system_disk::~system_disk() { unlock(); }
 
 bool system_disk::lock(const std::string& path) {
-  const HANDLE file =
-      CreateFileA(path.c_str(), GENERIC_READ,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = open_file(path, GENERIC_READ, share_all, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) return false;
   OVERLAPPED at{};
   at.Offset = lock_offset;
@@ -48,7 +72,7 @@ bool system_disk::lock(const std::string& path) {
     return false;
   }
   unlock();
-  locked = reinterpret_cast<std::intptr_t>(file);
+  locked = reinterpret_cast<long long>(file);
   return true;
 }
 
@@ -62,93 +86,118 @@ void system_disk::unlock() {
   locked = -1;
 }
 
-std::string system_disk::final_path(const std::string& path) { return path; }
-
-bool system_disk::exists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+disk_result system_disk::read_file(const std::string& path,
+                                   std::string* bytes) {
+  // A folder doesn't open without FILE_FLAG_BACKUP_SEMANTICS: failed.
+  const HANDLE file = open_file(path, GENERIC_READ, share_all, OPEN_EXISTING);
+  if (file == INVALID_HANDLE_VALUE) return failure_on(path);
+  // Only a file on disk: a pipe or a device could hold the run up.
+  bool read_all = GetFileType(file) == FILE_TYPE_DISK;
+  DWORD high = 0;
+  const DWORD low = GetFileSize(file, &high);
+  if (read_all && low != INVALID_FILE_SIZE && high == 0 &&
+      low < bytes->max_size() - bytes->size())
+    bytes->reserve(bytes->size() + low);
+  char chunk[1 << 16];
+  DWORD got = 0;
+  while (read_all &&
+         (read_all = ReadFile(file, chunk, sizeof chunk, &got, nullptr) != 0) &&
+         got > 0)
+    bytes->append(chunk, got);
+  CloseHandle(file);
+  return read_all ? disk_result::done : disk_result::failed;
 }
 
-bool system_disk::can_write(const std::string& path) {
+disk_result system_disk::writable(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES)
-    return GetLastError() == ERROR_FILE_NOT_FOUND;
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const disk_result why = failure_on(path);
+    return why == disk_result::missing ? why : disk_result::failed;
+  }
   // The read-only attribute is the operator's way to freeze a script; it is
   // asked for directly because an administrator may still open such a file.
+  // A file held by another program for now counts as writable: replacing it
+  // is tried again for a while.
   if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))
-    return false;
+    return disk_result::failed;
+  return disk_result::done;
+}
+
+disk_result system_disk::write_new(const std::string& path,
+                                   std::string_view bytes,
+                                   const std::string& /*like*/) {
   const HANDLE file =
-      CreateFileA(path.c_str(), GENERIC_WRITE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    // Held by another program for now (a scanner, the server reading it):
-    // replacing it is tried again for a while, and only then given up.
-    return GetLastError() == ERROR_SHARING_VIOLATION;
-  }
-  CloseHandle(file);
-  return true;
+      open_file(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW);
+  if (file == INVALID_HANDLE_VALUE) return failure_on(path);
+  const bool written = write_all(file, bytes);
+  if (CloseHandle(file) && written) return disk_result::done;
+  DeleteFileA(path.c_str());
+  return disk_result::failed;
 }
 
-std::FILE* system_disk::create_beside(const std::string& path,
-                                      std::string* created) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    *created = name_beside(path, "tmp", GetCurrentProcessId(), attempt);
-    const int fd =
-        _open(created->c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-              _S_IREAD | _S_IWRITE);
-    if (fd < 0) {
-      if (errno == EEXIST) continue;
-      return nullptr;
-    }
-    if (std::FILE* file = _fdopen(fd, "wb")) return file;
-    _close(fd);
-    DeleteFileA(created->c_str());
-    return nullptr;
-  }
-  return nullptr;
+disk_result system_disk::write_in_place(const std::string& path,
+                                        std::string_view bytes) {
+  const HANDLE file = open_file(path, GENERIC_WRITE, share_all, OPEN_EXISTING);
+  if (file == INVALID_HANDLE_VALUE) return failure_on(path);
+  const bool written = GetFileType(file) == FILE_TYPE_DISK &&
+                       write_all(file, bytes) && SetEndOfFile(file) &&
+                       FlushFileBuffers(file);
+  return CloseHandle(file) && written ? disk_result::done : disk_result::failed;
 }
 
-std::int64_t regular_file_size(std::FILE* file) {
-  struct _stati64 status;
-  if (_fstati64(_fileno(file), &status) != 0 ||
-      (status.st_mode & _S_IFMT) != _S_IFREG)
-    return -1;
-  return status.st_size;
-}
-
-bool system_disk::keep_copy(const std::string& path, std::string* copy) {
+disk_result system_disk::copy_file(const std::string& from,
+                                   const std::string& copy) {
   // A second name for the same file costs nothing; FAT has none, so there
   // the bytes are copied.
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    *copy = name_beside(path, "old", GetCurrentProcessId(), attempt);
-    if (CreateHardLinkA(copy->c_str(), path.c_str(), nullptr)) return true;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
-  }
-  return copy_beside(*this, path, copy);
+  if (CreateHardLinkA(copy.c_str(), from.c_str(), nullptr))
+    return disk_result::done;
+  const disk_result why = failure_on(copy);
+  if (why == disk_result::exists || why == disk_result::missing) return why;
+  std::string bytes;
+  const disk_result read = read_file(from, &bytes);
+  return read == disk_result::done ? write_new(copy, bytes, from) : read;
 }
 
-file_result system_disk::replace(const std::string& from,
+disk_result system_disk::make_durable(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY))
+      continue;
+    const HANDLE file =
+        open_file(path, GENERIC_WRITE, share_all, OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE) return failure_on(path);
+    const bool flushed = FlushFileBuffers(file) != 0;
+    CloseHandle(file);
+    if (!flushed) return disk_result::failed;
+  }
+  return disk_result::done;
+}
+
+disk_result system_disk::replace(const std::string& from,
                                  const std::string& to) {
   if (MoveFileExA(from.c_str(), to.c_str(),
                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return file_result::done;
+    return disk_result::done;
   return failure_on(to);
 }
 
-file_result system_disk::remove(const std::string& path) {
-  if (DeleteFileA(path.c_str())) return file_result::done;
+disk_result system_disk::remove(const std::string& path) {
+  if (DeleteFileA(path.c_str())) return disk_result::done;
   return failure_on(path);
 }
 
-void system_disk::pause(unsigned ms) { Sleep(ms); }
-
-bool system_disk::list_folder(const std::string& folder,
-                              std::vector<std::string>* names) {
+disk_result system_disk::list_folder(const std::string& folder,
+                                     std::vector<std::string>* names) {
   WIN32_FIND_DATAA entry;
   const HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) return false;
+  if (search == INVALID_HANDLE_VALUE) return failure_on(folder);
   do names->push_back(entry.cFileName);
   while (FindNextFileA(search, &entry));
   FindClose(search);
-  return true;
+  return disk_result::done;
 }
+
+std::string system_disk::follow_link(const std::string& path) { return path; }
+
+void system_disk::pause(unsigned ms) { Sleep(ms); }

@@ -1,79 +1,182 @@
 #include "file_set.h"
 
 #include <algorithm>
+#include <new>
 
 namespace {
 
+constexpr std::string_view new_kind = ".tmp.", kept_kind = ".old.";
+
+/// How many names a run tries beside one file before it gives up: only a
+/// run without the lock can meet names of another run.
+constexpr int attempts = 100;
+
+std::string name_beside(const file_set& set, const std::string& path,
+                        std::string_view kind, int attempt) {
+  return path + std::string(kind) + set.run + "." + std::to_string(attempt);
+}
+
 bool remove_file(disk_interface& disk, const std::string& path) {
-  return retry_while_busy(disk, [&] { return disk.remove(path); });
+  return retry_while_busy(disk, [&] { return disk.remove(path); }) ==
+         disk_result::done;
 }
 
-/// Brings back what was in place before `set`: the files placed get their
-/// previous content back, the one placed last first, and whatever is new
-/// goes.
-void roll_back(disk_interface& disk, file_set& set) {
-  for (auto file = set.rbegin(); file != set.rend(); ++file) {
-    if (!file->placed) {
-      remove_file(disk, file->temp);
-      if (!file->backup.empty()) remove_file(disk, file->backup);
-    } else if (!file->backup.empty()) {
-      retry_while_busy(
-          disk, [&] { return disk.replace(file->backup, file->target); });
-    } else {
-      remove_file(disk, file->target);
-    }
+/// Keeps the target's present file beside it in `file.kept`; true also
+/// where there is none to keep.
+bool keep_previous(disk_interface& disk, const file_set& set,
+                   staged_file& file) {
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    const std::string kept = name_beside(set, file.target, kept_kind, attempt);
+    const disk_result result = retry_while_busy(
+        disk, [&] { return disk.copy_file(file.target, kept); });
+    if (result == disk_result::exists) continue;
+    if (result == disk_result::done) file.kept = kept;
+    return result == disk_result::done || result == disk_result::missing;
   }
+  return false;
 }
 
-/// Puts one file in place; `keep` keeps a copy of what it replaces.
-bool place(disk_interface& disk, staged_file& file, bool keep) {
-  if (keep && disk.exists(file.target) &&
-      !disk.keep_copy(file.target, &file.backup))
+/// Brings back the files the set replaced, the one placed last first, so
+/// that each step returns to a state the placing passed through; stops at
+/// the first that can't be brought back. Then removes what is left over.
+void roll_back(disk_interface& disk, file_set& set) {
+  std::vector<std::string> kept;
+  for (const staged_file& file : set.files)
+    if (file.placed && !file.kept.empty()) kept.push_back(file.kept);
+  // A copy of bytes, where there are no hard links, must outlive a power cut
+  // once it is back in place.
+  if (!kept.empty()) disk.make_durable(kept);
+  for (auto file = set.files.rbegin(); file != set.files.rend(); ++file) {
+    if (!file->placed) continue;
+    const bool back = file->kept.empty()
+                          ? remove_file(disk, file->target)
+                          : retry_while_busy(disk, [&] {
+                              return disk.replace(file->kept, file->target);
+                            }) == disk_result::done;
+    if (!back) break;
+    file->placed = false;
+    file->kept.clear();
+  }
+  disk.make_durable({set.folder});
+  discard(disk, set);
+}
+
+/// Puts the files in place, in order; false at the first that can't be.
+bool place_all(disk_interface& disk, file_set& set) {
+  std::vector<std::string> temps;
+  for (const staged_file& file : set.files) temps.push_back(file.temp);
+  if (retry_while_busy(disk, [&] { return disk.make_durable(temps); }) !=
+      disk_result::done)
     return false;
-  if (!retry_while_busy(disk,
-                        [&] { return disk.replace(file.temp, file.target); }))
-    return false;
-  file.placed = true;
+  for (std::size_t i = 0; i < set.files.size(); ++i) {
+    staged_file& file = set.files[i];
+    // The file placed last needs no copy: if it can't be placed, it is as
+    // it was.
+    if (i + 1 < set.files.size() && !keep_previous(disk, set, file))
+      return false;
+    if (retry_while_busy(disk, [&] {
+          return disk.replace(file.temp, file.target);
+        }) != disk_result::done)
+      return false;
+    file.placed = true;
+  }
   return true;
 }
 
 }  // namespace
 
-bool stage_file(disk_interface& disk, const std::string& target,
-                std::string_view bytes, file_set* set) {
-  staged_file file;
-  file.target = target;
-  std::FILE* out = disk.create_beside(target, &file.temp);
-  if (!out) return false;
-  set->push_back(file);
-  return write_and_close(disk, out, bytes);
+bool stage_file(disk_interface& disk, file_set& set, const std::string& target,
+                std::string_view bytes, const std::string& like) {
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    const std::string temp = name_beside(set, target, new_kind, attempt);
+    const disk_result result = retry_while_busy(
+        disk, [&] { return disk.write_new(temp, bytes, like); });
+    if (result == disk_result::exists) continue;
+    if (result != disk_result::done) return false;
+    set.files.push_back({target, temp, "", false});
+    return true;
+  }
+  return false;
 }
 
 bool put_in_place(disk_interface& disk, file_set& set) {
-  for (std::size_t i = 0; i < set.size(); ++i) {
-    // The file placed last needs no copy: if it can't be placed, it is as
-    // it was.
-    if (!place(disk, set[i], i + 1 < set.size())) {
-      roll_back(disk, set);
-      return false;
-    }
+  bool placed = false;
+  try {
+    placed = place_all(disk, set);
+  } catch (const std::bad_alloc&) {  // brought back below, as any failure
   }
-  for (const staged_file& file : set)
-    if (!file.backup.empty()) remove_file(disk, file.backup);
+  if (!placed) {
+    roll_back(disk, set);
+    return false;
+  }
+  disk.make_durable({set.folder});
+  for (staged_file& file : set.files)
+    if (!file.kept.empty()) remove_file(disk, file.kept);
   return true;
 }
 
-void discard(disk_interface& disk, file_set& set) { roll_back(disk, set); }
+void discard(disk_interface& disk, file_set& set) {
+  for (staged_file& file : set.files) {
+    if (!file.placed) remove_file(disk, file.temp);
+    if (!file.kept.empty()) remove_file(disk, file.kept);
+  }
+}
+
+bool write_over(disk_interface& disk, const std::string& path,
+                std::string_view bytes) {
+  std::string previous;
+  if (retry_while_busy(disk, [&] { return disk.read_file(path, &previous); }) !=
+      disk_result::done)
+    return false;
+  if (previous == bytes) return true;
+  const auto write = [&](std::string_view what) {
+    return retry_while_busy(disk, [&] {
+             return disk.write_in_place(path, what);
+           }) == disk_result::done;
+  };
+  if (write(bytes)) return true;
+  write(previous);
+  return false;
+}
+
+namespace {
+
+/// Takes one or more decimal digits off the front of `text`.
+bool take_number(std::string_view* text) {
+  std::size_t digits = 0;
+  while (digits < text->size() && (*text)[digits] >= '0' &&
+         (*text)[digits] <= '9')
+    ++digits;
+  text->remove_prefix(digits);
+  return digits > 0;
+}
+
+/// Takes `head` off the front of `text`, if it is there.
+bool take(std::string_view* text, std::string_view head) {
+  if (text->substr(0, head.size()) != head) return false;
+  text->remove_prefix(head.size());
+  return true;
+}
+
+}  // namespace
+
+bool is_named_beside(std::string_view name, std::string_view base) {
+  return take(&name, base) &&
+         (take(&name, new_kind) || take(&name, kept_kind)) &&
+         take_number(&name) && take(&name, ".") && take_number(&name) &&
+         name.empty();
+}
 
 void remove_leftovers(disk_interface& disk, const std::string& folder,
                       const std::function<bool(std::string_view)>& is_target) {
   std::vector<std::string> names;
-  if (!disk.list_folder(folder, &names)) return;
+  if (disk.list_folder(folder, &names) != disk_result::done) return;
   for (const std::string& name : names) {
-    const std::size_t kind = std::min(name.rfind(".tmp."), name.rfind(".old."));
+    const std::size_t kind =
+        std::min(name.rfind(new_kind), name.rfind(kept_kind));
     if (kind == std::string::npos) continue;
     const std::string_view base = std::string_view(name).substr(0, kind);
     if (is_target(base) && is_named_beside(name, base))
-      remove_file(disk, folder + "/" + name);
+      remove_file(disk, folder == "." ? name : folder + "/" + name);
   }
 }

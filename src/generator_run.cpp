@@ -14,18 +14,45 @@
 
 namespace {
 
-/// Stages `text`, the next part of the rotation script, beside its target.
-/// `*no_room` tells that not even the first file could be created.
-bool stage_part(disk_interface& disk, std::string_view text, file_set* set,
-                bool* no_room) {
-  const std::string target =
-      disk.final_path(rotation_script_file(set->size() + 1));
+/// Where the rotation lies: beside SW_rotate.cfg or, where that is a
+/// symbolic link, beside the file it points to, where the server finds its
+/// parts.
+struct rotation_place {
+  /// The file the script goes into.
+  std::string first;
+  std::string folder;
+};
+
+rotation_place find_rotation(disk_interface& disk) {
+  rotation_place place;
+  place.first = disk.follow_link(rotation_script_file(1));
+  const std::size_t slash = place.first.rfind('/');
+  place.folder = slash == std::string::npos ? "."
+                 : slash == 0               ? "/"
+                                            : place.first.substr(0, slash);
+  return place;
+}
+
+/// The file that part `part` of the rotation goes into.
+std::string part_file(disk_interface& disk, const rotation_place& place,
+                      std::size_t part) {
+  if (part == 1) return place.first;
+  const std::string name = rotation_script_file(part);
+  return disk.follow_link(place.folder == "." ? name
+                                              : place.folder + "/" + name);
+}
+
+/// Stages `text`, the next part of the rotation script, beside its file.
+/// A new part takes the mode, owner and group of the script.
+bool stage_part(disk_interface& disk, const rotation_place& place,
+                std::string_view text, file_set& set) {
+  const std::string target = part_file(disk, place, set.files.size() + 1);
   // SW_rotate.cfg was checked before the map list was read; a part that
   // can't be replaced freezes the rotation just as well.
-  if (!set->empty() && !disk.can_write(target)) return false;
-  if (stage_file(disk, target, text, set)) return true;
-  *no_room = set->empty();
-  return false;
+  const disk_result state = disk.writable(target);
+  if (state == disk_result::failed) return false;
+  return stage_file(disk, set, target, text,
+                    state == disk_result::missing ? place.first : target);
 }
 
 /// Stages a step back to the start for each part of a longer earlier
@@ -35,71 +62,91 @@ bool stage_part(disk_interface& disk, std::string_view text, file_set* set,
 /// into the new rotation. They are never removed, as no run can know that
 /// no server is still in an earlier rotation. False when one of them can't
 /// be replaced.
-bool stage_steps_back(disk_interface& disk, std::size_t parts, file_set* set) {
+bool stage_steps_back(disk_interface& disk, const rotation_place& place,
+                      std::size_t parts, file_set& set) {
   for (std::size_t part = parts + 1;; ++part) {
-    const std::string name = rotation_script_file(part);
-    if (!disk.exists(name)) return true;
-    if (!disk.can_write(name)) return false;
+    const std::string target = part_file(disk, place, part);
     std::string text;
-    if (disk.read_file(name, &text) && text == step_back_script) continue;
-    if (!stage_file(disk, disk.final_path(name), step_back_script, set))
-      return false;
-  }
-}
-
-/// Writes a rotation of one file straight into SW_rotate.cfg, for a folder
-/// where no new file can be created but the script itself is writable.
-void write_in_place(disk_interface& disk,
-                    const std::vector<map_entry>& rotation) {
-  const std::string target = disk.final_path(rotation_script_file(1));
-  if (std::FILE* out = disk.open_for_writing(target)) {
-    write_rotation_script(
-        rotation, [&](std::string_view text) { return disk.write(out, text); });
-    disk.close(out);
+    const disk_result read =
+        retry_while_busy(disk, [&] { return disk.read_file(target, &text); });
+    if (read == disk_result::missing) return true;
+    if (disk.writable(target) != disk_result::done) return false;
+    if (read == disk_result::done && text == step_back_script) continue;
+    if (!stage_file(disk, set, target, step_back_script, target)) return false;
   }
 }
 
 /// Writes every file of the rotation beside its target and puts them in
 /// place only when all are complete, so that a full disk or any other
-/// failure leaves every previous file exactly as it was and a server never
-/// reads half a chain.
-void save_rotation(disk_interface& disk,
+/// failure leaves every previous file as it was and a server never reads
+/// half a chain. Where not even the script's new file can be made (a
+/// folder the tool may not write, or no inode left), a rotation of one file
+/// is written over the script where it stands.
+void save_rotation(disk_interface& disk, const rotation_place& place,
+                   const std::string& run,
                    const std::vector<map_entry>& rotation) {
   file_set set;
-  bool no_room = false;
+  set.folder = place.folder;
+  set.run = run;
   bool staged = false;
   try {
     staged = write_rotation_script(rotation, [&](std::string_view text) {
-      return stage_part(disk, text, &set, &no_room);
+      return stage_part(disk, place, text, set);
     });
     // The parts go in place from the last down, SW_rotate.cfg last, so that
     // every link in place leads to a file in place and the server starts
     // the new rotation only once all of it is there; the steps back come
     // after it, so that each leads into the new rotation.
-    std::reverse(set.begin(), set.end());
-    staged = staged && stage_steps_back(disk, set.size(), &set);
+    std::reverse(set.files.begin(), set.files.end());
+    staged = staged && stage_steps_back(disk, place, set.files.size(), set);
   } catch (const std::bad_alloc&) {  // what was staged is removed below
     staged = false;
   }
-  if (staged && put_in_place(disk, set)) return;
-  if (!staged) discard(disk, set);
-  if (no_room && fits_one_file(rotation)) write_in_place(disk, rotation);
+  if (staged) {
+    put_in_place(disk, set);
+    return;
+  }
+  const bool no_room = set.files.empty();
+  discard(disk, set);
+  // Only where the script is, and stays, the whole rotation: parts written
+  // in place one by one could not go in together.
+  if (!no_room || !fits_one_file(rotation) ||
+      disk.writable(place.first) != disk_result::done ||
+      disk.writable(part_file(disk, place, 2)) != disk_result::missing)
+    return;
+  std::string script;
+  write_rotation_script(rotation, [&](std::string_view text) {
+    script = text;
+    return true;
+  });
+  write_over(disk, place.first, script);
 }
 
-/// The run's steps once the folder is its own.
-void generate(disk_interface& disk, bool locked) {
+/// The run's steps once the folder is its own, if `locked`.
+void generate(disk_interface& disk, bool locked, const std::string& run) {
+  const rotation_place place = find_rotation(disk);
   // What a killed run left beside the rotation's files; only a run that
   // holds the folder knows that no other run is staging there.
-  if (locked) remove_leftovers(disk, ".", is_rotation_script_file);
+  const std::string first_name = place.first.substr(place.first.rfind('/') + 1);
+  if (locked)
+    remove_leftovers(disk, place.folder, [&](std::string_view name) {
+      return is_rotation_script_file(name) || name == first_name;
+    });
   // A script that can't be written is left as it was; then the map list
   // isn't even read.
-  if (!disk.can_write(disk.final_path(rotation_script_file(1)))) return;
-  // The map list's bytes; the entries view their names in it. A map list
-  // that can't be read counts as one without pairs.
+  if (disk.writable(place.first) == disk_result::failed) return;
+  // The map list's bytes; the entries view their names in it. One that is
+  // there but can't be read leaves the rotation in place; only a missing
+  // one counts as a list without pairs.
   std::string text;
-  if (!disk.read_file(map_list_file, &text)) text.clear();
+  const disk_result read = retry_while_busy(
+      disk, [&] { return disk.read_file(map_list_file, &text); });
+  if (read == disk_result::missing)
+    text.clear();
+  else if (read != disk_result::done)
+    return;
   map_list list = read_map_list(text);
-  save_rotation(disk, build_rotation(std::move(list.entries)));
+  save_rotation(disk, place, run, build_rotation(std::move(list.entries)));
 }
 
 }  // namespace
@@ -110,16 +157,16 @@ int run_generator() {
 }
 
 int run_generator(disk_interface& disk) {
-  seed_random_order(tick_count_ms());
-  // Runs in one folder take turns, so that the files in place are always one
-  // run's whole rotation.
-  const bool locked = disk.lock(map_list_file);
+  const std::uint32_t ticks = tick_count_ms();
+  seed_random_order(ticks);
   try {
-    generate(disk, locked);
+    // Runs in one folder take turns, so that the files in place are always
+    // one run's whole rotation.
+    const bool locked = disk.lock(map_list_file);
+    generate(disk, locked, std::to_string(ticks));
   } catch (const std::bad_alloc&) {
-    // A map list too large for memory: the previous script stays, and the
-    // tool still prints nothing and exits 0.
+    // Out of memory: the rotation in place stays, and the tool still prints
+    // nothing and exits 0.
   }
-  if (locked) disk.unlock();
   return 0;
 }

@@ -117,7 +117,8 @@ bool is_rotation_script_file(std::string_view name) {
       std::from_chars(number.data(), number.data() + number.size(), part).ec !=
           std::errc())
     return false;
-  return rotation_script_file(part) == name;
+  // Part 1 has no number, and no part is 0 or has a leading zero.
+  return part >= 1 && rotation_script_file(part) == name;
 }
 
 bool fits_one_file(const std::vector<map_entry>& rotation) {

@@ -1,6 +1,7 @@
 #include "disk.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,59 +14,95 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TEST(SystemDisk, ReadsFilesByteForByte) {
+constexpr disk_result done = disk_result::done, missing = disk_result::missing,
+                      exists = disk_result::exists,
+                      failed = disk_result::failed;
+
+TEST(SystemDisk, ReadsRegularFilesByteForByteAndNothingElse) {
   scratch_dir dir;
-  const std::string bytes("a 1\r\n\x1a\0\xff b 2", 12);
-  write_file(dir / "list", bytes + std::string(200000, 'x'));
+  const std::string bytes =
+      std::string("a 1\r\n\x1a\0\xff b 2", 12) + std::string(200000, 'x');
+  write_file(dir / "list", bytes);
   system_disk disk;
   std::string contents;
-  EXPECT_TRUE(disk.read_file(dir / "list", &contents));
-  EXPECT_EQ(bytes + std::string(200000, 'x'), contents);
-  EXPECT_FALSE(disk.read_file(dir / "missing", &contents));
-  EXPECT_FALSE(disk.read_file(dir.path, &contents));  // a directory
+  EXPECT_EQ(done, disk.read_file(dir / "list", &contents));
+  EXPECT_EQ(bytes, contents);
+  EXPECT_EQ(missing, disk.read_file(dir / "missing", &contents));
+  EXPECT_EQ(failed, disk.read_file(dir.path, &contents));  // a folder
+  ASSERT_EQ(0, mkfifo((dir / "pipe").c_str(), 0644));
+  EXPECT_EQ(failed, disk.read_file(dir / "pipe", &contents));  // no wait
 }
 
-TEST(SystemDisk, CanWriteMissingOrWritableFilesOnly) {
+TEST(SystemDisk, WritableMeansARegularFileWithAWriteBit) {
   scratch_dir dir;
   system_disk disk;
-  EXPECT_TRUE(disk.can_write(dir / "missing"));
-  EXPECT_FALSE(disk.exists(dir / "missing"));
-  EXPECT_FALSE(disk.can_write(dir.path));
+  EXPECT_EQ(missing, disk.writable(dir / "missing"));
+  EXPECT_EQ(failed, disk.writable(dir.path));
   write_file(dir / "present", "kept");
-  EXPECT_TRUE(disk.can_write(dir / "present"));
-  EXPECT_TRUE(disk.exists(dir / "present"));
-  EXPECT_EQ("kept", read_file(dir / "present"));  // checking changes nothing
+  EXPECT_EQ(done, disk.writable(dir / "present"));
+  EXPECT_EQ("kept", read_file(dir / "present"));  // asking changes nothing
   // Without any write permission a file is read-only, even to root.
   fs::permissions(dir / "present", fs::perms::owner_read);
-  EXPECT_FALSE(disk.can_write(dir / "present"));
+  EXPECT_EQ(failed, disk.writable(dir / "present"));
 }
 
-TEST(SystemDisk, CreatesUniqueFilesBesideKeepingPermissions) {
+TEST(SystemDisk, WritesNewFilesLikeAnotherAndReplacesThem) {
   scratch_dir dir;
   system_disk disk;
   write_file(dir / "script", "old");
-  fs::permissions(dir / "script", fs::perms::owner_read |
-                                      fs::perms::owner_write |
-                                      fs::perms::others_read);
-  std::string first, second, copy;
-  std::FILE* a = disk.create_beside(dir / "script", &first);
-  std::FILE* b = disk.create_beside(dir / "script", &second);
-  ASSERT_NE(nullptr, a);
-  ASSERT_NE(nullptr, b);
-  EXPECT_NE(first, second);
-  EXPECT_EQ(dir.path, fs::path(first).parent_path());
-  EXPECT_EQ(fs::status(dir / "script").permissions(),
-            fs::status(first).permissions());
-  EXPECT_TRUE(disk.write(a, "new") && disk.flush(a) && disk.close(a));
-  EXPECT_TRUE(disk.close(b));
-  ASSERT_TRUE(disk.keep_copy(dir / "script", &copy));
-  EXPECT_EQ(file_result::done, disk.replace(first, dir / "script"));
-  EXPECT_EQ("new", read_file(dir / "script"));
-  EXPECT_EQ("old", read_file(copy));  // the copy outlives the replacement
-  EXPECT_EQ(file_result::done, disk.remove(second));
-  EXPECT_EQ(file_result::done, disk.remove(copy));
-  EXPECT_EQ(file_result::failed, disk.remove(second));
-  EXPECT_EQ(std::vector<std::string>({"script"}), file_names(dir.path));
+  const auto mode =
+      fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read;
+  fs::permissions(dir / "script", mode);
+  // Root gives the new file the owner and group of the one it replaces.
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(0, chown((dir / "script").c_str(), 65534, 65534));
+  }
+  EXPECT_EQ(done, disk.write_new(dir / "new", "fresh", dir / "script"));
+  EXPECT_EQ(exists, disk.write_new(dir / "new", "again", dir / "script"));
+  EXPECT_EQ("fresh", read_file(dir / "new"));
+  EXPECT_EQ(mode, fs::status(dir / "new").permissions());
+  struct stat status;
+  ASSERT_EQ(0, stat((dir / "new").c_str(), &status));
+  if (root) {
+    EXPECT_EQ(65534u, status.st_uid);
+    EXPECT_EQ(65534u, status.st_gid);
+  }
+  EXPECT_EQ(missing, disk.write_new(dir / "no" / "such", "x", dir / "script"));
+
+  EXPECT_EQ(done, disk.copy_file(dir / "script", dir / "kept"));
+  EXPECT_EQ(exists, disk.copy_file(dir / "script", dir / "kept"));
+  EXPECT_EQ(missing, disk.copy_file(dir / "missing", dir / "other"));
+  EXPECT_EQ(done, disk.make_durable({(dir / "new").string(), dir.path}));
+  EXPECT_EQ(done, disk.replace(dir / "new", dir / "script"));
+  EXPECT_EQ("fresh", read_file(dir / "script"));
+  EXPECT_EQ("old", read_file(dir / "kept"));  // the copy outlives it
+  EXPECT_EQ(missing, disk.replace(dir / "new", dir / "script"));
+  EXPECT_EQ(done, disk.remove(dir / "kept"));
+  EXPECT_EQ(missing, disk.remove(dir / "kept"));
+  std::vector<std::string> names;
+  EXPECT_EQ(done, disk.list_folder(dir.path, &names));
+  EXPECT_EQ(std::vector<std::string>({".", "..", "script"}),
+            (std::sort(names.begin(), names.end()), names));
+}
+
+TEST(SystemDisk, WritesInPlaceWithoutEmptyingFirst) {
+  scratch_dir dir;
+  system_disk disk;
+  write_file(dir / "script", "a longer previous script");
+  EXPECT_EQ(done, disk.write_in_place(dir / "script", "short"));
+  EXPECT_EQ("short", read_file(dir / "script"));
+  EXPECT_EQ(missing, disk.write_in_place(dir / "missing", "x"));
+  EXPECT_FALSE(fs::exists(dir / "missing"));
+}
+
+TEST(SystemDisk, FollowsLinksEvenToFilesNotMadeYet) {
+  scratch_dir dir;
+  system_disk disk;
+  fs::create_symlink("b", dir / "a");
+  fs::create_symlink("sub/c", dir / "b");
+  EXPECT_EQ((dir / "sub/c").string(), disk.follow_link(dir / "a"));
+  EXPECT_EQ((dir / "plain").string(), disk.follow_link(dir / "plain"));
 }
 
 TEST(SystemDisk, AFolderIsHeldByOneRunAtATime) {

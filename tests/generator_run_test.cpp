@@ -1,260 +1,229 @@
 #include "generator_run.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
+#include "console_model.h"
+#include "memory_disk.h"
 #include "rotation_script.h"
 #include "scratch_dir.h"
 
 namespace {
 
-/// The file step a test breaks.
-enum class step {
-  none,
-  create_beside,
-  write,
-  flush,
-  close,
-  keep_copy,
-  replace
-};
+using fault = memory_disk::fault;
 
-const char* const step_names[] = {"none",  "create_beside", "write",  "flush",
-                                  "close", "keep_copy",     "replace"};
+/// Runs the tool on `disk`; expects exit status 0 and nothing printed.
+void run(memory_disk& disk) {
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(0, run_generator(disk));
+  EXPECT_EQ("", testing::internal::GetCapturedStdout());
+  EXPECT_EQ("", testing::internal::GetCapturedStderr());
+}
 
-/// Thrown where a run is killed: it ends the run on the spot.
-struct killed_run {};
+/// A map list of `maps` maps of distinct priorities, so that every run
+/// orders them alike.
+std::string list_of(int maps, const std::string& prefix = "map") {
+  std::string list;
+  for (int i = 0; i < maps; ++i)
+    list += prefix + std::to_string(i) + " " + std::to_string(maps - i) + "\n";
+  return list;
+}
 
-/// The real disk with one step made to fail, as a full or failing disk, or
-/// a program holding a file, would: calls `nth` to `nth` + `times` - 1 of
-/// that step fail with `how`. A `killing` disk ends the run there instead,
-/// as a kill would: the system closes its files and lets go of its lock.
-struct failing_disk : system_disk {
-  explicit failing_disk(step broken = step::none, int nth = 1, int times = 1,
-                        file_result how = file_result::failed)
-      : broken(broken), nth(nth), times(times), how(how) {}
+/// A disk with the rotation that a run made of `earlier` maps in place,
+/// and a map list of `maps` maps.
+memory_disk prepared(int maps, int earlier) {
+  memory_disk disk;
+  disk.files["map_list.cfg"].bytes = list_of(earlier, "old");
+  run(disk);
+  disk.files["map_list.cfg"].bytes = list_of(maps);
+  disk.calls = 0;
+  disk.calls_of.clear();
+  return disk;
+}
 
-  bool fails(step s) {
-    const int call = ++calls[s];
-    const bool failing = s == broken && call >= nth && call < nth + times;
-    if (failing && killing) {
-      for (std::FILE* file : open_files) std::fclose(file);
-      unlock();
-      throw killed_run{};
-    }
-    return failing;
-  }
+/// The files of the rotation in the working folder.
+script_files rotation_of(const memory_disk& disk) {
+  script_files files;
+  for (const auto& [name, bytes] : disk.files_in("."))
+    if (is_rotation_script_file(name)) files[name] = bytes;
+  return files;
+}
 
-  bool can_write(const std::string& path) override {
-    return std::filesystem::path(path).filename() != unwritable &&
-           system_disk::can_write(path);
-  }
-  std::FILE* create_beside(const std::string& path,
-                           std::string* created) override {
-    if (fails(step::create_beside) || no_room) return nullptr;
-    std::FILE* file = system_disk::create_beside(path, created);
-    if (file) open_files.insert(file);
-    return file;
-  }
-  bool keep_copy(const std::string& path, std::string* copy) override {
-    return !fails(step::keep_copy) && system_disk::keep_copy(path, copy);
-  }
-  std::FILE* open_for_writing(const std::string& path) override {
-    return no_room ? nullptr : system_disk::open_for_writing(path);
-  }
-  bool write(std::FILE* file, std::string_view bytes) override {
-    if (fails(step::write)) {
-      // A disk that fills up mid-write stores part of the file.
-      system_disk::write(file, bytes.substr(0, bytes.size() / 2));
+/// Whether the chain from SW_rotate.cfg closes, and every file of the
+/// rotation is whole: as it was `before` or as a run makes it, `after`.
+bool chain_whole(const memory_disk& disk, const script_files& before,
+                 const script_files& after) {
+  const script_files now = rotation_of(disk);
+  for (const auto& [name, bytes] : now) {
+    const auto was = before.find(name), will = after.find(name);
+    if ((was == before.end() || was->second != bytes) &&
+        (will == after.end() || will->second != bytes))
       return false;
-    }
-    return system_disk::write(file, bytes);
   }
-  bool flush(std::FILE* file) override {
-    return system_disk::flush(file) && !fails(step::flush);
-  }
-  bool close(std::FILE* file) override {
-    open_files.erase(file);
-    return system_disk::close(file) && !fails(step::close);
-  }
-  file_result replace(const std::string& from, const std::string& to) override {
-    return fails(step::replace) ? how : system_disk::replace(from, to);
-  }
-  void pause(unsigned ms) override { paused_ms += ms; }
-
-  step broken;
-  int nth, times;
-  file_result how;
-  std::map<step, int> calls;
-  std::string unwritable;
-  bool no_room = false;
-  bool killing = false;
-  std::set<std::FILE*> open_files;
-  unsigned paused_ms = 0;
-};
-
-/// Runs the generator in a scratch directory that is the working directory
-/// for the test's duration.
-class GeneratorRun : public ::testing::Test {
- protected:
-  GeneratorRun() : previous_dir(std::filesystem::current_path()) {
-    std::filesystem::current_path(dir.path);
-  }
-  ~GeneratorRun() override { std::filesystem::current_path(previous_dir); }
-
-  /// Runs with `disk`; expects exit status 0 and nothing printed.
-  void run(disk_interface& disk) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(0, run_generator(disk));
-    EXPECT_EQ("", testing::internal::GetCapturedStdout());
-    EXPECT_EQ("", testing::internal::GetCapturedStderr());
-  }
-
-  /// A map list of `maps` maps, and an earlier rotation of `parts` files.
-  void prepare(int maps, int parts) {
-    for (const std::string& name : file_names(".")) std::remove(name.c_str());
-    std::string list;
-    for (int i = 0; i < maps; ++i) list += "map" + std::to_string(i) + " 1\n";
-    write_file("map_list.cfg", list);
-    previous = {{"map_list.cfg", list}};
-    for (int part = 1; part <= parts; ++part) {
-      const std::string name = rotation_script_file(part);
-      previous[name] = "earlier part " + std::to_string(part) + "\r\n";
-      write_file(name, previous[name]);
-    }
-  }
-
-  /// Whether the folder holds exactly what prepare() left.
-  bool unchanged() {
-    std::map<std::string, std::string> now;
-    for (const std::string& name : file_names(".")) now[name] = read_file(name);
-    return now == previous;
-  }
-
-  scratch_dir dir;
-  std::filesystem::path previous_dir;
-  std::map<std::string, std::string> previous;
-};
-
-TEST_F(GeneratorRun, WritesTheScriptThroughTheDisk) {
-  write_file("map_list.cfg", "alpha 1\r\nbravo 0\r\ncharlie -1\r\n");
-  failing_disk disk;
-  run(disk);
-  EXPECT_EQ(alpha_bravo_script, read_file("SW_rotate.cfg"));
-  EXPECT_EQ(std::vector<std::string>({"SW_rotate.cfg", "map_list.cfg"}),
-            file_names("."));
+  return disk.replaced_unsynced == 0 && !maps_in_order(now).empty();
 }
 
-TEST_F(GeneratorRun, PartsALongerRotationHadStepBackToTheStart) {
-  prepare(100, 5);
-  failing_disk disk;
-  run(disk);
-  EXPECT_EQ(std::vector<std::string>({"SW_rotate.cfg", "SW_rotate2.cfg",
-                                      "SW_rotate3.cfg", "SW_rotate4.cfg",
-                                      "SW_rotate5.cfg", "map_list.cfg"}),
-            file_names("."));
-  EXPECT_NE(
-      std::string::npos,
-      read_file("SW_rotate3.cfg").find("exec SW_rotate.cfg\"\r\nvstr SW1"));
-  // A part that steps back already is left as it is.
-  write_file("map_list.cfg", "alpha 1");
-  failing_disk shorter;
-  run(shorter);
-  EXPECT_EQ(3, shorter.calls[step::create_beside]);
-  for (const char* part :
-       {"SW_rotate2.cfg", "SW_rotate3.cfg", "SW_rotate4.cfg", "SW_rotate5.cfg"})
-    EXPECT_EQ("exec SW_rotate.cfg", read_file(part)) << part;
+/// Runs again without failures: the folder must then hold exactly the map
+/// list and the new rotation, `after`.
+void expect_settles(const memory_disk& disk, const script_files& after,
+                    const std::string& what) {
+  memory_disk clean;
+  clean.files = disk.files;
+  clean.links = disk.links;
+  run(clean);
+  std::map<std::string, std::string> expected(after.begin(), after.end());
+  expected["map_list.cfg"] = clean.files["map_list.cfg"].bytes;
+  EXPECT_EQ(expected, clean.files_in(".")) << what << ", run again";
+  EXPECT_EQ(0, clean.replaced_since_folder_synced) << what;
 }
 
-TEST_F(GeneratorRun, AnyFailingStepLeavesEveryPreviousFileAsItWas) {
-  // A longer rotation than the earlier one (a new file to place) and a
-  // shorter one (a part to remove); every call of every step fails in turn.
-  // A run killed there instead leaves files that the next run removes.
-  for (const auto& [maps, parts] : {std::pair{130, 3}, std::pair{60, 3}}) {
-    prepare(maps, parts);
-    failing_disk counting;
-    run(counting);
-    const std::vector<std::string> whole = file_names(".");
-    for (const step broken : {step::create_beside, step::write, step::flush,
-                              step::close, step::keep_copy, step::replace}) {
-      ASSERT_GT(counting.calls[broken], 0) << step_names[int(broken)];
-      for (int nth = 1; nth <= counting.calls[broken]; ++nth) {
-        const std::string what = std::to_string(maps) + " maps, " +
-                                 step_names[int(broken)] + " call " +
-                                 std::to_string(nth);
-        prepare(maps, parts);
-        failing_disk disk(broken, nth);
+TEST(GeneratorRun, WritesTheScriptThroughTheDisk) {
+  memory_disk disk;
+  disk.files["map_list.cfg"].bytes = "alpha 1\r\nbravo 0\r\ncharlie -1\r\n";
+  run(disk);
+  EXPECT_EQ(alpha_bravo_script, disk.files["SW_rotate.cfg"].bytes);
+  EXPECT_EQ(2u, disk.files.size());
+  EXPECT_EQ(0, disk.replaced_unsynced);
+  EXPECT_EQ(0, disk.replaced_since_folder_synced);
+}
+
+TEST(GeneratorRun, NoFailureNorKillLeavesLessThanWasInPlace) {
+  // A rotation that gains parts, one that loses them (steps back) and one
+  // of as many parts. Every call fails in turn, runs out of memory, or ends
+  // the run; then every pair of calls fails.
+  for (const auto& [maps, earlier] :
+       {std::pair{130, 60}, std::pair{10, 100}, std::pair{60, 60}}) {
+    const memory_disk start = prepared(maps, earlier);
+    const script_files before = rotation_of(start);
+    memory_disk clean = start;
+    run(clean);
+    const script_files after = rotation_of(clean);
+    ASSERT_NE(before, after);
+    for (int n = 1; n <= clean.calls; ++n) {
+      const std::string what = std::to_string(maps) + " after " +
+                               std::to_string(earlier) + " maps, call " +
+                               std::to_string(n);
+      for (const fault how : {fault::fail, fault::out_of_memory}) {
+        memory_disk disk = start;
+        disk.break_calls(n, 1, how);
         run(disk);
-        EXPECT_TRUE(unchanged()) << what;
-        failing_disk killer(broken, nth), next;
-        killer.killing = true;
-        EXPECT_THROW(run_generator(killer), killed_run) << what;
-        run(next);
-        EXPECT_EQ(whole, file_names(".")) << what << ", killed";
+        const script_files now = rotation_of(disk);
+        EXPECT_TRUE(now == before || now == after) << what;
+        EXPECT_TRUE(chain_whole(disk, before, after)) << what;
+        expect_settles(disk, after, what);
+      }
+      memory_disk killed = start;
+      killed.break_calls(n, 1, fault::kill);
+      EXPECT_THROW(run_generator(killed), killed_run) << what;
+      EXPECT_TRUE(chain_whole(killed, before, after)) << what << ", killed";
+      expect_settles(killed, after, what + ", killed");
+      for (int m = n + 1; m <= clean.calls + 20; ++m) {
+        memory_disk disk = start;
+        disk.break_calls(n);
+        disk.break_calls(m);
+        run(disk);
+        EXPECT_TRUE(chain_whole(disk, before, after)) << what << " and " << m;
       }
     }
   }
 }
 
-TEST_F(GeneratorRun, AnUnwritablePartFreezesTheRotation) {
+TEST(GeneratorRun, PartsALongerRotationHadStepBackToTheStart) {
+  memory_disk disk = prepared(1, 150);
+  ASSERT_EQ(5u, rotation_of(disk).size());
+  run(disk);
+  const script_files now = rotation_of(disk);
+  EXPECT_EQ(5u, now.size());
   for (const char* part :
-       {"SW_rotate.cfg", "SW_rotate2.cfg", "SW_rotate3.cfg"}) {
-    for (const int maps : {100, 40}) {  // a part to replace, or to remove
-      prepare(maps, 3);
-      failing_disk disk;
-      disk.unwritable = part;
+       {"SW_rotate2.cfg", "SW_rotate3.cfg", "SW_rotate4.cfg", "SW_rotate5.cfg"})
+    EXPECT_EQ("exec SW_rotate.cfg", now.at(part)) << part;
+  // A part that steps back already is left as it is.
+  disk.files["map_list.cfg"].bytes = "alpha 1";
+  disk.calls_of.clear();
+  run(disk);
+  EXPECT_EQ(1, disk.calls_of["write_new"]);
+}
+
+TEST(GeneratorRun, AnUnreplaceablePartOrUnreadableListFreezesTheRotation) {
+  for (const char* part :
+       {"SW_rotate.cfg", "SW_rotate2.cfg", "SW_rotate3.cfg", "map_list.cfg"}) {
+    for (const int maps : {100, 40}) {  // a part to replace, or to step back
+      memory_disk disk = prepared(maps, 100);
+      const script_files before = rotation_of(disk);
+      if (std::string(part) == "map_list.cfg")
+        disk.break_calls("read_file", 1);  // a read that fails
+      else
+        disk.files[part].read_only = true;
       run(disk);
-      EXPECT_TRUE(unchanged()) << part << ", " << maps << " maps";
+      EXPECT_EQ(before, rotation_of(disk)) << part << ", " << maps << " maps";
+      // A folder or a pipe in the map list's place.
+      disk.files["map_list.cfg"].special = true;
+      run(disk);
+      EXPECT_EQ(before, rotation_of(disk)) << part << ", " << maps << " maps";
     }
   }
 }
 
-TEST_F(GeneratorRun, AFileHeldForAMomentIsTriedAgain) {
-  prepare(100, 1);
-  failing_disk held(step::replace, 1, 2, file_result::busy);
+TEST(GeneratorRun, AFileHeldForAMomentIsTriedAgain) {
+  memory_disk held = prepared(100, 30);
+  held.break_calls("replace", 1, 2, fault::busy);
   run(held);
   EXPECT_EQ(3u, held.paused_ms);  // 1 ms, then 2 ms
-  EXPECT_EQ(std::vector<std::string>({"SW_rotate.cfg", "SW_rotate2.cfg",
-                                      "SW_rotate3.cfg", "map_list.cfg"}),
-            file_names("."));
+  EXPECT_EQ(3u, rotation_of(held).size());
 
   // Held for good: after about two seconds the run gives up as on a failure.
   // The held file is the second to be placed; the first then goes back.
-  prepare(100, 3);
-  failing_disk stuck(step::replace, 2, 12, file_result::busy);
+  memory_disk stuck = prepared(100, 100);
+  const script_files before = rotation_of(stuck);
+  stuck.break_calls("replace", 2, 12, fault::busy);
   run(stuck);
-  EXPECT_TRUE(unchanged());
+  EXPECT_EQ(before, rotation_of(stuck));
   EXPECT_GE(stuck.paused_ms, 2000u);
   EXPECT_LE(stuck.paused_ms, 2100u);
 }
 
-TEST_F(GeneratorRun, WritesInPlaceWhenNoFileCanBeCreatedBesideIt) {
-  write_file("map_list.cfg", "alpha 1 bravo 0 charlie -1");
-  write_file("SW_rotate.cfg", "previous");
-  failing_disk disk(step::create_beside);
+TEST(GeneratorRun, WritesInPlaceWhenNoFileCanBeMadeBesideIt) {
+  memory_disk disk;
+  disk.files["map_list.cfg"].bytes = "alpha 1 bravo 0 charlie -1";
+  disk.files["SW_rotate.cfg"].bytes = std::string(10000, 'p');
+  disk.break_calls("write_new", 1, 1000);
   run(disk);
-  EXPECT_EQ(alpha_bravo_script, read_file("SW_rotate.cfg"));
-  // Neither beside it nor in place: the script stays as it was.
-  write_file("SW_rotate.cfg", "previous");
-  failing_disk full;
-  full.no_room = true;
-  run(full);
-  EXPECT_EQ("previous", read_file("SW_rotate.cfg"));
+  EXPECT_EQ(alpha_bravo_script, disk.files["SW_rotate.cfg"].bytes);
+  // A disk that fills up part way: the previous bytes come back.
+  disk.files["SW_rotate.cfg"].bytes = "previous";
+  disk.break_calls("write_in_place", disk.calls_of["write_in_place"] + 1);
+  run(disk);
+  EXPECT_EQ("previous", disk.files["SW_rotate.cfg"].bytes);
+  // Not where a part beside it would be left from another rotation.
+  disk.files["SW_rotate2.cfg"].bytes = "exec SW_rotate.cfg";
+  run(disk);
+  EXPECT_EQ("previous", disk.files["SW_rotate.cfg"].bytes);
 }
 
-TEST_F(GeneratorRun, WithoutMapListTheScriptIsTheFinalLine) {
-  prepare(0, 4);
-  std::remove("map_list.cfg");
-  failing_disk disk;
+TEST(GeneratorRun, ALinkedScriptTakesItsPartsAndCleanUpAlong) {
+  memory_disk disk;
+  disk.files["map_list.cfg"].bytes = list_of(100);
+  disk.links["SW_rotate.cfg"] = "server/rotation.cfg";
+  disk.files["server/rotation.cfg.tmp.7.0"].bytes = "left by a killed run";
+  disk.files["server/SW_rotate2.cfg.old.7.0"].bytes = "left by a killed run";
   run(disk);
-  EXPECT_EQ("vstr SW1", read_file("SW_rotate.cfg"));
-  EXPECT_EQ("exec SW_rotate.cfg", read_file("SW_rotate4.cfg"));
+  const auto there = disk.files_in("server");
+  EXPECT_EQ(3u, there.size());
+  EXPECT_EQ(1u, there.count("rotation.cfg"));
+  EXPECT_EQ(1u, there.count("SW_rotate3.cfg"));
+  EXPECT_EQ(1u, disk.files_in(".").size());  // the map list alone
+}
+
+TEST(GeneratorRun, WithoutMapListTheScriptIsTheFinalLine) {
+  memory_disk disk = prepared(0, 150);
+  disk.files.erase("map_list.cfg");
+  run(disk);
+  EXPECT_EQ("vstr SW1", disk.files["SW_rotate.cfg"].bytes);
+  EXPECT_EQ("exec SW_rotate.cfg", disk.files["SW_rotate4.cfg"].bytes);
 }
 
 }  // namespace

@@ -86,7 +86,9 @@ TEST(MapList, AMistakeCostsOnlyTheEntriesItTouches) {
       {"a x b 1", {{"b", 1}}},
       {"a 12abc b 1 c", {{"b", 1}}},
       {"[maps] canyon 3 ctf harbor 2", {{"canyon", 3}, {"harbor", 2}}},
-      {"canyon,3 harbor\xC2\xA0" "2 foundry 1", {{"foundry", 1}}},
+      {"canyon,3 harbor\xC2\xA0"
+       "2 foundry 1",
+       {{"foundry", 1}}},
       {"# top 5 rooftops 1", {{"top", 5}, {"rooftops", 1}}},
   };
   for (const auto& [list, expected] : table)

@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -126,7 +128,8 @@ TEST(Program, RemovesWhatAKilledRunLeftAndNothingElse) {
   const std::vector<std::string> kept = {
       "SW_rotate.cfg.bak",       "SW_rotate.cfg.tmp.4242.0x",
       "SW_rotate01.cfg.tmp.1.0", "SW_rotate1.cfg.old.1.0",
-      "other.cfg.tmp.1.0",       "SW_rotate.cfg.tmp..0"};
+      "SW_rotate0.cfg.tmp.1.0",  "other.cfg.tmp.1.0",
+      "SW_rotate.cfg.tmp..0"};
   for (const std::string& name : left) write_file(dir / name, "left");
   for (const std::string& name : kept) write_file(dir / name, "kept");
   run_in(dir.path);
@@ -161,11 +164,20 @@ TEST(Program, ScriptThatIsADirectoryIsLeftAlone) {
             file_names(dir.path));
 }
 
-TEST(Program, MapListThatIsADirectoryCountsAsMissing) {
-  scratch_dir dir;
-  fs::create_directory(dir / "map_list.cfg");
-  run_in(dir.path);
-  EXPECT_EQ("vstr SW1", read_file(dir / "SW_rotate.cfg"));
+TEST(Program, AMapListThatCantBeReadKeepsTheRotation) {
+  for (const char* kind : {"folder", "pipe"}) {
+    if (under_runner() && kind == std::string("pipe")) continue;
+    scratch_dir dir;
+    write_file(dir / "SW_rotate.cfg", alpha_bravo_script);
+    write_file(dir / "SW_rotate2.cfg", "exec SW_rotate.cfg");
+    if (kind == std::string("folder"))
+      fs::create_directory(dir / "map_list.cfg");
+    else
+      ASSERT_EQ(0, mkfifo((dir / "map_list.cfg").c_str(), 0644));
+    run_in(dir.path);  // never waits on the pipe
+    EXPECT_EQ(alpha_bravo_script, read_file(dir / "SW_rotate.cfg")) << kind;
+    EXPECT_EQ("exec SW_rotate.cfg", read_file(dir / "SW_rotate2.cfg"));
+  }
 }
 
 TEST(Program, GarbageAndGiantTokensNeverBreakTheScript) {
@@ -314,6 +326,27 @@ TEST(Program, KeepsPermissionsAndSymbolicLinks) {
       fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
       fs::status(dir / "real.cfg").permissions());
 
+  // A long rotation takes its parts, and its clean-up, where the link points.
+  fs::create_directory(dir / "server");
+  fs::remove(dir / "SW_rotate.cfg");
+  fs::create_symlink("server/real.cfg", dir / "SW_rotate.cfg");
+  write_file(dir / "server" / "SW_rotate2.cfg.tmp.1.0", "left");
+  std::string list;
+  for (int i = 0; i < 100; ++i) list += "m" + std::to_string(i) + " 1\n";
+  write_file(dir / "map_list.cfg", list);
+  run_in(dir.path);
+  EXPECT_EQ(std::vector<std::string>(
+                {"SW_rotate2.cfg", "SW_rotate3.cfg", "real.cfg"}),
+            file_names(dir / "server"));
+  EXPECT_EQ(
+      100u,
+      maps_in_order(
+          {{"SW_rotate.cfg", read_file(dir / "server" / "real.cfg")},
+           {"SW_rotate2.cfg", read_file(dir / "server" / "SW_rotate2.cfg")},
+           {"SW_rotate3.cfg", read_file(dir / "server" / "SW_rotate3.cfg")}})
+          .size());
+  write_file(dir / "map_list.cfg", alpha_bravo_list);
+
   // A link to a file not yet made: the file appears where the link points.
   fs::remove(dir / "SW_rotate.cfg");
   fs::create_directory(dir / "scripts");
@@ -321,6 +354,54 @@ TEST(Program, KeepsPermissionsAndSymbolicLinks) {
   run_in(dir.path);
   EXPECT_TRUE(fs::is_symlink(dir / "SW_rotate.cfg"));
   EXPECT_EQ(alpha_bravo_script, read_file(dir / "scripts" / "new.cfg"));
+}
+
+TEST(Program, ARunAsRootLeavesTheRotationToItsOwner) {
+  SKIP_WITHOUT_POSIX_MEANING("Unix owners");
+  if (geteuid() != 0) GTEST_SKIP() << "only root may give files away";
+  scratch_dir dir;
+  std::string list;
+  for (int i = 0; i < 100; ++i) list += "m" + std::to_string(i) + " 1\n";
+  write_file(dir / "map_list.cfg", list);
+  write_file(dir / "SW_rotate.cfg", "previous");
+  ASSERT_EQ(0, chown((dir / "SW_rotate.cfg").c_str(), 65534, 65534));
+  fs::permissions(dir / "SW_rotate.cfg", fs::perms::owner_read |
+                                             fs::perms::owner_write |
+                                             fs::perms::group_read);
+  run_in(dir.path);
+  for (const char* part :
+       {"SW_rotate.cfg", "SW_rotate2.cfg", "SW_rotate3.cfg"}) {
+    struct stat status;
+    ASSERT_EQ(0, stat((dir / part).c_str(), &status)) << part;
+    EXPECT_EQ(65534u, status.st_uid) << part;
+    EXPECT_EQ(65534u, status.st_gid) << part;
+    EXPECT_EQ(0640u, status.st_mode & 07777) << part;
+  }
+}
+
+TEST(Program, AFullDiskLeavesTheOldScriptOrTheWholeNewOne) {
+  SKIP_WITHOUT_POSIX_MEANING("Mounting a small disk");
+  scratch_dir dir;
+  if (geteuid() != 0 ||
+      mount("tmpfs", dir.path.c_str(), "tmpfs", 0, "size=16k") != 0)
+    GTEST_SKIP() << "needs root, to mount a small disk";
+  const std::string old_script = script_file_of({"a", "b", "c"}, "vstr SW1");
+  std::string long_list;
+  for (int i = 0; i < 30; ++i) long_list += "map" + std::to_string(i) + " 1 ";
+  // A script that needs more room than is left, then one that fits.
+  for (const std::string& list : {long_list, std::string(alpha_bravo_list)}) {
+    write_file(dir / "map_list.cfg", list);
+    write_file(dir / "SW_rotate.cfg", old_script);
+    {
+      std::ofstream filler(dir / "filler", std::ios::binary);
+      filler << std::string(64 << 10, 'f');  // as much as fits
+    }
+    run_in(dir.path);
+    const std::string now = read_file(dir / "SW_rotate.cfg");
+    EXPECT_EQ(list == long_list ? old_script : alpha_bravo_script, now);
+    fs::remove(dir / "filler");
+  }
+  umount(dir.path.c_str());
 }
 
 }  // namespace

@@ -11,6 +11,7 @@ objdump=$1 exe=$2
 
 kernel32_xp="CloseHandle CreateFileA CreateHardLinkA CreateSemaphoreW DeleteCriticalSection
   DeleteFileA EnterCriticalSection FindClose FindFirstFileA FindNextFileA
+  FlushFileBuffers GetFileSize GetFileType ReadFile SetEndOfFile WriteFile
   FreeLibrary GetCurrentProcessId GetCurrentThreadId GetFileAttributesA
   GetLastError GetModuleHandleA GetModuleHandleW GetProcAddress
   GetStartupInfoA GetTickCount
