@@ -18,6 +18,12 @@ to get a fresh order again.")
 
 When a virus scanner or another program holds one of the files for a
 moment, the tool waits for it for up to two seconds.")
+  set(ENCODING "
+    In Notepad, save as ANSI or UTF-8. A list that PowerShell 5 writes with
+    > or Out-File is UTF-16 and reads as no maps at all; so does old
+    Notepad's \"Unicode\". A byte-order mark becomes part of the first
+    name, and that map won't load.")
+  set(OWNERS "")
   set(newline_style CRLF)
 else()
   set(PLATFORMS "It runs on any x86-64 Linux: the program is linked statically and needs
@@ -36,6 +42,17 @@ In the server's start script, before the line that starts the server:
   set(UNFREEZE "Make it writable again
 (chmod u+w SW_rotate.cfg) to get a fresh order.")
   set(HELD_FILES "")
+  set(ENCODING " A
+    byte-order mark becomes part of the first name, and that map won't
+    load.")
+  set(OWNERS "
+
+The new files keep the permissions, and (for a run as root) the owner and
+group, of the files they replace; new parts take those of SW_rotate.cfg.
+Where SW_rotate.cfg is a symbolic link, all parts go beside the file it
+points to. Where the tool may not create files in the folder, a rotation
+that fits in SW_rotate.cfg alone is written over it, and on any failure
+its previous content is put back.")
   set(newline_style UNIX)
 endif()
 # Line ends are set in a second pass: the first leaves those of the

@@ -35,16 +35,18 @@ struct disk_interface {
   /// where another program holds it (Windows only).
   virtual disk_result read_file(const std::string& path,
                                 std::string* bytes) = 0;
-  /// Whether `path` is a regular file this process may write (done), is
-  /// missing, or can't be replaced (failed): read-only, to root as well
-  /// (POSIX: no write bit at all, or not writable by this user; Windows: the
-  /// read-only attribute), or not a regular file. Changes nothing.
+  /// Whether file `path` may be replaced (done), is missing, or is frozen
+  /// (failed): on POSIX not a regular file, without any write bit (to root
+  /// as well) or not writable by this user; on Windows a folder or a file
+  /// with the read-only attribute (one that another program holds counts
+  /// as writable). Changes nothing.
   virtual disk_result writable(const std::string& path) = 0;
   /// Creates file `path`, which must not exist yet (else exists), holding
   /// `bytes`. On POSIX it takes the mode, owner and group of file `like`
   /// where `like` exists, each as far as this process may set them; on
-  /// Windows it takes the folder's defaults. Unless done, nothing is left
-  /// at `path`.
+  /// Windows it takes the folder's defaults, and the bytes reach the disk
+  /// before it returns. Unless done, nothing that this
+  /// call wrote is left at `path`.
   virtual disk_result write_new(const std::string& path, std::string_view bytes,
                                 const std::string& like) = 0;
   /// Writes `bytes` over the existing file `path` in place, without emptying
@@ -58,9 +60,9 @@ struct disk_interface {
   virtual disk_result copy_file(const std::string& from,
                                 const std::string& copy) = 0;
   /// Makes the content of the files and the entries of the folders in
-  /// `paths` reach the disk. POSIX: fsync of each, or one syncfs of their
-  /// file system for many; Windows: FlushFileBuffers of each file, while a
-  /// folder needs nothing, as replace writes through.
+  /// `paths` reach the disk. POSIX: fsync of each, or on Linux one syncfs
+  /// of their file system for many. Windows: nothing, as write_new flushed
+  /// every new file and replace writes through.
   virtual disk_result make_durable(const std::vector<std::string>& paths) = 0;
   /// Puts file `from` in the place of `to` in one step; unless done, both
   /// are as they were.

@@ -41,14 +41,14 @@ bool write_all(int fd, std::string_view bytes) {
   return true;
 }
 
+/// fsync of `path`, or where `whole_file_system`, syncfs of its file system.
 bool sync_path(const std::string& path, bool whole_file_system) {
   const int fd = open_retrying(path.c_str(), O_RDONLY | O_NONBLOCK);
   if (fd < 0) return false;
 #ifdef __linux__
   const bool synced = (whole_file_system ? syncfs(fd) : fsync(fd)) == 0;
 #else
-  (void)whole_file_system;
-  const bool synced = fsync(fd) == 0;
+  const bool synced = !whole_file_system && fsync(fd) == 0;
 #endif
   ::close(fd);
   return synced;
@@ -170,9 +170,10 @@ disk_result system_disk::copy_file(const std::string& from,
 }
 
 disk_result system_disk::make_durable(const std::vector<std::string>& paths) {
-  if (paths.size() > most_files_synced_one_by_one)
-    return sync_path(paths.front(), true) ? disk_result::done
-                                          : disk_result::failed;
+  // Elsewhere than on Linux, without syncfs, each is synced on its own.
+  if (paths.size() > most_files_synced_one_by_one &&
+      sync_path(paths.front(), true))
+    return disk_result::done;
   for (const std::string& path : paths)
     if (!sync_path(path, false)) return disk_result::failed;
   return disk_result::done;

@@ -129,7 +129,9 @@ disk_result system_disk::write_new(const std::string& path,
   const HANDLE file =
       open_file(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW);
   if (file == INVALID_HANDLE_VALUE) return failure_on(path);
-  const bool written = write_all(file, bytes);
+  // Flushed while this handle is open: a scanner may hold the file from the
+  // moment it is closed, and then it can't be opened for writing again.
+  const bool written = write_all(file, bytes) && FlushFileBuffers(file);
   if (CloseHandle(file) && written) return disk_result::done;
   DeleteFileA(path.c_str());
   return disk_result::failed;
@@ -158,19 +160,8 @@ disk_result system_disk::copy_file(const std::string& from,
   return read == disk_result::done ? write_new(copy, bytes, from) : read;
 }
 
-disk_result system_disk::make_durable(const std::vector<std::string>& paths) {
-  for (const std::string& path : paths) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & FILE_ATTRIBUTE_DIRECTORY))
-      continue;
-    const HANDLE file =
-        open_file(path, GENERIC_WRITE, share_all, OPEN_EXISTING);
-    if (file == INVALID_HANDLE_VALUE) return failure_on(path);
-    const bool flushed = FlushFileBuffers(file) != 0;
-    CloseHandle(file);
-    if (!flushed) return disk_result::failed;
-  }
+disk_result system_disk::make_durable(const std::vector<std::string>&) {
+  // write_new flushed every new file, and replace writes through.
   return disk_result::done;
 }
 
