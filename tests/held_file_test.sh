@@ -3,11 +3,13 @@
 # moment, as a virus scanner holds every new file, a run still puts the
 # fresh rotation in place and leaves no stray file. Three runs with the
 # first new file held, then one with SW_rotate.cfg itself held.
-#   held_file_test.sh COMPILER SOURCE_DIR PROGRAM
-# $WINE runs Windows programs; COMPILER is the MinGW-w64 g++ for the same
-# Windows as PROGRAM, which builds the holding program here.
+#   held_file_test.sh SOURCE_DIR
+# Run through wine_env.sh: $WINE runs Windows programs,
+# $MAP_ROTATION_PROGRAM is the program under test, and
+# $MAP_ROTATION_WINDOWS_COMPILER the MinGW-w64 g++ for the same Windows,
+# which builds the holding program here.
 set -euo pipefail
-compiler=$1 source=$2 program=$3
+compiler=$MAP_ROTATION_WINDOWS_COMPILER source=$1 program=$MAP_ROTATION_PROGRAM
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$compiler" -O2 -static -o "$work/hold_file.exe" "$source/tests/hold_file.cpp"

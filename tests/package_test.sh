@@ -5,6 +5,7 @@
 # line ends in the Windows ZIP and LF in the Linux tarball, whose program
 # must be static and run.
 set -euo pipefail
+[ -f "$1" ] || { echo "skipped: $1 is not built"; exit 77; }
 archive=$(realpath "$1")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

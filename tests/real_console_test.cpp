@@ -1,7 +1,8 @@
 // Runs rotation scripts in a real dedicated server of the console language
 // and reads the order of play from what it prints: without game data every
 // `map NAME` prints "Can't find map maps/NAME.bsp" and every `map_restart`
-// "Server is not running.". MAP_ROTATION_CONSOLE names the server (the test
+// "Server is not running.". MAP_ROTATION_CONSOLE names the server, if not
+// Debian's (the test
 // is skipped where it names none that runs), MAP_ROTATION_PROGRAM the tool.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -28,6 +29,13 @@ using std::chrono::milliseconds;
 namespace {
 
 const std::string marker = "rotation test reached its end";
+
+/// The dedicated server: MAP_ROTATION_CONSOLE, else where Debian's
+/// ioquake3-server installs it.
+std::string console_path() {
+  const std::string named = env_or_empty("MAP_ROTATION_CONSOLE");
+  return named.empty() ? "/usr/lib/ioquake3/ioq3ded" : named;
+}
 
 /// Starts `command` in `dir`, reading from descriptor `input` (nothing where
 /// it is -1), printing into `dir`/output.
@@ -125,7 +133,7 @@ std::string padding(std::size_t behind) {
 pid_t start_console(const console_folder& folder, int steps,
                     room where = room::open, int input = -1,
                     const std::string& end = "echo " + marker + " ; quit") {
-  std::vector<std::string> command = {env_or_empty("MAP_ROTATION_CONSOLE")};
+  std::vector<std::string> command = {console_path()};
   const std::string home = folder.dir.path.string();
   const std::string settings[][2] = {
       {"fs_homepath", home}, {"fs_basepath", home}, {"com_basegame", "rot"},
@@ -259,8 +267,7 @@ void run_tool(const fs::path& folder, const std::string& list) {
 class RealConsole : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Unset, or CMake's "-NOTFOUND" where there was none to find.
-    if (access(env_or_empty("MAP_ROTATION_CONSOLE").c_str(), X_OK) != 0)
+    if (access(console_path().c_str(), X_OK) != 0)
       GTEST_SKIP() << "no dedicated server to run the scripts: install "
                       "Debian's ioquake3-server (scripts/test does, as root)";
   }

@@ -8,6 +8,8 @@
 # import needs a conscious decision: add it only when you know XP has it.
 set -euo pipefail
 objdump=$1 exe=$2
+[ -f "$exe" ] || { echo "skipped: $exe is not built"; exit 77; }
+command -v "$objdump" >/dev/null || { echo "skipped: no $objdump"; exit 77; }
 
 kernel32_xp="CloseHandle CreateFileA CreateHardLinkA CreateSemaphoreW DeleteCriticalSection
   DeleteFileA EnterCriticalSection FindClose FindFirstFileA FindNextFileA
