@@ -139,6 +139,10 @@ bool write_over(disk_interface& disk, const std::string& path,
   return false;
 }
 
+std::string path_in(const std::string& folder, const std::string& name) {
+  return folder == "." ? name : folder + "/" + name;
+}
+
 namespace {
 
 /// Takes one or more decimal digits off the front of `text`.
@@ -177,6 +181,6 @@ void remove_leftovers(disk_interface& disk, const std::string& folder,
     if (kind == std::string::npos) continue;
     const std::string_view base = std::string_view(name).substr(0, kind);
     if (is_target(base) && is_named_beside(name, base))
-      remove_file(disk, folder == "." ? name : folder + "/" + name);
+      remove_file(disk, path_in(folder, name));
   }
 }

@@ -55,6 +55,9 @@ void discard(disk_interface& disk, file_set& set);
 bool write_over(disk_interface& disk, const std::string& path,
                 std::string_view bytes);
 
+/// The path of `name` in `folder`: the name alone in the working folder.
+std::string path_in(const std::string& folder, const std::string& name);
+
 /// Whether `name` is one that staging gives a new file or a kept copy
 /// beside a file named `base`, in any run.
 bool is_named_beside(std::string_view name, std::string_view base);

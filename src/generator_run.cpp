@@ -18,9 +18,10 @@ namespace {
 /// symbolic link, beside the file it points to, where the server finds its
 /// parts.
 struct rotation_place {
-  /// The file the script goes into.
+  /// The file the script goes into: `name` in `folder`.
   std::string first;
   std::string folder;
+  std::string name;
 };
 
 rotation_place find_rotation(disk_interface& disk) {
@@ -30,6 +31,7 @@ rotation_place find_rotation(disk_interface& disk) {
   place.folder = slash == std::string::npos ? "."
                  : slash == 0               ? "/"
                                             : place.first.substr(0, slash);
+  place.name = place.first.substr(slash + 1);  // npos + 1 is 0
   return place;
 }
 
@@ -37,9 +39,7 @@ rotation_place find_rotation(disk_interface& disk) {
 std::string part_file(disk_interface& disk, const rotation_place& place,
                       std::size_t part) {
   if (part == 1) return place.first;
-  const std::string name = rotation_script_file(part);
-  return disk.follow_link(place.folder == "." ? name
-                                              : place.folder + "/" + name);
+  return disk.follow_link(path_in(place.folder, rotation_script_file(part)));
 }
 
 /// Stages `text`, the next part of the rotation script, beside its file.
@@ -127,10 +127,9 @@ void generate(disk_interface& disk, bool locked, const std::string& run) {
   const rotation_place place = find_rotation(disk);
   // What a killed run left beside the rotation's files; only a run that
   // holds the folder knows that no other run is staging there.
-  const std::string first_name = place.first.substr(place.first.rfind('/') + 1);
   if (locked)
     remove_leftovers(disk, place.folder, [&](std::string_view name) {
-      return is_rotation_script_file(name) || name == first_name;
+      return is_rotation_script_file(name) || name == place.name;
     });
   // A script that can't be written is left as it was; then the map list
   // isn't even read.
