@@ -19,39 +19,44 @@ enum class disk_result {
 
 /// Every call a run makes on the disk, in paths and bytes, so that a test
 /// can run the tool on a disk in memory and make any call fail. The real
-/// disk is system_disk; no call prints anything or waits for ever.
+/// disk is system_disk; no call prints anything or waits for long: only
+/// the retries above it wait.
 struct disk_interface {
   virtual ~disk_interface() = default;
 
-  /// Makes runs in the folder of `path` take turns: waits until no other run
-  /// holds it, then holds it until this disk is destroyed or the process
-  /// ends. POSIX locks the folder; Windows can't lock a folder and locks
-  /// `path` itself, a file that every run opens. False, and no lock, where
-  /// that can't be opened.
-  virtual bool lock(const std::string& path) = 0;
+  /// Makes runs in the folder of `path` take turns: takes the lock where no
+  /// other run holds it (done) and holds it until this disk is destroyed or
+  /// the process ends; busy, at once, where another run holds it. POSIX
+  /// locks the folder; Windows can't lock a folder and locks `path` itself,
+  /// a file that every run opens. failed, and no lock, where that can't be
+  /// opened.
+  virtual disk_result try_lock(const std::string& path) = 0;
   /// Appends the whole content of regular file `path` to `*bytes`. missing
-  /// where nothing is there; failed where it can't be opened, is not a
-  /// regular file (a folder, a pipe: never waited on) or a read fails; busy
-  /// where another program holds it (Windows only).
+  /// where nothing is there; failed where it can't be opened, is a symbolic
+  /// link or not a regular file (a folder, a pipe: never waited on) or a
+  /// read fails; busy where another program holds it (Windows only).
   virtual disk_result read_file(const std::string& path,
                                 std::string* bytes) = 0;
   /// Whether file `path` may be replaced (done), is missing, or is frozen
-  /// (failed): on POSIX not a regular file, without any write bit (to root
+  /// (failed): on POSIX a symbolic link or not a regular file, without any
+  /// write bit (to root
   /// as well) or not writable by this user; on Windows a folder or a file
   /// with the read-only attribute (one that another program holds counts
   /// as writable). Changes nothing.
   virtual disk_result writable(const std::string& path) = 0;
   /// Creates file `path`, which must not exist yet (else exists), holding
   /// `bytes`. On POSIX it takes the mode, owner and group of file `like`
-  /// where `like` exists, each as far as this process may set them; on
-  /// Windows it takes the folder's defaults, and the bytes reach the disk
-  /// before it returns. Unless done, nothing that this
+  /// where `like` exists, each as far as this process may set them; where
+  /// it doesn't, the folder's group where this process may set it, and a
+  /// mode that lets the owner read and write it and the group read it,
+  /// whatever the umask. On Windows it takes the folder's defaults, and the
+  /// bytes reach the disk before it returns. Unless done, nothing that this
   /// call wrote is left at `path`.
   virtual disk_result write_new(const std::string& path, std::string_view bytes,
                                 const std::string& like) = 0;
-  /// Writes `bytes` over the existing file `path` in place, without emptying
-  /// it first, ends it there and makes it reach the disk. Unless done, the
-  /// file may hold anything.
+  /// Writes `bytes` over the existing regular file `path` in place (never
+  /// through a symbolic link), without emptying it first, ends it there and
+  /// makes it reach the disk. Unless done, the file may hold anything.
   virtual disk_result write_in_place(const std::string& path,
                                      std::string_view bytes) = 0;
   /// Makes `copy`, which must not exist yet, hold what file `from` holds
@@ -74,10 +79,15 @@ struct disk_interface {
   /// order.
   virtual disk_result list_folder(const std::string& folder,
                                   std::vector<std::string>* names) = 0;
-  /// The file that writing to `path` really changes: on POSIX, where `path`
-  /// is a symbolic link (even to a file not made yet), the file it points
-  /// to; otherwise, and always on Windows, `path` itself.
-  virtual std::string follow_link(const std::string& path) = 0;
+  /// Sets `*target` to the file that writing to `path` really changes: on
+  /// POSIX, where `path` is a symbolic link (even to a file not made yet),
+  /// the file it points to, link after link; otherwise `path` itself. A
+  /// link is followed only where it belongs to this process's user or to
+  /// the owner of the folder it lies in, as Linux does in sticky folders
+  /// that anyone may write: failed at a link that another user planted, or
+  /// after too many. Windows follows no links: always `path`, done.
+  virtual disk_result follow_link(const std::string& path,
+                                  std::string* target) = 0;
   /// Waits `ms` milliseconds before a busy call is tried again.
   virtual void pause(unsigned ms) = 0;
 };
@@ -86,7 +96,7 @@ struct disk_interface {
 /// disk_windows.cpp.
 struct system_disk : disk_interface {
   ~system_disk() override;
-  bool lock(const std::string& path) override;
+  disk_result try_lock(const std::string& path) override;
   disk_result read_file(const std::string& path, std::string* bytes) override;
   disk_result writable(const std::string& path) override;
   disk_result write_new(const std::string& path, std::string_view bytes,
@@ -100,9 +110,10 @@ struct system_disk : disk_interface {
   disk_result remove(const std::string& path) override;
   disk_result list_folder(const std::string& folder,
                           std::vector<std::string>* names) override;
-  std::string follow_link(const std::string& path) override;
+  disk_result follow_link(const std::string& path,
+                          std::string* target) override;
   void pause(unsigned ms) override;
-  /// Lets go of the lock that lock() took, if any.
+  /// Lets go of the lock that try_lock() took, if any.
   void unlock();
 
   /// The open folder or file that holds the lock: a descriptor on POSIX, a
@@ -110,18 +121,24 @@ struct system_disk : disk_interface {
   long long locked = -1;
 };
 
+/// How long a run waits for another run that holds the folder: longer than
+/// a run on a list of a million maps takes, and short enough that a stuck
+/// process never holds up a server's start for good.
+inline constexpr unsigned lock_wait_ms = 20000;
+
 /// Runs `call` until it is anything but busy, and returns that. While it is
-/// busy it is tried again after 1 ms, then after twice as long each time,
-/// for about 2 s in all, as a file held by another program is usually let
-/// go soon; after that, busy counts as failed.
+/// busy it is tried again after 1 ms, then after twice as long each time up
+/// to a quarter of a second, for about `total_wait_ms` in all (2 s, as a
+/// file held by another program is usually let go soon); after that it
+/// returns busy.
 template <typename Call>
-disk_result retry_while_busy(disk_interface& disk, const Call& call) {
-  constexpr unsigned total_wait_ms = 2000;
+disk_result retry_while_busy(disk_interface& disk, const Call& call,
+                             unsigned total_wait_ms = 2000) {
+  constexpr unsigned longest_wait_ms = 256;
   unsigned waited = 0;
-  for (unsigned wait = 1;; wait *= 2) {
+  for (unsigned wait = 1;; wait = wait < longest_wait_ms ? wait * 2 : wait) {
     const disk_result result = call();
-    if (result != disk_result::busy) return result;
-    if (waited >= total_wait_ms) return disk_result::failed;
+    if (result != disk_result::busy || waited >= total_wait_ms) return result;
     disk.pause(wait);
     waited += wait;
   }

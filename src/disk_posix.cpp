@@ -18,6 +18,12 @@ namespace {
 /// fsync each: a long rotation is thousands of files.
 constexpr std::size_t most_files_synced_one_by_one = 8;
 
+/// The folder that `path` lies in, ending in a slash: "./" for a bare name.
+std::string folder_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+}
+
 disk_result failure(int error) {
   return error == ENOENT   ? disk_result::missing
          : error == EEXIST ? disk_result::exists
@@ -54,29 +60,52 @@ bool sync_path(const std::string& path, bool whole_file_system) {
   return synced;
 }
 
+/// Gives the new file `fd` at `path` the mode, owner and group of file
+/// `like`, or where there is none, the folder's group and a mode its owner
+/// may write and its group read; each only where it differs, and as far as
+/// this process may set it.
+void take_after(int fd, const std::string& like, const std::string& path) {
+  struct stat now, model;
+  if (fstat(fd, &now) != 0) return;
+  if (stat(like.c_str(), &model) != 0) {
+    if (stat(folder_of(path).c_str(), &model) != 0) return;
+    model.st_uid = now.st_uid;
+    model.st_mode = now.st_mode | 0640;
+  }
+  // Owner and group first, as changing them clears the set-id bits. Only
+  // root may give a file away; others keep what they may.
+  if ((now.st_uid != model.st_uid || now.st_gid != model.st_gid) &&
+      fchown(fd, model.st_uid, model.st_gid) != 0 &&
+      fchown(fd, static_cast<uid_t>(-1), model.st_gid) != 0) {
+    // This user's own file, in this user's group: as good as it gets.
+  }
+  if ((now.st_mode & 07777) != (model.st_mode & 07777) &&
+      fchmod(fd, model.st_mode & 07777) != 0) {
+    // The mode of a new file, then: the rotation still runs.
+  }
+}
+
 }  // namespace
 
 system_disk::~system_disk() { unlock(); }
 
-bool system_disk::lock(const std::string& path) {
+disk_result system_disk::try_lock(const std::string& path) {
   // The folder, not a file in it: a file can be replaced under the lock, as
   // an editor saving the map list does. flock, not fcntl: an fcntl lock
   // ends when the process closes any descriptor of the same file.
-  const std::size_t slash = path.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  const int fd = open_retrying(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return false;
+  const int fd = open_retrying(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return disk_result::failed;
   int locked_now;
-  while ((locked_now = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+  while ((locked_now = flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
   }
   if (locked_now != 0) {
+    const int error = errno;
     ::close(fd);
-    return false;
+    return error == EWOULDBLOCK ? disk_result::busy : disk_result::failed;
   }
   unlock();
   locked = fd;
-  return true;
+  return disk_result::done;
 }
 
 void system_disk::unlock() {
@@ -88,7 +117,9 @@ void system_disk::unlock() {
 disk_result system_disk::read_file(const std::string& path,
                                    std::string* bytes) {
   // O_NONBLOCK: a named pipe without a writer must not hold the run up.
-  const int fd = open_retrying(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  // O_NOFOLLOW: a link planted after follow_link looked is not followed.
+  const int fd = open_retrying(path.c_str(),
+                               O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
   if (fd < 0) return failure(errno);
   struct stat status;
   bool read_all = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
@@ -114,7 +145,7 @@ disk_result system_disk::read_file(const std::string& path,
 
 disk_result system_disk::writable(const std::string& path) {
   struct stat status;
-  if (stat(path.c_str(), &status) != 0) return failure(errno);
+  if (lstat(path.c_str(), &status) != 0) return failure(errno);
   // A file without any write permission is read-only even to root, who
   // may write it all the same: chmod a-w freezes a rotation for every user.
   if (!S_ISREG(status.st_mode) || (status.st_mode & 0222) == 0 ||
@@ -128,18 +159,7 @@ disk_result system_disk::write_new(const std::string& path,
                                    const std::string& like) {
   const int fd = open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
   if (fd < 0) return failure(errno);
-  struct stat model;
-  if (stat(like.c_str(), &model) == 0) {
-    // Owner and group first, as changing them clears the set-id bits. Only
-    // root may give a file away; others keep what they may.
-    if (fchown(fd, model.st_uid, model.st_gid) != 0 &&
-        fchown(fd, static_cast<uid_t>(-1), model.st_gid) != 0) {
-      // This user's own file, in this user's group: as good as it gets.
-    }
-    if (fchmod(fd, model.st_mode & 07777) != 0) {
-      // The mode of a new file, then: the rotation still runs.
-    }
-  }
+  take_after(fd, like, path);
   const bool written = write_all(fd, bytes);
   if (::close(fd) == 0 && written) return disk_result::done;
   ::unlink(path.c_str());
@@ -148,7 +168,8 @@ disk_result system_disk::write_new(const std::string& path,
 
 disk_result system_disk::write_in_place(const std::string& path,
                                         std::string_view bytes) {
-  const int fd = open_retrying(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY);
+  const int fd = open_retrying(path.c_str(),
+                               O_WRONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
   if (fd < 0) return failure(errno);
   struct stat status;
   const bool written = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
@@ -199,21 +220,32 @@ disk_result system_disk::list_folder(const std::string& folder,
   return disk_result::done;
 }
 
-std::string system_disk::follow_link(const std::string& path) {
+disk_result system_disk::follow_link(const std::string& path,
+                                     std::string* target) {
   // By hand rather than realpath, so that a link to a file not made yet is
   // followed too: the file is then created where the link points.
-  std::string target = path;
+  *target = path;
   for (int hops = 0; hops < 40; ++hops) {
+    struct stat link_status, folder_status;
+    if (lstat(target->c_str(), &link_status) != 0 ||
+        !S_ISLNK(link_status.st_mode))
+      return disk_result::done;
+    // The rule of fs.protected_symlinks: a link that another user planted
+    // in a folder they may write leads nowhere.
+    if (stat(folder_of(*target).c_str(), &folder_status) != 0 ||
+        (link_status.st_uid != geteuid() &&
+         link_status.st_uid != folder_status.st_uid))
+      return disk_result::failed;
     char link[PATH_MAX];
-    const ssize_t size = readlink(target.c_str(), link, sizeof link);
-    if (size <= 0 || size == static_cast<ssize_t>(sizeof link)) return target;
+    const ssize_t size = readlink(target->c_str(), link, sizeof link);
+    if (size <= 0 || size == static_cast<ssize_t>(sizeof link))
+      return disk_result::failed;
     std::string next(link, static_cast<std::size_t>(size));
-    const std::size_t slash = target.rfind('/');
-    if (next[0] != '/' && slash != std::string::npos)
-      next = target.substr(0, slash + 1) + next;
-    target = next;
+    if (next[0] != '/' && target->find('/') != std::string::npos)
+      next = folder_of(*target) + next;
+    *target = next;
   }
-  return path;
+  return disk_result::failed;
 }
 
 void system_disk::pause(unsigned ms) {

@@ -62,18 +62,21 @@ bool write_all(HANDLE file, std::string_view bytes) {
 
 system_disk::~system_disk() { unlock(); }
 
-bool system_disk::lock(const std::string& path) {
+disk_result system_disk::try_lock(const std::string& path) {
   const HANDLE file = open_file(path, GENERIC_READ, share_all, OPEN_EXISTING);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) return disk_result::failed;
   OVERLAPPED at{};
   at.Offset = lock_offset;
-  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) {
+  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                  1, 0, &at)) {
+    const DWORD error = GetLastError();
     CloseHandle(file);
-    return false;
+    return error == ERROR_LOCK_VIOLATION ? disk_result::busy
+                                         : disk_result::failed;
   }
   unlock();
   locked = reinterpret_cast<long long>(file);
-  return true;
+  return disk_result::done;
 }
 
 void system_disk::unlock() {
@@ -189,6 +192,10 @@ disk_result system_disk::list_folder(const std::string& folder,
   return disk_result::done;
 }
 
-std::string system_disk::follow_link(const std::string& path) { return path; }
+disk_result system_disk::follow_link(const std::string& path,
+                                     std::string* target) {
+  *target = path;
+  return disk_result::done;
+}
 
 void system_disk::pause(unsigned ms) { Sleep(ms); }

@@ -1,11 +1,13 @@
 #include "file_set.h"
 
-#include <algorithm>
 #include <new>
 
 namespace {
 
-constexpr std::string_view new_kind = ".tmp.", kept_kind = ".old.";
+/// What sets the names of a run's new files and kept copies apart from any
+/// copy an operator makes: the program's own name.
+constexpr std::string_view new_kind = ".map_rotation-tmp.",
+                           kept_kind = ".map_rotation-old.";
 
 /// How many names a run tries beside one file before it gives up: only a
 /// run without the lock can meet names of another run.
@@ -145,30 +147,33 @@ std::string path_in(const std::string& folder, const std::string& name) {
 
 namespace {
 
-/// Takes one or more decimal digits off the front of `text`.
-bool take_number(std::string_view* text) {
+/// Takes one or more decimal digits off the end of `text`.
+bool drop_number(std::string_view* text) {
   std::size_t digits = 0;
-  while (digits < text->size() && (*text)[digits] >= '0' &&
-         (*text)[digits] <= '9')
+  while (digits < text->size() && (*text)[text->size() - 1 - digits] >= '0' &&
+         (*text)[text->size() - 1 - digits] <= '9')
     ++digits;
-  text->remove_prefix(digits);
+  text->remove_suffix(digits);
   return digits > 0;
 }
 
-/// Takes `head` off the front of `text`, if it is there.
-bool take(std::string_view* text, std::string_view head) {
-  if (text->substr(0, head.size()) != head) return false;
-  text->remove_prefix(head.size());
+/// Takes `tail` off the end of `text`, if it is there.
+bool drop(std::string_view* text, std::string_view tail) {
+  if (text->size() < tail.size() ||
+      text->substr(text->size() - tail.size()) != tail)
+    return false;
+  text->remove_suffix(tail.size());
   return true;
 }
 
 }  // namespace
 
-bool is_named_beside(std::string_view name, std::string_view base) {
-  return take(&name, base) &&
-         (take(&name, new_kind) || take(&name, kept_kind)) &&
-         take_number(&name) && take(&name, ".") && take_number(&name) &&
-         name.empty();
+std::string_view named_beside(std::string_view name) {
+  // From the end, so that a base holding the marks itself is still found.
+  if (drop_number(&name) && drop(&name, ".") && drop_number(&name) &&
+      (drop(&name, new_kind) || drop(&name, kept_kind)))
+    return name;
+  return {};
 }
 
 void remove_leftovers(disk_interface& disk, const std::string& folder,
@@ -176,11 +181,8 @@ void remove_leftovers(disk_interface& disk, const std::string& folder,
   std::vector<std::string> names;
   if (disk.list_folder(folder, &names) != disk_result::done) return;
   for (const std::string& name : names) {
-    const std::size_t kind =
-        std::min(name.rfind(new_kind), name.rfind(kept_kind));
-    if (kind == std::string::npos) continue;
-    const std::string_view base = std::string_view(name).substr(0, kind);
-    if (is_target(base) && is_named_beside(name, base))
+    const std::string_view base = named_beside(name);
+    if (!base.empty() && is_target(base))
       remove_file(disk, path_in(folder, name));
   }
 }

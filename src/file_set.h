@@ -58,9 +58,10 @@ bool write_over(disk_interface& disk, const std::string& path,
 /// The path of `name` in `folder`: the name alone in the working folder.
 std::string path_in(const std::string& folder, const std::string& name);
 
-/// Whether `name` is one that staging gives a new file or a kept copy
-/// beside a file named `base`, in any run.
-bool is_named_beside(std::string_view name, std::string_view base);
+/// The name of the file beside which staging, in any run, gives a new file
+/// or a kept copy the name `name`; empty where `name` is no such name, as
+/// no copy an operator makes is.
+std::string_view named_beside(std::string_view name);
 
 /// Removes from `folder` the new files and kept copies that staging beside
 /// a file named as `is_target` accepts left there: those of a run that

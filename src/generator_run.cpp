@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "file_set.h"
+#include "folder_owner.h"
 #include "map_list.h"
 #include "rotation_order.h"
 #include "rotation_script.h"
@@ -24,29 +25,38 @@ struct rotation_place {
   std::string name;
 };
 
-rotation_place find_rotation(disk_interface& disk) {
-  rotation_place place;
-  place.first = disk.follow_link(rotation_script_file(1));
-  const std::size_t slash = place.first.rfind('/');
-  place.folder = slash == std::string::npos ? "."
-                 : slash == 0               ? "/"
-                                            : place.first.substr(0, slash);
-  place.name = place.first.substr(slash + 1);  // npos + 1 is 0
-  return place;
+/// Finds where the rotation lies; false where SW_rotate.cfg is a link that
+/// may not be followed.
+bool find_rotation(disk_interface& disk, rotation_place* place) {
+  if (disk.follow_link(rotation_script_file(1), &place->first) !=
+      disk_result::done)
+    return false;
+  const std::size_t slash = place->first.rfind('/');
+  place->folder = slash == std::string::npos ? "."
+                  : slash == 0               ? "/"
+                                             : place->first.substr(0, slash);
+  place->name = place->first.substr(slash + 1);  // npos + 1 is 0
+  return true;
 }
 
-/// The file that part `part` of the rotation goes into.
-std::string part_file(disk_interface& disk, const rotation_place& place,
-                      std::size_t part) {
-  if (part == 1) return place.first;
-  return disk.follow_link(path_in(place.folder, rotation_script_file(part)));
+/// Sets `*file` to the file that part `part` of the rotation goes into;
+/// false where it lies behind a link that may not be followed.
+bool part_file(disk_interface& disk, const rotation_place& place,
+               std::size_t part, std::string* file) {
+  if (part == 1) {
+    *file = place.first;
+    return true;
+  }
+  return disk.follow_link(path_in(place.folder, rotation_script_file(part)),
+                          file) == disk_result::done;
 }
 
 /// Stages `text`, the next part of the rotation script, beside its file.
 /// A new part takes the mode, owner and group of the script.
 bool stage_part(disk_interface& disk, const rotation_place& place,
                 std::string_view text, file_set& set) {
-  const std::string target = part_file(disk, place, set.files.size() + 1);
+  std::string target;
+  if (!part_file(disk, place, set.files.size() + 1, &target)) return false;
   // SW_rotate.cfg was checked before the map list was read; a part that
   // can't be replaced freezes the rotation just as well.
   const disk_result state = disk.writable(target);
@@ -65,8 +75,8 @@ bool stage_part(disk_interface& disk, const rotation_place& place,
 bool stage_steps_back(disk_interface& disk, const rotation_place& place,
                       std::size_t parts, file_set& set) {
   for (std::size_t part = parts + 1;; ++part) {
-    const std::string target = part_file(disk, place, part);
-    std::string text;
+    std::string target, text;
+    if (!part_file(disk, place, part, &target)) return false;
     const disk_result read =
         retry_while_busy(disk, [&] { return disk.read_file(target, &text); });
     if (read == disk_result::missing) return true;
@@ -110,9 +120,11 @@ void save_rotation(disk_interface& disk, const rotation_place& place,
   discard(disk, set);
   // Only where the script is, and stays, the whole rotation: parts written
   // in place one by one could not go in together.
+  std::string second;
   if (!no_room || !fits_one_file(rotation) ||
       disk.writable(place.first) != disk_result::done ||
-      disk.writable(part_file(disk, place, 2)) != disk_result::missing)
+      !part_file(disk, place, 2, &second) ||
+      disk.writable(second) != disk_result::missing)
     return;
   std::string script;
   write_rotation_script(rotation, [&](std::string_view text) {
@@ -124,7 +136,8 @@ void save_rotation(disk_interface& disk, const rotation_place& place,
 
 /// The run's steps once the folder is its own, if `locked`.
 void generate(disk_interface& disk, bool locked, const std::string& run) {
-  const rotation_place place = find_rotation(disk);
+  rotation_place place;
+  if (!find_rotation(disk, &place)) return;
   // What a killed run left beside the rotation's files; only a run that
   // holds the folder knows that no other run is staging there.
   if (locked)
@@ -133,24 +146,31 @@ void generate(disk_interface& disk, bool locked, const std::string& run) {
     });
   // A script that can't be written is left as it was; then the map list
   // isn't even read.
-  if (disk.writable(place.first) == disk_result::failed) return;
+  const disk_result script = disk.writable(place.first);
+  if (script == disk_result::failed) return;
   // The map list's bytes; the entries view their names in it. One that is
-  // there but can't be read leaves the rotation in place; only a missing
-  // one counts as a list without pairs.
-  std::string text;
-  const disk_result read = retry_while_busy(
-      disk, [&] { return disk.read_file(map_list_file, &text); });
-  if (read == disk_result::missing)
-    text.clear();
-  else if (read != disk_result::done)
-    return;
-  map_list list = read_map_list(text);
-  save_rotation(disk, place, run, build_rotation(std::move(list.entries)));
+  // there but can't be read leaves the rotation in place, as does one
+  // behind a link that may not be followed.
+  std::string list_file, bytes;
+  if (disk.follow_link(map_list_file, &list_file) != disk_result::done) return;
+  const disk_result read =
+      retry_while_busy(disk, [&] { return disk.read_file(list_file, &bytes); });
+  if (read != disk_result::done && read != disk_result::missing) return;
+  std::vector<map_entry> rotation =
+      build_rotation(read_map_list(map_list_text(&bytes)).entries);
+  // A list that gives no map (emptied by mistake, renamed, every map left
+  // out) never takes a rotation away: the server would play nothing. Only
+  // where there is none yet does the script get the final line alone.
+  if (rotation.empty() && script != disk_result::missing) return;
+  save_rotation(disk, place, run, rotation);
 }
 
 }  // namespace
 
 int run_generator() {
+  // Before the first call on the disk: a run as root acts no further than
+  // the folder's owner could, whatever links that owner planted.
+  if (!act_as_folder_owner()) return 0;
   system_disk disk;
   return run_generator(disk);
 }
@@ -161,8 +181,12 @@ int run_generator(disk_interface& disk) {
   try {
     // Runs in one folder take turns, so that the files in place are always
     // one run's whole rotation.
-    const bool locked = disk.lock(map_list_file);
-    generate(disk, locked, std::to_string(ticks));
+    // A run that another holds up for too long (a stuck process) leaves
+    // the rotation as it is rather than hold up the server's start.
+    const disk_result locked = retry_while_busy(
+        disk, [&] { return disk.try_lock(map_list_file); }, lock_wait_ms);
+    if (locked != disk_result::busy)
+      generate(disk, locked == disk_result::done, std::to_string(ticks));
   } catch (const std::bad_alloc&) {
     // Out of memory: the rotation in place stays, and the tool still prints
     // nothing and exits 0.

@@ -9,10 +9,14 @@ inline constexpr const char* map_list_file = "map_list.cfg";
 /// replaces the rotation script, SW_rotate.cfg, and for a long rotation its
 /// further parts beside it (beside the file it points to where it is a
 /// symbolic link), all of them or none. Parts that a longer earlier
-/// rotation had step back to the start. While it holds the folder's lock it
-/// first removes what a killed run left. A script or part that can't be
-/// replaced, or a map list that is there but can't be read, leaves every
-/// file of the rotation as it was; without a map list the script holds the
+/// rotation had step back to the start. A run as root in a folder of
+/// another user acts as that user (POSIX). Runs in one folder take turns;
+/// one that waits longer than lock_wait_ms for another changes nothing.
+/// While it holds the folder's lock it first removes what a killed run
+/// left. A script or part that can't be replaced, a link that may not be
+/// followed, a map list that is there but can't be read, or one that gives
+/// no map where a rotation exists, leaves every file of the rotation as it
+/// was; without a rotation, a list that gives no map gives a script of the
 /// final line alone. Reports nothing and always returns exit status 0.
 int run_generator();
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -20,6 +21,19 @@ struct map_list {
   /// The greatest priority read, and never below 0.
   std::int32_t highest_priority = 0;
 };
+
+/// How the file of a map list was written.
+enum class list_encoding { plain, utf8_with_mark, utf16le, utf16be };
+
+/// The text to read of a map list whose file holds `*bytes`. A UTF-8
+/// byte-order mark at the start is skipped; a list that starts with a
+/// UTF-16 one (Notepad's "Unicode", PowerShell's `>`) is turned into UTF-8
+/// in `*bytes`, and a unit that is no character there (a lone surrogate, a
+/// last byte cut off) becomes U+FFFD, so that it costs only the token it
+/// stands in. Any other list is its bytes as they are. `*how`, where given,
+/// says which it was.
+std::string_view map_list_text(std::string* bytes,
+                               list_encoding* how = nullptr);
 
 /// Reads every pair of the map list `text` up to its end or its first 0x1A
 /// byte: a name, then its priority. A name not followed by a whole number

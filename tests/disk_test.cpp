@@ -96,35 +96,46 @@ TEST(SystemDisk, WritesInPlaceWithoutEmptyingFirst) {
   EXPECT_FALSE(fs::exists(dir / "missing"));
 }
 
-TEST(SystemDisk, FollowsLinksEvenToFilesNotMadeYet) {
+TEST(SystemDisk, FollowsOnlyLinksOfThisUserOrTheFoldersOwner) {
   scratch_dir dir;
   system_disk disk;
   fs::create_symlink("b", dir / "a");
   fs::create_symlink("sub/c", dir / "b");
-  EXPECT_EQ((dir / "sub/c").string(), disk.follow_link(dir / "a"));
-  EXPECT_EQ((dir / "plain").string(), disk.follow_link(dir / "plain"));
+  std::string target;
+  EXPECT_EQ(disk_result::done, disk.follow_link(dir / "a", &target));
+  EXPECT_EQ((dir / "sub/c").string(), target);
+  EXPECT_EQ(disk_result::done, disk.follow_link(dir / "plain", &target));
+  EXPECT_EQ((dir / "plain").string(), target);
+  if (geteuid() != 0) GTEST_SKIP() << "only root may plant another's link";
+  // A link of another user, in a folder of this one, leads nowhere.
+  ASSERT_EQ(0, lchown((dir / "b").c_str(), 65534, 65534));
+  EXPECT_EQ(disk_result::failed, disk.follow_link(dir / "a", &target));
+  // In that user's own folder, it is followed.
+  ASSERT_EQ(0, chown(dir.path.c_str(), 65534, 65534));
+  EXPECT_EQ(disk_result::done, disk.follow_link(dir / "a", &target));
 }
 
 TEST(SystemDisk, AFolderIsHeldByOneRunAtATime) {
   scratch_dir dir;
   system_disk holder;
-  EXPECT_FALSE(holder.lock(dir / "missing" / "list"));
-  ASSERT_TRUE(holder.lock(dir / "list"));
-  // Another process waits for the lock: it is still waiting after a while,
-  // and gets the lock once the holder lets go.
-  const pid_t waiter = fork();
-  if (waiter == 0) {
-    // The copy of the holder's descriptor would keep its lock alive.
-    close(static_cast<int>(holder.locked));
-    system_disk other;
-    _exit(other.lock((dir / "other").string()) ? 0 : 1);
-  }
-  usleep(200000);
-  int status = 0;
-  EXPECT_EQ(0, waitpid(waiter, &status, WNOHANG));
+  EXPECT_EQ(disk_result::failed, holder.try_lock(dir / "missing" / "list"));
+  ASSERT_EQ(disk_result::done, holder.try_lock(dir / "list"));
+  // Another process finds the folder held, at once, until the holder lets go.
+  const auto other_tries = [&] {
+    const pid_t other = fork();
+    if (other == 0) {
+      // The copy of the holder's descriptor would keep its lock alive.
+      close(static_cast<int>(holder.locked));
+      system_disk disk;
+      _exit(static_cast<int>(disk.try_lock((dir / "other").string())));
+    }
+    int status = 0;
+    waitpid(other, &status, 0);
+    return static_cast<disk_result>(WEXITSTATUS(status));
+  };
+  EXPECT_EQ(disk_result::busy, other_tries());
   holder.unlock();
-  EXPECT_EQ(waiter, waitpid(waiter, &status, 0));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(disk_result::done, other_tries());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "console_model.h"
@@ -175,15 +176,21 @@ TEST(GeneratorRun, AFileHeldForAMomentIsTriedAgain) {
   EXPECT_EQ(3u, held.paused_ms);  // 1 ms, then 2 ms
   EXPECT_EQ(3u, rotation_of(held).size());
 
-  // Held for good: after about two seconds the run gives up as on a failure.
-  // The held file is the second to be placed; the first then goes back.
-  memory_disk stuck = prepared(100, 100);
-  const script_files before = rotation_of(stuck);
-  stuck.break_calls("replace", 2, 12, fault::busy);
-  run(stuck);
-  EXPECT_EQ(before, rotation_of(stuck));
-  EXPECT_GE(stuck.paused_ms, 2000u);
-  EXPECT_LE(stuck.paused_ms, 2100u);
+  // Held for good: a file after about 2 s, the folder after about 20 s. The
+  // run then gives up as on a failure; a held file is the second to be
+  // placed, and the first then goes back.
+  const std::tuple<const char*, int, unsigned> holds[] = {
+      {"replace", 16, 2000}, {"try_lock", 100, lock_wait_ms}};
+  for (const auto& [call, busy_calls, most_ms] : holds) {
+    memory_disk stuck = prepared(100, 100);
+    const script_files before = rotation_of(stuck);
+    stuck.break_calls(call, call == std::string("replace") ? 2 : 1, busy_calls,
+                      fault::busy);
+    run(stuck);
+    EXPECT_EQ(before, rotation_of(stuck)) << call;
+    EXPECT_GE(stuck.paused_ms, most_ms) << call;
+    EXPECT_LE(stuck.paused_ms, most_ms + 256) << call;
+  }
 }
 
 TEST(GeneratorRun, WritesInPlaceWhenNoFileCanBeMadeBesideIt) {
@@ -207,23 +214,65 @@ TEST(GeneratorRun, WritesInPlaceWhenNoFileCanBeMadeBesideIt) {
 TEST(GeneratorRun, ALinkedScriptTakesItsPartsAndCleanUpAlong) {
   memory_disk disk;
   disk.files["map_list.cfg"].bytes = list_of(100);
-  disk.links["SW_rotate.cfg"] = "server/rotation.cfg";
-  disk.files["server/rotation.cfg.tmp.7.0"].bytes = "left by a killed run";
-  disk.files["server/SW_rotate2.cfg.old.7.0"].bytes = "left by a killed run";
+  // The target's name holds a mark of a kept copy of its own.
+  disk.links["SW_rotate.cfg"] = "server/rotation.map_rotation-old.cfg";
+  disk.files["server/rotation.map_rotation-old.cfg.map_rotation-tmp.7.0"]
+      .bytes = "left by a killed run";
+  disk.files["server/SW_rotate2.cfg.map_rotation-old.7.0"].bytes =
+      "left by a killed run";
   run(disk);
   const auto there = disk.files_in("server");
   EXPECT_EQ(3u, there.size());
-  EXPECT_EQ(1u, there.count("rotation.cfg"));
+  EXPECT_EQ(1u, there.count("rotation.map_rotation-old.cfg"));
   EXPECT_EQ(1u, there.count("SW_rotate3.cfg"));
   EXPECT_EQ(1u, disk.files_in(".").size());  // the map list alone
 }
 
-TEST(GeneratorRun, WithoutMapListTheScriptIsTheFinalLine) {
-  memory_disk disk = prepared(0, 150);
-  disk.files.erase("map_list.cfg");
-  run(disk);
-  EXPECT_EQ("vstr SW1", disk.files["SW_rotate.cfg"].bytes);
-  EXPECT_EQ("exec SW_rotate.cfg", disk.files["SW_rotate4.cfg"].bytes);
+TEST(GeneratorRun, AListThatGivesNoMapNeverTakesTheRotationAway) {
+  const char* lists[] = {"",
+                         " \r\n\t\r\n",
+                         "canyon 3.0 harbor 2.0",
+                         "map,priority\r\ncanyon,3\r\nharbor,2\r\n",
+                         "canyon -1 harbor -1",
+                         "can;yon 3 \"harbor\" 2 a//b 1",
+                         "no list"};
+  for (const std::string list : lists) {
+    for (const int earlier : {150, 0}) {  // a rotation in place, or none
+      memory_disk disk = prepared(0, 150);
+      if (earlier == 0) disk.files.clear();
+      const script_files before = rotation_of(disk);
+      if (list != "no list") disk.files["map_list.cfg"].bytes = list;
+      // Renamed, or behind a link into a share that isn't there.
+      disk.files["Map_List.cfg"].bytes = list_of(3);
+      disk.links["map_list.cfg"] = "share/map_list.cfg";
+      if (list != "no list") disk.links.erase("map_list.cfg");
+      run(disk);
+      EXPECT_EQ(
+          earlier ? before : script_files({{"SW_rotate.cfg", "vstr SW1"}}),
+          rotation_of(disk))
+          << list;
+    }
+  }
+}
+
+TEST(GeneratorRun, ALinkAnotherUserPlantedLeadsNowhere) {
+  // The script, a part, or the map list behind such a link: the rotation
+  // stays as it is, and nothing is made where the link points.
+  for (const char* link : {"SW_rotate.cfg", "SW_rotate2.cfg", "map_list.cfg"}) {
+    memory_disk disk = prepared(100, 100);
+    const script_files before = rotation_of(disk);
+    disk.files["etc/secret"].bytes = list_of(5, "secret");
+    disk.files.erase(link);
+    disk.links[link] = "etc/secret";
+    disk.planted.insert(link);
+    run(disk);
+    EXPECT_EQ(list_of(5, "secret"), disk.files["etc/secret"].bytes) << link;
+    EXPECT_EQ(1u, disk.files_in("etc").size()) << link;
+    script_files expected = before, now = rotation_of(disk);
+    expected.erase(link);
+    now.erase(link);
+    EXPECT_EQ(expected, now) << link;
+  }
 }
 
 }  // namespace

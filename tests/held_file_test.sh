@@ -51,6 +51,6 @@ one_run() {  # $1: what the holder holds; $2: what it must find left
   echo "holding $1: $(grep '^held\|^left' <<<"$said" | tr '\n' ' ')$maps maps in place"
 }
 
-for _ in 1 2 3; do one_run 'SW_rotate.cfg.tmp.*' 0; done
+for _ in 1 2 3; do one_run 'SW_rotate.cfg.map_rotation-tmp.*' 0; done
 one_run SW_rotate.cfg 1
 exit $status

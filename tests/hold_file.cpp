@@ -55,14 +55,15 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     for (const DWORD held = GetTickCount(); GetTickCount() - held < 60000;) {
       if (GetFileAttributesA("SW_rotate2.cfg") != INVALID_FILE_ATTRIBUTES &&
-          find_files("SW_rotate*.cfg.tmp.*", name).size() <= left)
+          find_files("SW_rotate*.cfg.map_rotation-tmp.*", name).size() <= left)
         break;
       Sleep(1);
     }
     Sleep(hold_ms);
     std::printf(
         "left %u\n",
-        static_cast<unsigned>(find_files("SW_rotate*.cfg.tmp.*", name).size()));
+        static_cast<unsigned>(
+            find_files("SW_rotate*.cfg.map_rotation-tmp.*", name).size()));
     CloseHandle(file);
     return 0;
   }

@@ -9,6 +9,7 @@
 
 namespace {
 
+using namespace std::string_literals;
 using pairs = std::vector<std::pair<std::string, int>>;
 
 pairs read(std::string_view text) {
@@ -61,6 +62,51 @@ TEST(MapList, NamesAreBytesKeptExactly) {
             read(std::string_view("al\0pha 1 bravo 2", 16)));
   EXPECT_EQ(pairs({{"alpha", 2}, {"ALPHA", 2}, {"alpha", 2}}),
             read("alpha 2 ALPHA 2 alpha 2"));
+}
+
+/// `text` (ASCII) as UTF-16 in the given byte order, with its mark.
+std::string utf16(std::string_view text, bool big_endian) {
+  std::string units = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+  for (const char c : text)
+    units += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
+  return units;
+}
+
+pairs read_file_bytes(std::string bytes, list_encoding* how = nullptr) {
+  return read(map_list_text(&bytes, how));
+}
+
+TEST(MapList, ListsThatWindowsEditorsWriteReadAsThePlainList) {
+  const pairs expected = {{"canyon", 3}, {"harbor", 2}, {"foundry", 1}};
+  for (const std::string plain : {"canyon 3\r\nharbor 2\r\nfoundry 1",
+                                  "canyon 3\r\nharbor 2\r\nfoundry 1\r\n"}) {
+    const std::pair<std::string, list_encoding> files[] = {
+        {plain, list_encoding::plain},
+        {"\xEF\xBB\xBF" + plain, list_encoding::utf8_with_mark},
+        {utf16(plain, false), list_encoding::utf16le},
+        {utf16(plain, true), list_encoding::utf16be}};
+    for (const auto& [bytes, encoding] : files) {
+      list_encoding how = list_encoding::plain;
+      EXPECT_EQ(expected, read_file_bytes(bytes, &how)) << bytes;
+      EXPECT_EQ(encoding, how) << bytes;
+    }
+  }
+  // Beyond ASCII, and what is no character costs only its own token: a
+  // lone surrogate, a cut last unit.
+  EXPECT_EQ(pairs({{"\xC3\xA9t\xC3\xA9", 1}, {"\xF0\x9F\x98\x80", 2}}),
+            read_file_bytes("\xFF\xFE\xE9\0t\0\xE9\0 \0"
+                            "1\0 \0\x3D\xD8\x00\xDE \0"
+                            "2\0"s));
+  EXPECT_EQ(pairs({{"\xEF\xBF\xBD"
+                    "b",
+                    1},
+                   {"c", 2}}),
+            read_file_bytes(utf16("a 1 c 2", false)
+                                .replace(2, 2, "\x00\xDC"s)
+                                .insert(4, "b\0"s)));
+  EXPECT_EQ(pairs({{"a", 1}}), read_file_bytes(utf16("a 1 b 2", true) + "x"));
+  EXPECT_EQ(pairs({{"a", 1}}),
+            read_file_bytes(utf16("a 1 b 2", true).substr(0, 15)));
 }
 
 TEST(MapList, LongNamesAreKeptWhole) {

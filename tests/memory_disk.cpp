@@ -42,8 +42,8 @@ disk_result memory_disk::fault_of(const std::string& kind) {
   }
 }
 
-bool memory_disk::lock(const std::string&) {
-  return fault_of("lock") == disk_result::done;
+disk_result memory_disk::try_lock(const std::string&) {
+  return fault_of("try_lock");
 }
 
 disk_result memory_disk::read_file(const std::string& path,
@@ -51,7 +51,8 @@ disk_result memory_disk::read_file(const std::string& path,
   if (const disk_result fault = fault_of("read_file");
       fault != disk_result::done)
     return fault;
-  const auto found = files.find(follow_link(path));
+  const auto found = files.find(path);
+  if (links.count(path)) return disk_result::failed;
   if (found == files.end()) return disk_result::missing;
   if (found->second.special) return disk_result::failed;
   *bytes += found->second.bytes;
@@ -63,6 +64,7 @@ disk_result memory_disk::writable(const std::string& path) {
       fault != disk_result::done)
     return fault;
   const auto found = files.find(path);
+  if (links.count(path)) return disk_result::failed;
   if (found == files.end()) return disk_result::missing;
   return found->second.read_only || found->second.special ? disk_result::failed
                                                           : disk_result::done;
@@ -148,12 +150,18 @@ disk_result memory_disk::list_folder(const std::string& folder,
   return disk_result::done;
 }
 
-std::string memory_disk::follow_link(const std::string& path) {
-  std::string target = path;
-  for (auto link = links.find(target); link != links.end();
-       link = links.find(target))
-    target = link->second;
-  return target;
+disk_result memory_disk::follow_link(const std::string& path,
+                                     std::string* target) {
+  if (const disk_result fault = fault_of("follow_link");
+      fault != disk_result::done)
+    return fault;
+  *target = path;
+  for (auto link = links.find(*target); link != links.end();
+       link = links.find(*target)) {
+    if (planted.count(*target)) return disk_result::failed;
+    *target = link->second;
+  }
+  return disk_result::done;
 }
 
 std::map<std::string, std::string> memory_disk::files_in(

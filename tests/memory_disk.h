@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,9 +12,9 @@
 struct killed_run {};
 
 /// A disk in memory, for the tests: files by path, "folder/name" or a bare
-/// name in ".", and symbolic links. Any call can be made to fail, to end
-/// the run there, or to run out of memory; it also checks that every file
-/// reaches the disk before it goes in place.
+/// name in ".", and symbolic links, which only follow_link follows. Any call
+/// can be made to fail, to end the run there, or to run out of memory; it also
+/// checks that every file reaches the disk before it goes in place.
 struct memory_disk : disk_interface {
   struct file {
     std::string bytes;
@@ -27,7 +28,7 @@ struct memory_disk : disk_interface {
   /// What a call that is made to go wrong does.
   enum class fault { fail, busy, kill, out_of_memory };
 
-  bool lock(const std::string& path) override;
+  disk_result try_lock(const std::string& path) override;
   disk_result read_file(const std::string& path, std::string* bytes) override;
   disk_result writable(const std::string& path) override;
   disk_result write_new(const std::string& path, std::string_view bytes,
@@ -41,7 +42,8 @@ struct memory_disk : disk_interface {
   disk_result remove(const std::string& path) override;
   disk_result list_folder(const std::string& folder,
                           std::vector<std::string>* names) override;
-  std::string follow_link(const std::string& path) override;
+  disk_result follow_link(const std::string& path,
+                          std::string* target) override;
   void pause(unsigned ms) override { paused_ms += ms; }
 
   /// Makes calls `first` to `first` + `times` - 1, counting every call from
@@ -57,6 +59,8 @@ struct memory_disk : disk_interface {
   std::map<std::string, file> files;
   /// Symbolic links: path to what they point to.
   std::map<std::string, std::string> links;
+  /// Links that another user planted, which are never followed.
+  std::set<std::string> planted;
   /// Calls made, in all and by kind.
   int calls = 0;
   std::map<std::string, int> calls_of;

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "console_model.h"
@@ -123,13 +124,23 @@ TEST(Program, ReplacesAPreviousScriptCompletely) {
 TEST(Program, RemovesWhatAKilledRunLeftAndNothingElse) {
   scratch_dir dir;
   write_file(dir / "map_list.cfg", alpha_bravo_list);
-  const std::vector<std::string> left = {"SW_rotate.cfg.tmp.4242.0",
-                                         "SW_rotate12.cfg.old.7.31"};
+  const std::vector<std::string> left = {
+      "SW_rotate.cfg.map_rotation-tmp.4242.0",
+      "SW_rotate12.cfg.map_rotation-old.7.31"};
+  // Near misses, and copies an operator made, some in the shape that
+  // earlier versions gave their own files.
   const std::vector<std::string> kept = {
-      "SW_rotate.cfg.bak",       "SW_rotate.cfg.tmp.4242.0x",
-      "SW_rotate01.cfg.tmp.1.0", "SW_rotate1.cfg.old.1.0",
-      "SW_rotate0.cfg.tmp.1.0",  "other.cfg.tmp.1.0",
-      "SW_rotate.cfg.tmp..0"};
+      "SW_rotate.cfg.bak",
+      "SW_rotate.cfg.old",
+      "SW_rotate.cfg.old.2024.05",
+      "SW_rotate.cfg.tmp.1.2",
+      "SW_rotate2.cfg.old.7.1",
+      "SW_rotate.cfg.map_rotation-tmp.4242.0x",
+      "SW_rotate01.cfg.map_rotation-tmp.1.0",
+      "SW_rotate1.cfg.map_rotation-old.1.0",
+      "SW_rotate0.cfg.map_rotation-tmp.1.0",
+      "other.cfg.map_rotation-tmp.1.0",
+      "SW_rotate.cfg.map_rotation-tmp..0"};
   for (const std::string& name : left) write_file(dir / name, "left");
   for (const std::string& name : kept) write_file(dir / name, "kept");
   run_in(dir.path);
@@ -330,7 +341,7 @@ TEST(Program, KeepsPermissionsAndSymbolicLinks) {
   fs::create_directory(dir / "server");
   fs::remove(dir / "SW_rotate.cfg");
   fs::create_symlink("server/real.cfg", dir / "SW_rotate.cfg");
-  write_file(dir / "server" / "SW_rotate2.cfg.tmp.1.0", "left");
+  write_file(dir / "server" / "SW_rotate2.cfg.map_rotation-tmp.1.0", "left");
   std::string list;
   for (int i = 0; i < 100; ++i) list += "m" + std::to_string(i) + " 1\n";
   write_file(dir / "map_list.cfg", list);
@@ -376,6 +387,94 @@ TEST(Program, ARunAsRootLeavesTheRotationToItsOwner) {
     EXPECT_EQ(65534u, status.st_uid) << part;
     EXPECT_EQ(65534u, status.st_gid) << part;
     EXPECT_EQ(0640u, status.st_mode & 07777) << part;
+  }
+}
+
+/// What a folder holds, to see that a run changed nothing in it: each
+/// name with its owner, mode and bytes.
+std::string snapshot(const fs::path& dir) {
+  std::string all;
+  for (const std::string& name : file_names(dir)) {
+    struct stat status;
+    lstat((dir / name).c_str(), &status);
+    all += name + " " + std::to_string(status.st_uid) + " " +
+           std::to_string(status.st_mode) + " " +
+           (S_ISLNK(status.st_mode) ? fs::read_symlink(dir / name).string()
+                                    : read_file(dir / name)) +
+           "\n";
+  }
+  return all;
+}
+
+#define SKIP_UNLESS_ROOT_WITH(user)                                \
+  SKIP_WITHOUT_POSIX_MEANING("Unix owners and links");             \
+  if (geteuid() != 0) GTEST_SKIP() << "the case is a run as root"; \
+  SKIP_UNLESS_REACHABLE(user)
+
+TEST(Program, ARunAsRootGainsNothingFromLinksAnotherUserPlanted) {
+  const uid_t user = unprivileged_user();
+  SKIP_UNLESS_ROOT_WITH(user);
+  // The server's user owns the folder, or may write root's folder as a
+  // member of its group.
+  for (const bool users_folder : {true, false}) {
+    // The list behind the link, or what is planted, and a file only root
+    // may write that the link points to.
+    const std::tuple<const char*, const char*, const char*> plants[] = {
+        {"SW_rotate.cfg", "zz.sh", "$(id>/tmp/x) 1"},
+        {"SW_rotate2.cfg", "passwd", "alpha 1"},
+        {"map_list.cfg", "secret", ""}};
+    for (const auto& [link, target, list] : plants) {
+      scratch_dir dir, root_only;
+      const std::string what =
+          std::string(link) + (users_folder ? "" : ", 2775");
+      write_file(root_only / "passwd", "root:x:0:0:root:/root:/bin/sh\n");
+      write_file(root_only / "secret", "secret_map 1");
+      fs::permissions(root_only / "secret", fs::perms::owner_read);
+      fs::permissions(root_only.path, fs::perms::owner_all |
+                                          fs::perms::group_exec |
+                                          fs::perms::others_exec);
+      write_file(dir / "SW_rotate.cfg", "previous");
+      write_file(dir / "map_list.cfg", list);
+      fs::remove(dir / link);
+      fs::create_symlink(root_only / target, dir / link);
+      for (const char* name : {"SW_rotate.cfg", "map_list.cfg", link})
+        ASSERT_EQ(0, lchown((dir / name).c_str(), user, user));
+      ASSERT_EQ(0, chown(dir.path.c_str(), users_folder ? user : 0, user));
+      ASSERT_EQ(0, chmod(dir.path.c_str(), users_folder ? 0755 : 02775));
+      const std::string before = snapshot(root_only.path);
+      run_in(dir.path);
+      EXPECT_EQ(before, snapshot(root_only.path)) << what;
+      EXPECT_EQ(std::string::npos, snapshot(dir.path).find("secret_map"))
+          << what;
+      if (std::string(link) != "SW_rotate.cfg") {
+        EXPECT_EQ("previous", read_file(dir / "SW_rotate.cfg")) << what;
+      }
+    }
+  }
+}
+
+TEST(Program, AFirstRunAsRootLeavesARotationItsOwnerReplaces) {
+  const uid_t user = unprivileged_user();
+  SKIP_UNLESS_ROOT_WITH(user);
+  for (const mode_t mask : {022, 077}) {
+    scratch_dir dir;
+    write_file(dir / "map_list.cfg", alpha_bravo_list);
+    ASSERT_EQ(0, chown(dir.path.c_str(), user, user));
+    ASSERT_EQ(0, chmod(dir.path.c_str(), 0755));
+    const mode_t was = umask(mask);
+    run_in(dir.path);
+    umask(was);
+    struct stat status;
+    ASSERT_EQ(0, stat((dir / "SW_rotate.cfg").c_str(), &status));
+    EXPECT_EQ(user, status.st_uid) << mask;
+    EXPECT_EQ(user, status.st_gid) << mask;
+    EXPECT_EQ(0640u, status.st_mode & 0640) << mask;
+    ASSERT_EQ(0, chmod(dir.path.c_str(), 0777));  // for the list, as root
+    write_file(dir / "map_list.cfg", "charlie 1");
+    run_in(dir.path, {}, user);
+    EXPECT_NE(std::string::npos,
+              read_file(dir / "SW_rotate.cfg").find("map charlie"))
+        << mask;
   }
 }
 
