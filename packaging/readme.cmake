@@ -18,11 +18,7 @@ to get a fresh order again.")
 
 When a virus scanner or another program holds one of the files for a
 moment, the tool waits for it for up to two seconds.")
-  set(ENCODING "
-    In Notepad, save as ANSI or UTF-8. A list that PowerShell 5 writes with
-    > or Out-File is UTF-16 and reads as no maps at all; so does old
-    Notepad's \"Unicode\". A byte-order mark becomes part of the first
-    name, and that map won't load.")
+  set(LINKS "")
   set(OWNERS "")
   set(newline_style CRLF)
 else()
@@ -42,15 +38,27 @@ In the server's start script, before the line that starts the server:
   set(UNFREEZE "Make it writable again
 (chmod u+w SW_rotate.cfg) to get a fresh order.")
   set(HELD_FILES "")
-  set(ENCODING " A
-    byte-order mark becomes part of the first name, and that map won't
-    load.")
+  set(LINKS " Where SW_rotate.cfg is a symbolic link, the
+rotation goes beside the file it points to, but the server looks for the
+parts in its own folder: so a SW_rotate.cfg in the server's folder that
+links elsewhere works only for a rotation of one file. Let SW_rotate.cfg
+in a folder of the tool's own link into the server's folder, or link the
+whole folder.")
   set(OWNERS "
 
+Started as root (sudo, cron, a systemd unit) in a folder that another user
+owns, the tool gives up root before it touches any file and acts as that
+user, in the folder's group: it reads, follows and writes only what that
+user could, and the rotation it makes is that user's. A symbolic link
+among the rotation's files or in map_list.cfg's place is followed only
+where it belongs to that user or to the folder's owner; one that someone
+else planted leaves the rotation as it is.
+
 The new files keep the permissions, and (for a run as root) the owner and
-group, of the files they replace; new parts take those of SW_rotate.cfg.
-Where SW_rotate.cfg is a symbolic link, all parts go beside the file it
-points to. Where the tool may not create files in the folder, a rotation
+group, of the files they replace; new parts take those of SW_rotate.cfg. A
+new SW_rotate.cfg takes the folder's group and can be read by its owner and
+that group whatever the umask. Where the tool may not create files in the
+folder, a rotation
 that fits in SW_rotate.cfg alone is written over it, and on any failure
 its previous content is put back.")
   set(newline_style UNIX)
