@@ -20,6 +20,9 @@ When a virus scanner or another program holds one of the files for a
 moment, the tool waits for it for up to two seconds.")
   set(LINKS "")
   set(OWNERS "")
+  set(CHECK_LINE "map_rotation_check.exe C:\\GameServer\\baseq3")
+  set(CHECK_WINDOW " Started by a double click, it waits for Enter before
+its window closes.")
   set(newline_style CRLF)
 else()
   set(PLATFORMS "It runs on any x86-64 Linux: the program is linked statically and needs
@@ -44,6 +47,8 @@ parts in its own folder: so a SW_rotate.cfg in the server's folder that
 links elsewhere works only for a rotation of one file. Let SW_rotate.cfg
 in a folder of the tool's own link into the server's folder, or link the
 whole folder.")
+  set(CHECK_LINE "/opt/map_rotation/map_rotation_check /srv/gameserver/baseq3")
+  set(CHECK_WINDOW "")
   set(OWNERS "
 
 Started as root (sudo, cron, a systemd unit) in a folder that another user

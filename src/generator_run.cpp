@@ -15,42 +15,6 @@
 
 namespace {
 
-/// Where the rotation lies: beside SW_rotate.cfg or, where that is a
-/// symbolic link, beside the file it points to, where the server finds its
-/// parts.
-struct rotation_place {
-  /// The file the script goes into: `name` in `folder`.
-  std::string first;
-  std::string folder;
-  std::string name;
-};
-
-/// Finds where the rotation lies; false where SW_rotate.cfg is a link that
-/// may not be followed.
-bool find_rotation(disk_interface& disk, rotation_place* place) {
-  if (disk.follow_link(rotation_script_file(1), &place->first) !=
-      disk_result::done)
-    return false;
-  const std::size_t slash = place->first.rfind('/');
-  place->folder = slash == std::string::npos ? "."
-                  : slash == 0               ? "/"
-                                             : place->first.substr(0, slash);
-  place->name = place->first.substr(slash + 1);  // npos + 1 is 0
-  return true;
-}
-
-/// Sets `*file` to the file that part `part` of the rotation goes into;
-/// false where it lies behind a link that may not be followed.
-bool part_file(disk_interface& disk, const rotation_place& place,
-               std::size_t part, std::string* file) {
-  if (part == 1) {
-    *file = place.first;
-    return true;
-  }
-  return disk.follow_link(path_in(place.folder, rotation_script_file(part)),
-                          file) == disk_result::done;
-}
-
 /// Stages `text`, the next part of the rotation script, beside its file.
 /// A new part takes the mode, owner and group of the script.
 bool stage_part(disk_interface& disk, const rotation_place& place,
@@ -167,10 +131,32 @@ void generate(disk_interface& disk, bool locked, const std::string& run) {
 
 }  // namespace
 
+bool find_rotation(disk_interface& disk, rotation_place* place) {
+  if (disk.follow_link(rotation_script_file(1), &place->first) !=
+      disk_result::done)
+    return false;
+  const std::size_t slash = place->first.rfind('/');
+  place->folder = slash == std::string::npos ? "."
+                  : slash == 0               ? "/"
+                                             : place->first.substr(0, slash);
+  place->name = place->first.substr(slash + 1);  // npos + 1 is 0
+  return true;
+}
+
+bool part_file(disk_interface& disk, const rotation_place& place,
+               std::size_t part, std::string* file) {
+  if (part == 1) {
+    *file = place.first;
+    return true;
+  }
+  return disk.follow_link(path_in(place.folder, rotation_script_file(part)),
+                          file) == disk_result::done;
+}
+
 int run_generator() {
   // Before the first call on the disk: a run as root acts no further than
   // the folder's owner could, whatever links that owner planted.
-  if (!act_as_folder_owner()) return 0;
+  if (act_as_folder_owner() == owner_switch::failed) return 0;
   system_disk disk;
   return run_generator(disk);
 }

@@ -1,9 +1,31 @@
 #pragma once
 
+#include <cstddef>
+#include <string>
+
 #include "disk.h"
 
 /// The map list a run reads, in the working directory.
 inline constexpr const char* map_list_file = "map_list.cfg";
+
+/// Where the rotation lies: beside SW_rotate.cfg or, where that is a
+/// symbolic link, beside the file it points to, where the server finds its
+/// parts.
+struct rotation_place {
+  /// The file the script goes into: `name` in `folder`.
+  std::string first;
+  std::string folder;
+  std::string name;
+};
+
+/// Finds where the rotation lies; false where SW_rotate.cfg is a link that
+/// may not be followed.
+bool find_rotation(disk_interface& disk, rotation_place* place);
+
+/// Sets `*file` to the file that part `part` of the rotation goes into;
+/// false where it lies behind a link that may not be followed.
+bool part_file(disk_interface& disk, const rotation_place& place,
+               std::size_t part, std::string* file);
 
 /// One run of the tool, in the working directory: reads the map list and
 /// replaces the rotation script, SW_rotate.cfg, and for a long rotation its

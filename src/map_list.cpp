@@ -113,7 +113,8 @@ std::string_view map_list_text(std::string* bytes, list_encoding* how) {
   return text;
 }
 
-map_list read_map_list(std::string_view text) {
+map_list read_map_list(std::string_view text,
+                       std::vector<std::string_view>* left_out) {
   text = text.substr(0, text.find(end_of_list));
   map_list list;
   list.entries.reserve(count_tokens(text) / 2);
@@ -127,6 +128,7 @@ map_list read_map_list(std::string_view text) {
     // a comment, a header, a third column) costs only the entries it
     // touches and no entry ever takes another's priority.
     if (!parse_priority(after, &priority)) {
+      if (left_out) left_out->push_back(name);
       name = after;
       continue;
     }

@@ -38,8 +38,11 @@ std::string_view map_list_text(std::string* bytes,
 /// Reads every pair of the map list `text` up to its end or its first 0x1A
 /// byte: a name, then its priority. A name not followed by a whole number
 /// is left out, and the token after it is read as the next name; a last
-/// name without a priority is left out too.
-map_list read_map_list(std::string_view text);
+/// name without a priority is left out too. Where `left_out` is given, each
+/// name left out so is added to it, as a view of `text`, so that its place
+/// can be told.
+map_list read_map_list(std::string_view text,
+                       std::vector<std::string_view>* left_out = nullptr);
 
 /// Reads a priority: an optional sign, then one or more decimal digits and
 /// nothing else. Values beyond 32 bits saturate rather than wrap, so that a

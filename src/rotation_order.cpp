@@ -14,15 +14,22 @@ std::mt19937 random_order;
 void seed_random_order(std::uint32_t seed) { random_order.seed(seed); }
 
 bool is_playable_name(std::string_view name) {
-  if (name.empty() || name.size() > max_playable_name_size) return false;
+  return why_not_playable(name) == nullptr;
+}
+
+const char* why_not_playable(std::string_view name) {
+  if (name.empty()) return "an empty name";
+  if (name.size() > max_playable_name_size)
+    return "longer than 100 bytes: the console would store its line empty";
   for (std::size_t i = 0; i < name.size(); ++i) {
     const char c = name[i];
-    if (c == '"' || c == ';') return false;
+    if (c == '"') return "a double quote would end the console's text early";
+    if (c == ';') return "a semicolon would start a command of its own";
     if (c == '/' && i + 1 < name.size() &&
         (name[i + 1] == '/' || name[i + 1] == '*'))
-      return false;
+      return "// or /* would start a comment that cuts the rotation";
   }
-  return true;
+  return nullptr;
 }
 
 std::vector<map_entry> build_rotation(std::vector<map_entry> entries) {

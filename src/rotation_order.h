@@ -26,6 +26,10 @@ void seed_random_order(std::uint32_t seed);
 /// that swallows the link to the next map, or every command after it).
 bool is_playable_name(std::string_view name);
 
+/// Why is_playable_name leaves `name` out, for a person to read; null where
+/// it doesn't.
+const char* why_not_playable(std::string_view name);
+
 /// Turns the map list's entries into the order of play: a fresh random
 /// order, then highest priority first, keeping that random order within each
 /// priority. Negative priorities and names that are not playable are left

@@ -24,7 +24,7 @@ topics=('read-only' 'priority' '//' '8 KiB' 'SW_rotate2.cfg' 'exec SW_rotate.cfg
 case "$archive" in
   *.zip)
     top=.
-    program=map_rotation.exe
+    program=map_rotation.exe check=map_rotation_check.exe
     for text in README.txt map_list.cfg; do
       crlf_only "$text" || fail "$text has lines without CR LF"
     done
@@ -32,7 +32,7 @@ case "$archive" in
     ;;
   *.tar.gz)
     top=$(ls)
-    program=map_rotation
+    program=map_rotation check=map_rotation_check
     ! grep -q $'\r' "$top/README.txt" || fail "README.txt has CR LF line ends"
     ! readelf -l "$top/map_rotation" | grep -q 'program interpreter' ||
       fail "the program is not statically linked"
@@ -44,7 +44,7 @@ case "$archive" in
   *) echo "not a package: $archive"; exit 1 ;;
 esac
 contents=$(cd "$top" && find . -type f | sort | tr '\n' ' ')
-[ "$contents" = "./README.txt ./map_list.cfg ./$program " ] ||
+[ "$contents" = "./README.txt ./map_list.cfg ./$program ./$check " ] ||
   fail "the package holds $contents"
 ! grep -qiE 'cmake|ctest|scripts/|apt-get|preset|@[A-Z_]+@' "$top/README.txt" ||
   fail "README.txt holds build or test instructions, or an unfilled placeholder"

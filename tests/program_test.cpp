@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -240,6 +241,125 @@ TEST(Program, RunsStartedTogetherLeaveOneRunsWholeRotation) {
   EXPECT_EQ(files.size() + 1, file_names(dir.path).size());
 }
 
+/// What a folder holds, to see that a run changed nothing in it: each
+/// name with its owner, mode and bytes.
+std::string snapshot(const fs::path& dir) {
+  std::string all;
+  for (const std::string& name : file_names(dir)) {
+    struct stat status;
+    lstat((dir / name).c_str(), &status);
+    all += name + " " + std::to_string(status.st_uid) + " " +
+           std::to_string(status.st_mode) + " " +
+           (S_ISLNK(status.st_mode)   ? fs::read_symlink(dir / name).string()
+            : S_ISREG(status.st_mode) ? read_file(dir / name)
+                                      : "") +
+           "\n";
+  }
+  return all;
+}
+
+/// Runs map_rotation_check in `dir` with `args`.
+outcome check_in(const fs::path& dir, const std::vector<std::string>& args) {
+  scratch_dir capture;
+  // Built beside the tool, with the same ending.
+  std::string check = env_or_empty("MAP_ROTATION_PROGRAM");
+  check.insert(check.rfind("map_rotation") + 12, "_check");
+  return finish(start(dir, capture.path, args, 0, check), capture.path);
+}
+
+TEST(Program, TheCheckChangesNothingAndSaysWhatTheRunThenDoes) {
+  const std::string utf16 = std::string("\xFF\xFE") + std::string(
+                                                          "a\0 \0"
+                                                          "1\0\r\0\n\0",
+                                                          10);
+  // The map list (none where null), a file in the way, and the status.
+  const std::tuple<const char*, const char*, int> rows[] = {
+      {alpha_bravo_list, nullptr, 0},
+      {"canyon 3 harbor x foundry 1 a;b 2 # top 5", nullptr, 1},
+      {utf16.c_str(), nullptr, 0},
+      {nullptr, nullptr, 2},
+      {nullptr, "SW_rotate.cfg", 2},
+      {"alpha -1", "SW_rotate.cfg", 2},
+      {"", "map_list.cfg", 2},
+      {alpha_bravo_list, "read-only SW_rotate.cfg", 2},
+      {alpha_bravo_list, "read-only SW_rotate2.cfg", 2},
+  };
+  for (const auto& [list, in_the_way, status] : rows) {
+    scratch_dir dir;
+    const std::string way = in_the_way ? in_the_way : "";
+    const std::string what = std::string(list ? list : "no list") + ", " + way;
+    if (list)
+      write_file(dir / "map_list.cfg", list == utf16.c_str() ? utf16 : list);
+    if (way == "map_list.cfg") {
+      fs::remove(dir / "map_list.cfg");
+      fs::create_directory(dir / "map_list.cfg");
+    } else if (!way.empty()) {
+      const std::string file = way.substr(way.find(' ') + 1);
+      write_file(dir / "SW_rotate.cfg", "previous");
+      write_file(dir / file, "previous");
+      if (way != file)
+        fs::permissions(dir / file,
+                        fs::perms::owner_write | fs::perms::group_write |
+                            fs::perms::others_write,
+                        fs::perm_options::remove);
+    }
+    const std::string before = snapshot(dir.path);
+    const outcome checked = check_in(dir.path, {});
+    EXPECT_EQ(status, checked.status) << what << "\n" << checked.out;
+    EXPECT_EQ(before, snapshot(dir.path)) << what;
+    const bool puts = checked.out.find("A run puts") != std::string::npos;
+    EXPECT_NE(puts, checked.out.find("A run leaves") != std::string::npos);
+    run_in(dir.path);
+    EXPECT_EQ(puts, before != snapshot(dir.path)) << what << checked.out;
+  }
+}
+
+TEST(Program, TheCheckFindsMapsInArchivesThatRealToolsMake) {
+  if (std::system("command -v zip >/dev/null && command -v python3 >/dev/null"))
+    GTEST_SKIP() << "needs zip and python3";
+  scratch_dir dir, game, files;
+  fs::create_directory(files / "maps");
+  for (const char* map : {"canyon", "Harbor", "glacier", "rooftops",
+                          "training_hall", "foundry", "mp_beach"})
+    write_file(files / "maps" / (std::string(map) + ".bsp"), map);
+  const std::string in_files = "cd '" + files.path.string() + "' && ",
+                    zip = in_files + "zip -q '" + game.path.string() + "/";
+  const std::string made[] = {
+      zip + "maps.pk3' maps/canyon.bsp maps/Harbor.bsp maps/mp_beach.bsp",
+      zip + "z64.pk3' -fz maps/glacier.bsp",
+      in_files + "echo a comment | zip -q -z '" + game.path.string() +
+          "/comment.pk3' maps/rooftops.bsp",
+      zip + "pak0.pk3' maps/foundry.bsp",
+      in_files +
+          "python3 -c 'import zipfile, sys; "
+          "zipfile.ZipFile(sys.argv[1], \"w\", zipfile.ZIP_DEFLATED)"
+          ".write(\"maps/training_hall.bsp\")' '" +
+          game.path.string() + "/py.pk3'"};
+  for (const std::string& command : made)
+    ASSERT_EQ(0, std::system(command.c_str())) << command;
+  const std::string whole = read_file(game / "maps.pk3");
+  write_file(game / "cut.pk3", whole.substr(0, whole.size() - 30));
+  write_file(game / "noise.pk3", std::string(3000, '\x50'));
+  write_file(dir / "map_list.cfg",
+             "canyon 1 harbor 1 glacier 1 rooftops 1 training_hall 1 "
+             "foundry 1 mp_baech 1");
+  const outcome checked = check_in(dir.path, {game.path.string()});
+  std::string report = checked.out;  // CR LF on Windows
+  report.erase(std::remove(report.begin(), report.end(), '\r'), report.end());
+  EXPECT_EQ(1, checked.status) << report;
+  const std::string in = ": in " + game.path.string() + "/";
+  for (const std::string& line :
+       {"\"canyon\"" + in + "maps.pk3\n",
+        "\"harbor\"" + in + "maps.pk3 as maps/Harbor.bsp (another case",
+        "\"glacier\"" + in + "z64.pk3\n", "\"rooftops\"" + in + "comment.pk3\n",
+        "\"training_hall\"" + in + "py.pk3\n",
+        std::string("\"foundry\": only in pak0.pk3"),
+        std::string("\"mp_baech\": NOT FOUND; did you mean mp_beach?"),
+        std::string("cut.pk3: can't be read"),
+        std::string("noise.pk3: can't be read")})
+    EXPECT_NE(std::string::npos, report.find(line)) << line << "\n" << report;
+}
+
 TEST(Program, ARunWaitsWhileAnotherHoldsTheFolder) {
   SKIP_WITHOUT_POSIX_MEANING("A lock taken by a Linux process");
   scratch_dir dir, capture;
@@ -388,22 +508,6 @@ TEST(Program, ARunAsRootLeavesTheRotationToItsOwner) {
     EXPECT_EQ(65534u, status.st_gid) << part;
     EXPECT_EQ(0640u, status.st_mode & 07777) << part;
   }
-}
-
-/// What a folder holds, to see that a run changed nothing in it: each
-/// name with its owner, mode and bytes.
-std::string snapshot(const fs::path& dir) {
-  std::string all;
-  for (const std::string& name : file_names(dir)) {
-    struct stat status;
-    lstat((dir / name).c_str(), &status);
-    all += name + " " + std::to_string(status.st_uid) + " " +
-           std::to_string(status.st_mode) + " " +
-           (S_ISLNK(status.st_mode) ? fs::read_symlink(dir / name).string()
-                                    : read_file(dir / name)) +
-           "\n";
-  }
-  return all;
 }
 
 #define SKIP_UNLESS_ROOT_WITH(user)                                \

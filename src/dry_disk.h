@@ -1,0 +1,63 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "disk.h"
+
+/// A disk that reads another and only pretends to write: nothing on that
+/// disk changes, and no lock is taken or waited for. The check runs the
+/// tool's own run on it, so that what it says a run would do is what the
+/// run does.
+struct dry_disk : disk_interface {
+  explicit dry_disk(disk_interface& real) : real(real) {}
+
+  /// One change that the run would have made.
+  struct change {
+    /// "write", "write over", "keep", "replace" or "remove".
+    std::string what;
+    std::string path;
+    /// The bytes it would hold (write, write over, replace).
+    std::size_t size = 0;
+  };
+
+  disk_result try_lock(const std::string&) override {
+    return disk_result::done;
+  }
+  disk_result read_file(const std::string& path, std::string* bytes) override;
+  disk_result writable(const std::string& path) override;
+  disk_result write_new(const std::string& path, std::string_view bytes,
+                        const std::string& like) override;
+  disk_result write_in_place(const std::string& path,
+                             std::string_view bytes) override;
+  disk_result copy_file(const std::string& from,
+                        const std::string& copy) override;
+  disk_result make_durable(const std::vector<std::string>&) override {
+    return disk_result::done;
+  }
+  disk_result replace(const std::string& from, const std::string& to) override;
+  disk_result remove(const std::string& path) override;
+  disk_result list_folder(const std::string& folder,
+                          std::vector<std::string>* names) override {
+    return real.list_folder(folder, names);
+  }
+  disk_result follow_link(const std::string& path,
+                          std::string* target) override {
+    return real.follow_link(path, target);
+  }
+  void pause(unsigned) override {}
+
+  disk_interface& real;
+  /// What the run would have changed, in order.
+  std::vector<change> changes;
+
+ private:
+  /// Whether `path` would be there after the changes so far, and the size
+  /// of what would be written there.
+  disk_result state(const std::string& path);
+  /// Whether a file could be made, renamed or removed in `path`'s folder.
+  disk_result may_change_folder_of(const std::string& path);
+  /// Files as the changes would leave them: a size, or -1 for none.
+  std::map<std::string, long long> files;
+};
