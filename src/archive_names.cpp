@@ -67,7 +67,7 @@ bool find_directory(std::uint64_t file_size, const archive_reader& read,
 }  // namespace
 
 bool read_archive_names(std::uint64_t file_size, const archive_reader& read,
-                        std::vector<std::string>* names) {
+                        const std::function<void(std::string_view)>& each) {
   directory found;
   if (!find_directory(file_size, read, &found)) return false;
   if (found.offset > file_size || found.size > file_size - found.offset)
@@ -84,7 +84,7 @@ bool read_archive_names(std::uint64_t file_size, const archive_reader& read,
                       extra_size = number_at(bytes, at + 30, 2),
                       comment_size = number_at(bytes, at + 32, 2);
     if (bytes.size() - at - entry_size < name_size) return false;
-    names->emplace_back(bytes, at + entry_size, name_size);
+    each(std::string_view(bytes).substr(at + entry_size, name_size));
     at += entry_size + name_size + extra_size + comment_size;
     if (at > bytes.size()) return entry + 1 == found.entries;
   }

@@ -273,9 +273,12 @@ bool report_files(report_text& out, disk_interface& disk, owner_switch owner,
   return placed;
 }
 
-/// Where the game holds a map.
+/// Where the game holds a map that the rotation plays.
 struct map_place {
+  /// The archive, and the name there; both empty where it isn't in one.
   std::string archive, name;
+  /// Whether pak0.pk3 holds it, from which no map loads.
+  bool in_pak0 = false;
 };
 
 /// Archive names as the engine compares them: any case, `\` and `:` as `/`.
@@ -302,12 +305,21 @@ std::size_t edit_distance(std::string_view a, std::string_view b) {
   return row[b.size()];
 }
 
-/// Up to three names of `known` close to `name`, the closest first.
+/// How many steps of comparing names the suggestions may take in all, so
+/// that a long list of maps not found still checks in about a second.
+constexpr std::size_t suggestion_steps = 50000000;
+
+/// Up to three names of `known` close to `name`, the closest first, each
+/// comparison taking its steps from `*steps_left`; none once they are gone.
 std::vector<std::string> close_names(const std::string& name,
-                                     const std::vector<std::string>& known) {
+                                     const std::vector<std::string>& known,
+                                     std::size_t* steps_left) {
   std::vector<std::pair<std::size_t, std::string>> close;
   const std::size_t most = name.size() < 5 ? 1 : 2;
   for (const std::string& other : known) {
+    const std::size_t steps = (name.size() + 1) * (other.size() + 1);
+    if (*steps_left < steps) return {};
+    *steps_left -= steps;
     const std::size_t apart = other.size() > name.size()
                                   ? other.size() - name.size()
                                   : name.size() - other.size();
@@ -323,13 +335,47 @@ std::vector<std::string> close_names(const std::string& name,
   return names;
 }
 
+/// Looks for the rotation's maps, `wanted` by their archive key, among
+/// the entries of the archive at `path`; names every map there in
+/// `*known`, for close names. False where it can't be read.
+bool look_in_archive(disk_interface& disk, const std::string& path,
+                     bool is_pak0,
+                     std::unordered_map<std::string, map_place>* wanted,
+                     std::vector<std::string>* known) {
+  std::string bytes, key;
+  if (disk.read_file(path, &bytes) != disk_result::done) return false;
+  return read_archive_names(
+      bytes.size(),
+      [&](std::uint64_t offset, std::size_t count) {
+        return offset < bytes.size()
+                   ? bytes.substr(static_cast<std::size_t>(offset), count)
+                   : std::string();
+      },
+      [&](std::string_view entry) {
+        key = archive_key(entry);
+        if (key.size() < 9 || key.compare(0, 5, "maps/") != 0 ||
+            key.compare(key.size() - 4, 4, ".bsp") != 0)
+          return;
+        known->push_back(key.substr(5, key.size() - 9));
+        const auto found = wanted->find(key);
+        if (found == wanted->end()) return;
+        if (is_pak0)
+          found->second.in_pak0 = true;
+        else if (found->second.archive.empty())
+          found->second = {path, std::string(entry), found->second.in_pak0};
+      });
+}
+
 /// The maps' part of the report; true where every map is found or there
 /// was nothing to look in.
 bool report_maps(report_text& out, disk_interface& disk,
                  const std::vector<map_entry>& rotation,
                  const std::vector<std::string>& game_folders) {
   out << "== The maps in the game's archives\n";
-  std::unordered_map<std::string, map_place> in_archives, in_pak0;
+  std::unordered_map<std::string, map_place> wanted;
+  for (const map_entry& entry : rotation)
+    wanted.emplace(archive_key("maps/" + std::string(entry.name) + ".bsp"),
+                   map_place{});
   std::unordered_set<std::string> loose;
   std::vector<std::string> known;
   std::size_t archives = 0;
@@ -342,33 +388,10 @@ bool report_maps(report_text& out, disk_interface& disk,
       const std::string key = lower(name);
       if (key.size() < 4 || key.substr(key.size() - 4) != ".pk3") continue;
       const std::string path = path_in(folder, name);
-      std::string bytes;
-      std::vector<std::string> entries;
-      const bool read =
-          disk.read_file(path, &bytes) == disk_result::done &&
-          read_archive_names(
-              bytes.size(),
-              [&](std::uint64_t offset, std::size_t count) {
-                return offset < bytes.size()
-                           ? bytes.substr(static_cast<std::size_t>(offset),
-                                          count)
-                           : std::string();
-              },
-              &entries);
-      if (!read) {
+      if (look_in_archive(disk, path, key == "pak0.pk3", &wanted, &known))
+        ++archives;
+      else
         out << path << ": can't be read as an archive, skipped\n";
-        continue;
-      }
-      ++archives;
-      auto& into = key == "pak0.pk3" ? in_pak0 : in_archives;
-      for (const std::string& entry : entries) {
-        const std::string entry_key = archive_key(entry);
-        if (entry_key.substr(0, 5) != "maps/" || entry_key.size() < 9 ||
-            entry_key.substr(entry_key.size() - 4) != ".bsp")
-          continue;
-        if (into.emplace(entry_key, map_place{path, entry}).second)
-          known.push_back(entry_key.substr(5, entry_key.size() - 9));
-      }
     }
     std::vector<std::string> maps;
     disk.list_folder(path_in(folder, "maps"), &maps);
@@ -381,16 +404,17 @@ bool report_maps(report_text& out, disk_interface& disk,
     return true;
   }
   bool all_found = true;
+  std::size_t steps_left = suggestion_steps;
   std::unordered_set<std::string_view> done;
   for (const map_entry& entry : rotation) {
     if (!done.insert(entry.name).second) continue;
     const std::string name(entry.name), file = "maps/" + name + ".bsp";
-    const auto found = in_archives.find(archive_key(file));
+    const map_place& found = wanted[archive_key(file)];
     out << "  " << shown(name) << ": ";
-    if (found != in_archives.end()) {
-      out << "in " << found->second.archive;
-      if (found->second.name != file)
-        out << " as " << found->second.name
+    if (!found.archive.empty()) {
+      out << "in " << found.archive;
+      if (found.name != file)
+        out << " as " << found.name
             << " (another case: archives match any case)";
       out << "\n";
       continue;
@@ -403,16 +427,20 @@ bool report_maps(report_text& out, disk_interface& disk,
       continue;
     }
     all_found = false;
-    if (in_pak0.count(archive_key(file))) {
+    if (found.in_pak0) {
       out << "only in pak0.pk3, from which no map loads\n";
       continue;
     }
     out << "NOT FOUND";
-    const std::vector<std::string> close = close_names(name, known);
+    const std::vector<std::string> close =
+        close_names(name, known, &steps_left);
     for (std::size_t i = 0; i < close.size(); ++i)
       out << (i == 0 ? "; did you mean " : " or ") << close[i];
     out << (close.empty() ? "\n" : "?\n");
   }
+  if (steps_left < suggestion_steps / 100)
+    out << "(Close names were looked for only for the first maps not "
+           "found.)\n";
   return all_found;
 }
 
