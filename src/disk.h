@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,47 +12,71 @@ enum class disk_result {
   missing,
   /// Something is already at the path that was to be created.
   exists,
-  /// Another program holds the file for now (on Windows a virus scanner or
-  /// an indexer opens every new file): trying again soon may succeed.
+  /// The folder's lock: another run held it for the whole wait.
   busy,
   failed,
 };
 
-/// Every call a run makes on the disk, in paths and bytes, so that a test
-/// can run the tool on a disk in memory and make any call fail. The real
-/// disk is system_disk; no call prints anything or waits for long: only
-/// the retries above it wait.
+/// A folder's lock, held until it is destroyed or the process ends.
+struct disk_lock {
+  virtual ~disk_lock() = default;
+};
+
+/// What look() finds at a path, without opening it.
+struct file_facts {
+  /// done where something is there, else missing or failed.
+  disk_result found = disk_result::missing;
+  /// A regular file: not a folder, a pipe or a device.
+  bool regular = false;
+  /// Whether anyone may write it as far as its own flags say: on POSIX any
+  /// write bit, on Windows no read-only attribute.
+  bool write_flags = false;
+  /// Whether this process may write it.
+  bool may_write = false;
+};
+
+/// Every call a run makes on the disk, in paths and bytes, shaped like the
+/// system's own, so that a test can run the tool on a disk in memory and
+/// make any call fail. The real disk is system_disk. No call prints
+/// anything; only lock() waits, and only as long as it is told. On Windows
+/// a call on a file that another program holds for a moment (a virus
+/// scanner, an indexer) is tried again inside it for about 2 s before it
+/// fails, so no caller ever sees that; a folder in the way or a read-only
+/// file fails at once.
 struct disk_interface {
   virtual ~disk_interface() = default;
 
-  /// Makes runs in the folder of `path` take turns: takes the lock where no
-  /// other run holds it (done) and holds it until this disk is destroyed or
-  /// the process ends; busy, at once, where another run holds it. POSIX
-  /// locks the folder; Windows can't lock a folder and locks `path` itself,
-  /// a file that every run opens. failed, and no lock, where that can't be
-  /// opened.
-  virtual disk_result try_lock(const std::string& path) = 0;
+  /// Makes runs in the folder of `path` take turns: takes its lock into
+  /// `*held` (done), waiting up to `wait_ms` while another run holds it;
+  /// busy where it was held all that time. POSIX locks the folder; Windows
+  /// can't lock a folder and locks `path` itself, a file that every run
+  /// opens. failed, and no lock, where that can't be opened.
+  virtual disk_result lock(const std::string& path, unsigned wait_ms,
+                           std::unique_ptr<disk_lock>* held) = 0;
   /// Appends the whole content of regular file `path` to `*bytes`. missing
   /// where nothing is there; failed where it can't be opened, is a symbolic
   /// link or not a regular file (a folder, a pipe: never waited on) or a
-  /// read fails; busy where another program holds it (Windows only).
+  /// read fails.
   virtual disk_result read_file(const std::string& path,
                                 std::string* bytes) = 0;
-  /// Whether file `path` may be replaced (done), is missing, or is frozen
-  /// (failed): on POSIX a symbolic link or not a regular file, without any
-  /// write bit (to root
-  /// as well) or not writable by this user; on Windows a folder or a file
-  /// with the read-only attribute (one that another program holds counts
-  /// as writable). Changes nothing.
-  virtual disk_result writable(const std::string& path) = 0;
+  /// Sets `*target` to the file that writing to `path` really changes, and
+  /// `*facts` to what is there. Where `path` is a symbolic link (POSIX; even
+  /// to a file not made yet), that is the file it points to, link after
+  /// link; a link is followed only where it belongs to this process's user
+  /// or to the owner of the folder it lies in, as Linux does in sticky
+  /// folders that anyone may write. failed at a link that another user
+  /// planted, or after too many; otherwise done, whatever is there. Windows
+  /// follows no links.
+  virtual disk_result look(const std::string& path, std::string* target,
+                           file_facts* facts) = 0;
   /// Creates file `path`, which must not exist yet (else exists), holding
-  /// `bytes`. On POSIX it takes the mode, owner and group of file `like`
+  /// `bytes`: on Windows they reach the disk before it returns, on POSIX at
+  /// sync(). On POSIX it takes the mode, owner and group of file `like`
   /// where `like` exists, each as far as this process may set them; where
   /// it doesn't, the folder's group where this process may set it, and a
   /// mode that lets the owner read and write it and the group read it,
-  /// whatever the umask. On Windows it takes the folder's defaults, and the
-  /// bytes reach the disk before it returns. Unless done, nothing that this
-  /// call wrote is left at `path`.
+  /// whatever the umask. On Windows it takes the folder's defaults. Unless
+  /// done, nothing that this call wrote is left at `path`.
   virtual disk_result write_new(const std::string& path, std::string_view bytes,
                                 const std::string& like) = 0;
   /// Writes `bytes` over the existing regular file `path` in place (never
@@ -59,87 +84,46 @@ struct disk_interface {
   /// makes it reach the disk. Unless done, the file may hold anything.
   virtual disk_result write_in_place(const std::string& path,
                                      std::string_view bytes) = 0;
-  /// Makes `copy`, which must not exist yet, hold what file `from` holds
-  /// now, and keep it when `from` is replaced: a second name for the same
-  /// file where the file system has them, else a copy of its bytes.
-  virtual disk_result copy_file(const std::string& from,
-                                const std::string& copy) = 0;
+  /// Makes `link` a second name of file `from`, which must not exist yet
+  /// (else exists). failed where the file system has no such names (FAT).
+  virtual disk_result hard_link(const std::string& from,
+                                const std::string& link) = 0;
   /// Makes the content of the files and the entries of the folders in
-  /// `paths` reach the disk. POSIX: fsync of each, or on Linux one syncfs
-  /// of their file system for many. Windows: nothing, as write_new flushed
-  /// every new file and replace writes through.
-  virtual disk_result make_durable(const std::vector<std::string>& paths) = 0;
-  /// Puts file `from` in the place of `to` in one step; unless done, both
-  /// are as they were.
-  virtual disk_result replace(const std::string& from,
-                              const std::string& to) = 0;
+  /// `paths` reach the disk. POSIX: fsync of each, or on Linux, for many,
+  /// syncfs of the file system of each one's folder. Windows: nothing, as
+  /// write_new put every file's bytes on the disk and a folder can't be
+  /// synced there.
+  virtual disk_result sync(const std::vector<std::string>& paths) = 0;
+  /// Puts file `from` in the place of file `to` in one step, replacing what
+  /// is there; unless done, both are as they were. failed where `to` is a
+  /// folder.
+  virtual disk_result rename(const std::string& from,
+                             const std::string& to) = 0;
   /// Deletes file `path`.
   virtual disk_result remove(const std::string& path) = 0;
   /// Appends the names of the entries of `folder` to `*names`, in no set
   /// order.
   virtual disk_result list_folder(const std::string& folder,
                                   std::vector<std::string>* names) = 0;
-  /// Sets `*target` to the file that writing to `path` really changes: on
-  /// POSIX, where `path` is a symbolic link (even to a file not made yet),
-  /// the file it points to, link after link; otherwise `path` itself. A
-  /// link is followed only where it belongs to this process's user or to
-  /// the owner of the folder it lies in, as Linux does in sticky folders
-  /// that anyone may write: failed at a link that another user planted, or
-  /// after too many. Windows follows no links: always `path`, done.
-  virtual disk_result follow_link(const std::string& path,
-                                  std::string* target) = 0;
-  /// Waits `ms` milliseconds before a busy call is tried again.
-  virtual void pause(unsigned ms) = 0;
 };
 
 /// The disk of the machine the tool runs on: disk_posix.cpp or
 /// disk_windows.cpp.
 struct system_disk : disk_interface {
-  ~system_disk() override;
-  disk_result try_lock(const std::string& path) override;
+  disk_result lock(const std::string& path, unsigned wait_ms,
+                   std::unique_ptr<disk_lock>* held) override;
   disk_result read_file(const std::string& path, std::string* bytes) override;
-  disk_result writable(const std::string& path) override;
+  disk_result look(const std::string& path, std::string* target,
+                   file_facts* facts) override;
   disk_result write_new(const std::string& path, std::string_view bytes,
                         const std::string& like) override;
   disk_result write_in_place(const std::string& path,
                              std::string_view bytes) override;
-  disk_result copy_file(const std::string& from,
-                        const std::string& copy) override;
-  disk_result make_durable(const std::vector<std::string>& paths) override;
-  disk_result replace(const std::string& from, const std::string& to) override;
+  disk_result hard_link(const std::string& from,
+                        const std::string& link) override;
+  disk_result sync(const std::vector<std::string>& paths) override;
+  disk_result rename(const std::string& from, const std::string& to) override;
   disk_result remove(const std::string& path) override;
   disk_result list_folder(const std::string& folder,
                           std::vector<std::string>* names) override;
-  disk_result follow_link(const std::string& path,
-                          std::string* target) override;
-  void pause(unsigned ms) override;
-  /// Lets go of the lock that try_lock() took, if any.
-  void unlock();
-
-  /// The open folder or file that holds the lock: a descriptor on POSIX, a
-  /// HANDLE on Windows; -1 while there is none.
-  long long locked = -1;
 };
-
-/// How long a run waits for another run that holds the folder: longer than
-/// a run on a list of a million maps takes, and short enough that a stuck
-/// process never holds up a server's start for good.
-inline constexpr unsigned lock_wait_ms = 20000;
-
-/// Runs `call` until it is anything but busy, and returns that. While it is
-/// busy it is tried again after 1 ms, then after twice as long each time up
-/// to a quarter of a second, for about `total_wait_ms` in all (2 s, as a
-/// file held by another program is usually let go soon); after that it
-/// returns busy.
-template <typename Call>
-disk_result retry_while_busy(disk_interface& disk, const Call& call,
-                             unsigned total_wait_ms = 2000) {
-  constexpr unsigned longest_wait_ms = 256;
-  unsigned waited = 0;
-  for (unsigned wait = 1;; wait = wait < longest_wait_ms ? wait * 2 : wait) {
-    const disk_result result = call();
-    if (result != disk_result::busy || waited >= total_wait_ms) return result;
-    disk.pause(wait);
-    waited += wait;
-  }
-}

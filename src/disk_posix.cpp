@@ -9,20 +9,16 @@
 #include <climits>
 #include <cstdint>
 #include <ctime>
+#include <set>
 
 #include "disk.h"
+#include "path.h"
 
 namespace {
 
 /// More files than this are made durable by one syncfs rather than one
 /// fsync each: a long rotation is thousands of files.
 constexpr std::size_t most_files_synced_one_by_one = 8;
-
-/// The folder that `path` lies in, ending in a slash: "./" for a bare name.
-std::string folder_of(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
-}
 
 disk_result failure(int error) {
   return error == ENOENT   ? disk_result::missing
@@ -60,6 +56,20 @@ bool sync_path(const std::string& path, bool whole_file_system) {
   return synced;
 }
 
+void pause_ms(unsigned ms) {
+  timespec wait{static_cast<time_t>(ms / 1000),
+                static_cast<long>(ms % 1000) * 1000000};
+  while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+  }
+}
+
+/// A folder's flock, held by its open descriptor.
+struct folder_lock : disk_lock {
+  explicit folder_lock(int fd) : fd(fd) {}
+  ~folder_lock() override { ::close(fd); }
+  int fd;
+};
+
 /// Gives the new file `fd` at `path` the mode, owner and group of file
 /// `like`, or where there is none, the folder's group and a mode its owner
 /// may write and its group read; each only where it differs, and as far as
@@ -87,37 +97,32 @@ void take_after(int fd, const std::string& like, const std::string& path) {
 
 }  // namespace
 
-system_disk::~system_disk() { unlock(); }
-
-disk_result system_disk::try_lock(const std::string& path) {
+disk_result system_disk::lock(const std::string& path, unsigned wait_ms,
+                              std::unique_ptr<disk_lock>* held) {
   // The folder, not a file in it: a file can be replaced under the lock, as
   // an editor saving the map list does. flock, not fcntl: an fcntl lock
   // ends when the process closes any descriptor of the same file.
   const int fd = open_retrying(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY);
   if (fd < 0) return disk_result::failed;
-  int locked_now;
-  while ((locked_now = flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+  unsigned waited = 0;
+  for (unsigned wait = 1;; wait = wait < 64 ? wait * 2 : wait) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      *held = std::make_unique<folder_lock>(fd);
+      return disk_result::done;
+    }
+    if ((errno != EWOULDBLOCK && errno != EINTR) || waited >= wait_ms) break;
+    pause_ms(wait);
+    waited += wait;
   }
-  if (locked_now != 0) {
-    const int error = errno;
-    ::close(fd);
-    return error == EWOULDBLOCK ? disk_result::busy : disk_result::failed;
-  }
-  unlock();
-  locked = fd;
-  return disk_result::done;
-}
-
-void system_disk::unlock() {
-  if (locked < 0) return;
-  ::close(static_cast<int>(locked));
-  locked = -1;
+  const int error = errno;
+  ::close(fd);
+  return error == EWOULDBLOCK ? disk_result::busy : disk_result::failed;
 }
 
 disk_result system_disk::read_file(const std::string& path,
                                    std::string* bytes) {
   // O_NONBLOCK: a named pipe without a writer must not hold the run up.
-  // O_NOFOLLOW: a link planted after follow_link looked is not followed.
+  // O_NOFOLLOW: a link planted after look() asked is not followed.
   const int fd = open_retrying(path.c_str(),
                                O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
   if (fd < 0) return failure(errno);
@@ -143,15 +148,40 @@ disk_result system_disk::read_file(const std::string& path,
   return read_all ? disk_result::done : disk_result::failed;
 }
 
-disk_result system_disk::writable(const std::string& path) {
-  struct stat status;
-  if (lstat(path.c_str(), &status) != 0) return failure(errno);
-  // A file without any write permission is read-only even to root, who
-  // may write it all the same: chmod a-w freezes a rotation for every user.
-  if (!S_ISREG(status.st_mode) || (status.st_mode & 0222) == 0 ||
-      faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
-    return disk_result::failed;
-  return disk_result::done;
+disk_result system_disk::look(const std::string& path, std::string* target,
+                              file_facts* facts) {
+  // By hand rather than realpath, so that a link to a file not made yet is
+  // followed too: the file is then created where the link points.
+  *target = path;
+  *facts = file_facts{};
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat status, folder;
+    if (lstat(target->c_str(), &status) != 0) {
+      facts->found = failure(errno);
+      return disk_result::done;
+    }
+    if (!S_ISLNK(status.st_mode)) {
+      facts->found = disk_result::done;
+      facts->regular = S_ISREG(status.st_mode);
+      facts->write_flags = (status.st_mode & 0222) != 0;
+      facts->may_write =
+          faccessat(AT_FDCWD, target->c_str(), W_OK, AT_EACCESS) == 0;
+      return disk_result::done;
+    }
+    // The rule of fs.protected_symlinks: a link that another user planted
+    // in a folder they may write leads nowhere.
+    if (stat(folder_of(*target).c_str(), &folder) != 0 ||
+        (status.st_uid != geteuid() && status.st_uid != folder.st_uid))
+      return disk_result::failed;
+    char link[PATH_MAX];
+    const ssize_t size = readlink(target->c_str(), link, sizeof link);
+    if (size <= 0 || size == static_cast<ssize_t>(sizeof link))
+      return disk_result::failed;
+    std::string next(link, static_cast<std::size_t>(size));
+    if (next[0] != '/') next = path_in(folder_of(*target), next);
+    *target = next;
+  }
+  return disk_result::failed;
 }
 
 disk_result system_disk::write_new(const std::string& path,
@@ -179,29 +209,29 @@ disk_result system_disk::write_in_place(const std::string& path,
   return ::close(fd) == 0 && written ? disk_result::done : disk_result::failed;
 }
 
-disk_result system_disk::copy_file(const std::string& from,
-                                   const std::string& copy) {
-  // A second name for the same file costs nothing and can't half fail.
-  if (link(from.c_str(), copy.c_str()) == 0) return disk_result::done;
-  if (errno == ENOENT || errno == EEXIST) return failure(errno);
-  // A file system without hard links: copy the bytes.
-  std::string bytes;
-  const disk_result read = read_file(from, &bytes);
-  return read == disk_result::done ? write_new(copy, bytes, from) : read;
+disk_result system_disk::hard_link(const std::string& from,
+                                   const std::string& link) {
+  return ::link(from.c_str(), link.c_str()) == 0 ? disk_result::done
+                                                 : failure(errno);
 }
 
-disk_result system_disk::make_durable(const std::vector<std::string>& paths) {
+disk_result system_disk::sync(const std::vector<std::string>& paths) {
   // Elsewhere than on Linux, without syncfs, each is synced on its own.
-  if (paths.size() > most_files_synced_one_by_one &&
-      sync_path(paths.front(), true))
-    return disk_result::done;
+  if (paths.size() > most_files_synced_one_by_one) {
+    std::set<std::string> folders;
+    for (const std::string& path : paths) folders.insert(folder_of(path));
+    bool synced = true;
+    for (const std::string& folder : folders)
+      synced = synced && sync_path(folder, true);
+    if (synced) return disk_result::done;
+  }
   for (const std::string& path : paths)
     if (!sync_path(path, false)) return disk_result::failed;
   return disk_result::done;
 }
 
-disk_result system_disk::replace(const std::string& from,
-                                 const std::string& to) {
+disk_result system_disk::rename(const std::string& from,
+                                const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0 ? disk_result::done
                                                  : failure(errno);
 }
@@ -218,39 +248,4 @@ disk_result system_disk::list_folder(const std::string& folder,
     names->push_back(entry->d_name);
   closedir(entries);
   return disk_result::done;
-}
-
-disk_result system_disk::follow_link(const std::string& path,
-                                     std::string* target) {
-  // By hand rather than realpath, so that a link to a file not made yet is
-  // followed too: the file is then created where the link points.
-  *target = path;
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat link_status, folder_status;
-    if (lstat(target->c_str(), &link_status) != 0 ||
-        !S_ISLNK(link_status.st_mode))
-      return disk_result::done;
-    // The rule of fs.protected_symlinks: a link that another user planted
-    // in a folder they may write leads nowhere.
-    if (stat(folder_of(*target).c_str(), &folder_status) != 0 ||
-        (link_status.st_uid != geteuid() &&
-         link_status.st_uid != folder_status.st_uid))
-      return disk_result::failed;
-    char link[PATH_MAX];
-    const ssize_t size = readlink(target->c_str(), link, sizeof link);
-    if (size <= 0 || size == static_cast<ssize_t>(sizeof link))
-      return disk_result::failed;
-    std::string next(link, static_cast<std::size_t>(size));
-    if (next[0] != '/' && target->find('/') != std::string::npos)
-      next = folder_of(*target) + next;
-    *target = next;
-  }
-  return disk_result::failed;
-}
-
-void system_disk::pause(unsigned ms) {
-  timespec wait{static_cast<time_t>(ms / 1000),
-                static_cast<long>(ms % 1000) * 1000000};
-  while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
-  }
 }

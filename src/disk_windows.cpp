@@ -12,16 +12,38 @@ constexpr DWORD lock_offset = 0xFFFFFFFF;
 constexpr DWORD share_all =
     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-bool read_only(const std::string& path) {
+/// Whether the last error on `path` means that another program holds it
+/// for a moment (a virus scanner, an indexer): a sharing violation, or an
+/// access denied on a regular file that isn't read-only (how Windows
+/// refuses to replace a file another program has open). Never a folder in
+/// the way or the read-only attribute.
+bool held_by_another(const std::string& path) {
+  const DWORD error = GetLastError();
+  if (error == ERROR_SHARING_VIOLATION) return true;
+  if (error != ERROR_ACCESS_DENIED) return false;
   const DWORD attributes = GetFileAttributesA(path.c_str());
+  SetLastError(error);
   return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & FILE_ATTRIBUTE_READONLY);
+         !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
 }
 
-/// What the last error means for a call on `path`: a sharing violation, or
-/// an access denied while the file is not read-only, is another program
-/// holding the file (a scanner, an indexer, the server reading it).
-disk_result failure_on(const std::string& path) {
+/// Runs `call` on `path` until it succeeds or fails for another reason
+/// than another program holding the file: tried again after 1 ms, then
+/// twice as long each time up to a quarter of a second, for about 2 s in
+/// all.
+template <typename Call>
+bool retrying(const std::string& path, const Call& call) {
+  unsigned waited = 0;
+  for (unsigned wait = 1;; wait = wait < 256 ? wait * 2 : wait) {
+    if (call()) return true;
+    if (!held_by_another(path) || waited >= 2000) return false;
+    Sleep(wait);
+    waited += wait;
+  }
+}
+
+/// What the last error means.
+disk_result failure() {
   switch (GetLastError()) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
@@ -29,19 +51,21 @@ disk_result failure_on(const std::string& path) {
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
       return disk_result::exists;
-    case ERROR_SHARING_VIOLATION:
-      return disk_result::busy;
-    case ERROR_ACCESS_DENIED:
-      return read_only(path) ? disk_result::failed : disk_result::busy;
     default:
       return disk_result::failed;
   }
 }
 
+/// Opens `path`, trying again while another program holds it.
 HANDLE open_file(const std::string& path, DWORD access, DWORD share,
                  DWORD how) {
-  return CreateFileA(path.c_str(), access, share, nullptr, how,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = INVALID_HANDLE_VALUE;
+  retrying(path, [&] {
+    file = CreateFileA(path.c_str(), access, share, nullptr, how,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file != INVALID_HANDLE_VALUE;
+  });
+  return file;
 }
 
 bool write_all(HANDLE file, std::string_view bytes) {
@@ -58,42 +82,47 @@ bool write_all(HANDLE file, std::string_view bytes) {
   return true;
 }
 
+/// A byte range of the map list, locked through its open handle.
+struct file_lock : disk_lock {
+  explicit file_lock(HANDLE file) : file(file) {}
+  ~file_lock() override {
+    OVERLAPPED at{};
+    at.Offset = lock_offset;
+    UnlockFileEx(file, 0, 1, 0, &at);
+    CloseHandle(file);
+  }
+  HANDLE file;
+};
+
 }  // namespace
 
-system_disk::~system_disk() { unlock(); }
-
-disk_result system_disk::try_lock(const std::string& path) {
+disk_result system_disk::lock(const std::string& path, unsigned wait_ms,
+                              std::unique_ptr<disk_lock>* held) {
   const HANDLE file = open_file(path, GENERIC_READ, share_all, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) return disk_result::failed;
-  OVERLAPPED at{};
-  at.Offset = lock_offset;
-  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
-                  1, 0, &at)) {
-    const DWORD error = GetLastError();
-    CloseHandle(file);
-    return error == ERROR_LOCK_VIOLATION ? disk_result::busy
-                                         : disk_result::failed;
+  unsigned waited = 0;
+  for (unsigned wait = 1;; wait = wait < 64 ? wait * 2 : wait) {
+    OVERLAPPED at{};
+    at.Offset = lock_offset;
+    if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                   1, 0, &at)) {
+      *held = std::make_unique<file_lock>(file);
+      return disk_result::done;
+    }
+    if (GetLastError() != ERROR_LOCK_VIOLATION || waited >= wait_ms) break;
+    Sleep(wait);
+    waited += wait;
   }
-  unlock();
-  locked = reinterpret_cast<long long>(file);
-  return disk_result::done;
-}
-
-void system_disk::unlock() {
-  if (locked == -1) return;
-  const HANDLE file = reinterpret_cast<HANDLE>(locked);
-  OVERLAPPED at{};
-  at.Offset = lock_offset;
-  UnlockFileEx(file, 0, 1, 0, &at);
+  const bool held_by_another = GetLastError() == ERROR_LOCK_VIOLATION;
   CloseHandle(file);
-  locked = -1;
+  return held_by_another ? disk_result::busy : disk_result::failed;
 }
 
 disk_result system_disk::read_file(const std::string& path,
                                    std::string* bytes) {
   // A folder doesn't open without FILE_FLAG_BACKUP_SEMANTICS: failed.
   const HANDLE file = open_file(path, GENERIC_READ, share_all, OPEN_EXISTING);
-  if (file == INVALID_HANDLE_VALUE) return failure_on(path);
+  if (file == INVALID_HANDLE_VALUE) return failure();
   // Only a file on disk: a pipe or a device could hold the run up.
   bool read_all = GetFileType(file) == FILE_TYPE_DISK;
   DWORD high = 0;
@@ -111,18 +140,22 @@ disk_result system_disk::read_file(const std::string& path,
   return read_all ? disk_result::done : disk_result::failed;
 }
 
-disk_result system_disk::writable(const std::string& path) {
+disk_result system_disk::look(const std::string& path, std::string* target,
+                              file_facts* facts) {
+  *target = path;
+  *facts = file_facts{};
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    const disk_result why = failure_on(path);
-    return why == disk_result::missing ? why : disk_result::failed;
+    const disk_result why = failure();
+    facts->found = why == disk_result::missing ? why : disk_result::failed;
+    return disk_result::done;
   }
   // The read-only attribute is the operator's way to freeze a script; it is
   // asked for directly because an administrator may still open such a file.
-  // A file held by another program for now counts as writable: replacing it
-  // is tried again for a while.
-  if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))
-    return disk_result::failed;
+  facts->found = disk_result::done;
+  facts->regular = (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  facts->write_flags = (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+  facts->may_write = facts->write_flags;
   return disk_result::done;
 }
 
@@ -131,71 +164,64 @@ disk_result system_disk::write_new(const std::string& path,
                                    const std::string& /*like*/) {
   const HANDLE file =
       open_file(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW);
-  if (file == INVALID_HANDLE_VALUE) return failure_on(path);
+  if (file == INVALID_HANDLE_VALUE) return failure();
   // Flushed while this handle is open: a scanner may hold the file from the
   // moment it is closed, and then it can't be opened for writing again.
   const bool written = write_all(file, bytes) && FlushFileBuffers(file);
   if (CloseHandle(file) && written) return disk_result::done;
-  DeleteFileA(path.c_str());
+  retrying(path, [&] { return DeleteFileA(path.c_str()) != 0; });
   return disk_result::failed;
 }
 
 disk_result system_disk::write_in_place(const std::string& path,
                                         std::string_view bytes) {
   const HANDLE file = open_file(path, GENERIC_WRITE, share_all, OPEN_EXISTING);
-  if (file == INVALID_HANDLE_VALUE) return failure_on(path);
+  if (file == INVALID_HANDLE_VALUE) return failure();
   const bool written = GetFileType(file) == FILE_TYPE_DISK &&
                        write_all(file, bytes) && SetEndOfFile(file) &&
                        FlushFileBuffers(file);
   return CloseHandle(file) && written ? disk_result::done : disk_result::failed;
 }
 
-disk_result system_disk::copy_file(const std::string& from,
-                                   const std::string& copy) {
-  // A second name for the same file costs nothing; FAT has none, so there
-  // the bytes are copied.
-  if (CreateHardLinkA(copy.c_str(), from.c_str(), nullptr))
-    return disk_result::done;
-  const disk_result why = failure_on(copy);
-  if (why == disk_result::exists || why == disk_result::missing) return why;
-  std::string bytes;
-  const disk_result read = read_file(from, &bytes);
-  return read == disk_result::done ? write_new(copy, bytes, from) : read;
+disk_result system_disk::hard_link(const std::string& from,
+                                   const std::string& link) {
+  return retrying(from,
+                  [&] {
+                    return CreateHardLinkA(link.c_str(), from.c_str(),
+                                           nullptr) != 0;
+                  })
+             ? disk_result::done
+             : failure();
 }
 
-disk_result system_disk::make_durable(const std::vector<std::string>&) {
-  // write_new flushed every new file, and replace writes through.
+disk_result system_disk::sync(const std::vector<std::string>&) {
   return disk_result::done;
 }
 
-disk_result system_disk::replace(const std::string& from,
-                                 const std::string& to) {
-  if (MoveFileExA(from.c_str(), to.c_str(),
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return disk_result::done;
-  return failure_on(to);
+disk_result system_disk::rename(const std::string& from,
+                                const std::string& to) {
+  return retrying(to,
+                  [&] {
+                    return MoveFileExA(from.c_str(), to.c_str(),
+                                       MOVEFILE_REPLACE_EXISTING) != 0;
+                  })
+             ? disk_result::done
+             : failure();
 }
 
 disk_result system_disk::remove(const std::string& path) {
-  if (DeleteFileA(path.c_str())) return disk_result::done;
-  return failure_on(path);
+  return retrying(path, [&] { return DeleteFileA(path.c_str()) != 0; })
+             ? disk_result::done
+             : failure();
 }
 
 disk_result system_disk::list_folder(const std::string& folder,
                                      std::vector<std::string>* names) {
   WIN32_FIND_DATAA entry;
   const HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) return failure_on(folder);
+  if (search == INVALID_HANDLE_VALUE) return failure();
   do names->push_back(entry.cFileName);
   while (FindNextFileA(search, &entry));
   FindClose(search);
   return disk_result::done;
 }
-
-disk_result system_disk::follow_link(const std::string& path,
-                                     std::string* target) {
-  *target = path;
-  return disk_result::done;
-}
-
-void system_disk::pause(unsigned ms) { Sleep(ms); }

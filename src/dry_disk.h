@@ -15,49 +15,45 @@ struct dry_disk : disk_interface {
 
   /// One change that the run would have made.
   struct change {
-    /// "write", "write over", "keep", "replace" or "remove".
+    /// "write", "write over", "keep", "rename" or "remove".
     std::string what;
     std::string path;
-    /// The bytes it would hold (write, write over, replace).
+    /// The bytes it would hold (write, write over, rename).
     std::size_t size = 0;
   };
 
-  disk_result try_lock(const std::string&) override {
+  disk_result lock(const std::string&, unsigned,
+                   std::unique_ptr<disk_lock>*) override {
     return disk_result::done;
   }
   disk_result read_file(const std::string& path, std::string* bytes) override;
-  disk_result writable(const std::string& path) override;
+  disk_result look(const std::string& path, std::string* target,
+                   file_facts* facts) override;
   disk_result write_new(const std::string& path, std::string_view bytes,
                         const std::string& like) override;
   disk_result write_in_place(const std::string& path,
                              std::string_view bytes) override;
-  disk_result copy_file(const std::string& from,
-                        const std::string& copy) override;
-  disk_result make_durable(const std::vector<std::string>&) override {
+  disk_result hard_link(const std::string& from,
+                        const std::string& link) override;
+  disk_result sync(const std::vector<std::string>&) override {
     return disk_result::done;
   }
-  disk_result replace(const std::string& from, const std::string& to) override;
+  disk_result rename(const std::string& from, const std::string& to) override;
   disk_result remove(const std::string& path) override;
   disk_result list_folder(const std::string& folder,
                           std::vector<std::string>* names) override {
     return real.list_folder(folder, names);
   }
-  disk_result follow_link(const std::string& path,
-                          std::string* target) override {
-    return real.follow_link(path, target);
-  }
-  void pause(unsigned) override {}
 
   disk_interface& real;
   /// What the run would have changed, in order.
   std::vector<change> changes;
 
  private:
-  /// Whether `path` would be there after the changes so far, and the size
-  /// of what would be written there.
-  disk_result state(const std::string& path);
+  /// Whether something would be at `path` after the changes so far.
+  disk_result found(const std::string& path);
   /// Whether a file could be made, renamed or removed in `path`'s folder.
-  disk_result may_change_folder_of(const std::string& path);
+  bool may_change_folder_of(const std::string& path);
   /// Files as the changes would leave them: a size, or -1 for none.
   std::map<std::string, long long> files;
 };

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "path.h"
+
 namespace {
 
 /// What sets the names of a run's new files and kept copies apart from any
@@ -19,8 +21,19 @@ std::string name_beside(const file_set& set, const std::string& path,
 }
 
 bool remove_file(disk_interface& disk, const std::string& path) {
-  return retry_while_busy(disk, [&] { return disk.remove(path); }) ==
-         disk_result::done;
+  return disk.remove(path) == disk_result::done;
+}
+
+/// Makes `copy` hold what `from` holds now, and keep it when `from` is
+/// replaced: a second name for the same file, which costs nothing and can't
+/// half fail, or where the file system has none, a copy of its bytes.
+disk_result keep_copy(disk_interface& disk, const std::string& from,
+                      const std::string& copy) {
+  const disk_result linked = disk.hard_link(from, copy);
+  if (linked != disk_result::failed) return linked;
+  std::string bytes;
+  const disk_result read = disk.read_file(from, &bytes);
+  return read == disk_result::done ? disk.write_new(copy, bytes, from) : read;
 }
 
 /// Keeps the target's present file beside it in `file.kept`; true also
@@ -29,8 +42,7 @@ bool keep_previous(disk_interface& disk, const file_set& set,
                    staged_file& file) {
   for (int attempt = 0; attempt < attempts; ++attempt) {
     const std::string kept = name_beside(set, file.target, kept_kind, attempt);
-    const disk_result result = retry_while_busy(
-        disk, [&] { return disk.copy_file(file.target, kept); });
+    const disk_result result = keep_copy(disk, file.target, kept);
     if (result == disk_result::exists) continue;
     if (result == disk_result::done) file.kept = kept;
     return result == disk_result::done || result == disk_result::missing;
@@ -46,20 +58,21 @@ void roll_back(disk_interface& disk, file_set& set) {
   for (const staged_file& file : set.files)
     if (file.placed && !file.kept.empty()) kept.push_back(file.kept);
   // A copy of bytes, where there are no hard links, must outlive a power cut
-  // once it is back in place.
-  if (!kept.empty()) disk.make_durable(kept);
+  // once it is back in place: where it can't be made to, none goes back.
+  const bool kept_durable =
+      kept.empty() || disk.sync(kept) == disk_result::done;
   for (auto file = set.files.rbegin(); file != set.files.rend(); ++file) {
     if (!file->placed) continue;
-    const bool back = file->kept.empty()
-                          ? remove_file(disk, file->target)
-                          : retry_while_busy(disk, [&] {
-                              return disk.replace(file->kept, file->target);
-                            }) == disk_result::done;
+    const bool back =
+        file->kept.empty()
+            ? remove_file(disk, file->target)
+            : kept_durable &&
+                  disk.rename(file->kept, file->target) == disk_result::done;
     if (!back) break;
     file->placed = false;
     file->kept.clear();
   }
-  disk.make_durable({set.folder});
+  disk.sync({set.folder});
   discard(disk, set);
 }
 
@@ -67,19 +80,14 @@ void roll_back(disk_interface& disk, file_set& set) {
 bool place_all(disk_interface& disk, file_set& set) {
   std::vector<std::string> temps;
   for (const staged_file& file : set.files) temps.push_back(file.temp);
-  if (retry_while_busy(disk, [&] { return disk.make_durable(temps); }) !=
-      disk_result::done)
-    return false;
+  if (disk.sync(temps) != disk_result::done) return false;
   for (std::size_t i = 0; i < set.files.size(); ++i) {
     staged_file& file = set.files[i];
     // The file placed last needs no copy: if it can't be placed, it is as
     // it was.
     if (i + 1 < set.files.size() && !keep_previous(disk, set, file))
       return false;
-    if (retry_while_busy(disk, [&] {
-          return disk.replace(file.temp, file.target);
-        }) != disk_result::done)
-      return false;
+    if (disk.rename(file.temp, file.target) != disk_result::done) return false;
     file.placed = true;
   }
   return true;
@@ -91,8 +99,7 @@ bool stage_file(disk_interface& disk, file_set& set, const std::string& target,
                 std::string_view bytes, const std::string& like) {
   for (int attempt = 0; attempt < attempts; ++attempt) {
     const std::string temp = name_beside(set, target, new_kind, attempt);
-    const disk_result result = retry_while_busy(
-        disk, [&] { return disk.write_new(temp, bytes, like); });
+    const disk_result result = disk.write_new(temp, bytes, like);
     if (result == disk_result::exists) continue;
     if (result != disk_result::done) return false;
     set.files.push_back({target, temp, "", false});
@@ -111,7 +118,7 @@ bool put_in_place(disk_interface& disk, file_set& set) {
     roll_back(disk, set);
     return false;
   }
-  disk.make_durable({set.folder});
+  disk.sync({set.folder});
   for (staged_file& file : set.files)
     if (!file.kept.empty()) remove_file(disk, file.kept);
   return true;
@@ -122,27 +129,6 @@ void discard(disk_interface& disk, file_set& set) {
     if (!file.placed) remove_file(disk, file.temp);
     if (!file.kept.empty()) remove_file(disk, file.kept);
   }
-}
-
-bool write_over(disk_interface& disk, const std::string& path,
-                std::string_view bytes) {
-  std::string previous;
-  if (retry_while_busy(disk, [&] { return disk.read_file(path, &previous); }) !=
-      disk_result::done)
-    return false;
-  if (previous == bytes) return true;
-  const auto write = [&](std::string_view what) {
-    return retry_while_busy(disk, [&] {
-             return disk.write_in_place(path, what);
-           }) == disk_result::done;
-  };
-  if (write(bytes)) return true;
-  write(previous);
-  return false;
-}
-
-std::string path_in(const std::string& folder, const std::string& name) {
-  return folder == "." ? name : folder + "/" + name;
 }
 
 namespace {

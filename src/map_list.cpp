@@ -132,7 +132,6 @@ map_list read_map_list(std::string_view text,
       name = after;
       continue;
     }
-    list.highest_priority = std::max(list.highest_priority, priority);
     list.entries.push_back({name.substr(0, name.find('\0')), priority});
     name = next_token(text, &pos);
   }

@@ -18,8 +18,6 @@ struct map_entry {
 struct map_list {
   /// The pairs in the order the map list holds them.
   std::vector<map_entry> entries;
-  /// The greatest priority read, and never below 0.
-  std::int32_t highest_priority = 0;
 };
 
 /// How the file of a map list was written.

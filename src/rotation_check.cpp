@@ -9,9 +9,10 @@
 
 #include "archive_names.h"
 #include "dry_disk.h"
-#include "file_set.h"
 #include "generator_run.h"
 #include "map_list.h"
+#include "path.h"
+#include "rotation_files.h"
 #include "rotation_order.h"
 #include "rotation_script.h"
 
@@ -100,12 +101,7 @@ struct read_list {
 
 read_list read_the_list(disk_interface& disk) {
   read_list in;
-  if (disk.follow_link(map_list_file, &in.file) != disk_result::done) {
-    in.read = disk_result::failed;
-    return in;
-  }
-  in.read = retry_while_busy(
-      disk, [&] { return disk.read_file(in.file, &in.bytes); });
+  in.read = read_list_file(disk, &in.file, &in.bytes);
   if (in.read != disk_result::done) return in;
   in.text = map_list_text(&in.bytes, &in.how);
   in.list = read_map_list(in.text, &in.left_out);
@@ -210,21 +206,19 @@ std::string why_kept(disk_interface& disk, owner_switch owner,
   if (!find_rotation(disk, &place))
     return "SW_rotate.cfg is a link that belongs neither to this user nor to "
            "the folder's owner: a run doesn't follow it";
-  const disk_result script = disk.writable(place.first);
-  if (script == disk_result::failed)
-    return place.first + " is read-only, or not a file this user may replace";
-  if (in.read != disk_result::done && in.read != disk_result::missing)
+  const char* frozen = " is read-only, or not a file this user may replace";
+  if (is_frozen(place.facts)) return place.first + frozen;
+  if (in.read == disk_result::failed)
     return "the map list is there but can't be read";
-  if (no_map && script != disk_result::missing)
+  if (no_map && place.facts.found != disk_result::missing)
     return "the map list gives no map, and a rotation is in place";
   for (std::size_t part = 2;; ++part) {
     std::string target;
-    if (!part_file(disk, place, part, &target))
+    file_facts facts;
+    if (!part_file(disk, place, part, &target, &facts))
       return rotation_script_file(part) + " is a link a run doesn't follow";
-    const disk_result state = disk.writable(target);
-    if (state == disk_result::missing && part > parts) break;
-    if (state == disk_result::failed)
-      return target + " is read-only, or not a file this user may replace";
+    if (facts.found == disk_result::missing && part > parts) break;
+    if (is_frozen(facts)) return target + frozen;
   }
   return "the folder " + place.folder +
          " may not be written, and the rotation can't be written over "
@@ -245,7 +239,7 @@ bool report_files(report_text& out, disk_interface& disk, owner_switch owner,
   for (const dry_disk::change& change : dry.changes) {
     if (change.what == "remove")
       out << "Removes " << change.path << ", left by a killed run\n";
-    if (change.what != "replace" && change.what != "write over") continue;
+    if (change.what != "rename" && change.what != "write over") continue;
     out << change.path << ": " << change.size << " bytes\n";
     placed = placed || (found && change.path == place.first);
   }

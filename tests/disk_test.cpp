@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "scratch_dir.h"
@@ -33,17 +34,28 @@ TEST(SystemDisk, ReadsRegularFilesByteForByteAndNothingElse) {
   EXPECT_EQ(failed, disk.read_file(dir / "pipe", &contents));  // no wait
 }
 
-TEST(SystemDisk, WritableMeansARegularFileWithAWriteBit) {
-  scratch_dir dir;
+/// What look() finds at `path`, as "found regular write_flags may_write".
+std::string facts_of(const std::string& path) {
   system_disk disk;
-  EXPECT_EQ(missing, disk.writable(dir / "missing"));
-  EXPECT_EQ(failed, disk.writable(dir.path));
+  std::string target;
+  file_facts facts;
+  EXPECT_EQ(done, disk.look(path, &target, &facts));
+  return std::to_string(static_cast<int>(facts.found)) + " " +
+         std::to_string(facts.regular) + " " +
+         std::to_string(facts.write_flags) + " " +
+         std::to_string(facts.may_write);
+}
+
+TEST(SystemDisk, LooksAtAFileWithoutChangingIt) {
+  scratch_dir dir;
+  EXPECT_EQ("1 0 0 0", facts_of(dir / "missing"));
+  EXPECT_EQ("0 0 1 1", facts_of(dir.path));  // a folder
   write_file(dir / "present", "kept");
-  EXPECT_EQ(done, disk.writable(dir / "present"));
-  EXPECT_EQ("kept", read_file(dir / "present"));  // asking changes nothing
-  // Without any write permission a file is read-only, even to root.
+  EXPECT_EQ("0 1 1 1", facts_of(dir / "present"));
+  EXPECT_EQ("kept", read_file(dir / "present"));
+  // Without any write permission: no write flags, whoever may write it.
   fs::permissions(dir / "present", fs::perms::owner_read);
-  EXPECT_EQ(failed, disk.writable(dir / "present"));
+  EXPECT_EQ("0 1 0", facts_of(dir / "present").substr(0, 5));
 }
 
 TEST(SystemDisk, WritesNewFilesLikeAnotherAndReplacesThem) {
@@ -70,14 +82,15 @@ TEST(SystemDisk, WritesNewFilesLikeAnotherAndReplacesThem) {
   }
   EXPECT_EQ(missing, disk.write_new(dir / "no" / "such", "x", dir / "script"));
 
-  EXPECT_EQ(done, disk.copy_file(dir / "script", dir / "kept"));
-  EXPECT_EQ(exists, disk.copy_file(dir / "script", dir / "kept"));
-  EXPECT_EQ(missing, disk.copy_file(dir / "missing", dir / "other"));
-  EXPECT_EQ(done, disk.make_durable({(dir / "new").string(), dir.path}));
-  EXPECT_EQ(done, disk.replace(dir / "new", dir / "script"));
+  EXPECT_EQ(done, disk.hard_link(dir / "script", dir / "kept"));
+  EXPECT_EQ(exists, disk.hard_link(dir / "script", dir / "kept"));
+  EXPECT_EQ(missing, disk.hard_link(dir / "missing", dir / "other"));
+  EXPECT_EQ(done, disk.sync({(dir / "new").string(), dir.path}));
+  EXPECT_EQ(done, disk.rename(dir / "new", dir / "script"));
   EXPECT_EQ("fresh", read_file(dir / "script"));
-  EXPECT_EQ("old", read_file(dir / "kept"));  // the copy outlives it
-  EXPECT_EQ(missing, disk.replace(dir / "new", dir / "script"));
+  EXPECT_EQ("old", read_file(dir / "kept"));  // the second name outlives it
+  EXPECT_EQ(missing, disk.rename(dir / "new", dir / "script"));
+  EXPECT_EQ(failed, disk.rename(dir / "kept", dir.path));  // onto a folder
   EXPECT_EQ(done, disk.remove(dir / "kept"));
   EXPECT_EQ(missing, disk.remove(dir / "kept"));
   std::vector<std::string> names;
@@ -102,40 +115,44 @@ TEST(SystemDisk, FollowsOnlyLinksOfThisUserOrTheFoldersOwner) {
   fs::create_symlink("b", dir / "a");
   fs::create_symlink("sub/c", dir / "b");
   std::string target;
-  EXPECT_EQ(disk_result::done, disk.follow_link(dir / "a", &target));
+  file_facts facts;
+  EXPECT_EQ(done, disk.look(dir / "a", &target, &facts));
   EXPECT_EQ((dir / "sub/c").string(), target);
-  EXPECT_EQ(disk_result::done, disk.follow_link(dir / "plain", &target));
+  EXPECT_EQ(done, disk.look(dir / "plain", &target, &facts));
   EXPECT_EQ((dir / "plain").string(), target);
   if (geteuid() != 0) GTEST_SKIP() << "only root may plant another's link";
   // A link of another user, in a folder of this one, leads nowhere.
   ASSERT_EQ(0, lchown((dir / "b").c_str(), 65534, 65534));
-  EXPECT_EQ(disk_result::failed, disk.follow_link(dir / "a", &target));
+  EXPECT_EQ(failed, disk.look(dir / "a", &target, &facts));
   // In that user's own folder, it is followed.
   ASSERT_EQ(0, chown(dir.path.c_str(), 65534, 65534));
-  EXPECT_EQ(disk_result::done, disk.follow_link(dir / "a", &target));
+  EXPECT_EQ(done, disk.look(dir / "a", &target, &facts));
 }
 
-TEST(SystemDisk, AFolderIsHeldByOneRunAtATime) {
+TEST(SystemDisk, AFolderIsHeldByOneRunAtATimeForABoundedWait) {
   scratch_dir dir;
-  system_disk holder;
-  EXPECT_EQ(disk_result::failed, holder.try_lock(dir / "missing" / "list"));
-  ASSERT_EQ(disk_result::done, holder.try_lock(dir / "list"));
-  // Another process finds the folder held, at once, until the holder lets go.
-  const auto other_tries = [&] {
+  system_disk disk;
+  std::unique_ptr<disk_lock> held;
+  EXPECT_EQ(failed, disk.lock(dir / "missing" / "list", 0, &held));
+  ASSERT_EQ(done, disk.lock(dir / "list", 0, &held));
+  // Another process finds the folder held, for as long as it waits, until
+  // the holder lets go.
+  const auto other_tries = [&](unsigned wait_ms) {
     const pid_t other = fork();
     if (other == 0) {
-      // The copy of the holder's descriptor would keep its lock alive.
-      close(static_cast<int>(holder.locked));
-      system_disk disk;
-      _exit(static_cast<int>(disk.try_lock((dir / "other").string())));
+      held.release();  // the copy of the holder's lock is not this one's
+      std::unique_ptr<disk_lock> mine;
+      _exit(static_cast<int>(
+          disk.lock((dir / "other").string(), wait_ms, &mine)));
     }
     int status = 0;
     waitpid(other, &status, 0);
     return static_cast<disk_result>(WEXITSTATUS(status));
   };
-  EXPECT_EQ(disk_result::busy, other_tries());
-  holder.unlock();
-  EXPECT_EQ(disk_result::done, other_tries());
+  EXPECT_EQ(disk_result::busy, other_tries(0));
+  EXPECT_EQ(disk_result::busy, other_tries(200));
+  held.reset();
+  EXPECT_EQ(done, other_tries(0));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <tuple>
@@ -9,6 +10,7 @@
 
 #include "console_model.h"
 #include "memory_disk.h"
+#include "rotation_files.h"
 #include "rotation_script.h"
 #include "scratch_dir.h"
 
@@ -38,11 +40,10 @@ std::string list_of(int maps, const std::string& prefix = "map") {
 /// and a map list of `maps` maps.
 memory_disk prepared(int maps, int earlier) {
   memory_disk disk;
-  disk.files["map_list.cfg"].bytes = list_of(earlier, "old");
+  disk.put("map_list.cfg", list_of(earlier, "old"));
   run(disk);
-  disk.files["map_list.cfg"].bytes = list_of(maps);
-  disk.calls = 0;
-  disk.calls_of.clear();
+  disk.put("map_list.cfg", list_of(maps));
+  disk.heal();
   return disk;
 }
 
@@ -68,43 +69,53 @@ bool chain_whole(const memory_disk& disk, const script_files& before,
   return disk.replaced_unsynced == 0 && !maps_in_order(now).empty();
 }
 
+/// Whether the folder holds the map list and the rotation's files alone.
+bool nothing_left_over(const memory_disk& disk) {
+  for (const auto& [name, bytes] : disk.files_in("."))
+    if (name != "map_list.cfg" && !is_rotation_script_file(name)) return false;
+  return true;
+}
+
 /// Runs again without failures: the folder must then hold exactly the map
 /// list and the new rotation, `after`.
 void expect_settles(const memory_disk& disk, const script_files& after,
                     const std::string& what) {
-  memory_disk clean;
-  clean.files = disk.files;
-  clean.links = disk.links;
+  memory_disk clean = disk;
+  clean.heal();
   run(clean);
   std::map<std::string, std::string> expected(after.begin(), after.end());
-  expected["map_list.cfg"] = clean.files["map_list.cfg"].bytes;
+  expected["map_list.cfg"] = clean.files["map_list.cfg"]->bytes;
   EXPECT_EQ(expected, clean.files_in(".")) << what << ", run again";
-  EXPECT_EQ(0, clean.replaced_since_folder_synced) << what;
+  EXPECT_EQ(0, clean.unsynced_renames()) << what;
 }
 
 TEST(GeneratorRun, WritesTheScriptThroughTheDisk) {
   memory_disk disk;
-  disk.files["map_list.cfg"].bytes = "alpha 1\r\nbravo 0\r\ncharlie -1\r\n";
+  disk.put("map_list.cfg", "alpha 1\r\nbravo 0\r\ncharlie -1\r\n");
   run(disk);
-  EXPECT_EQ(alpha_bravo_script, disk.files["SW_rotate.cfg"].bytes);
+  EXPECT_EQ(alpha_bravo_script, disk.files["SW_rotate.cfg"]->bytes);
   EXPECT_EQ(2u, disk.files.size());
   EXPECT_EQ(0, disk.replaced_unsynced);
-  EXPECT_EQ(0, disk.replaced_since_folder_synced);
+  EXPECT_EQ(0, disk.unsynced_renames());
 }
 
 TEST(GeneratorRun, NoFailureNorKillLeavesLessThanWasInPlace) {
   // A rotation that gains parts, one that loses them (steps back) and one
-  // of as many parts. Every call fails in turn, runs out of memory, or ends
-  // the run; then every pair of calls fails.
-  for (const auto& [maps, earlier] :
-       {std::pair{130, 60}, std::pair{10, 100}, std::pair{60, 60}}) {
-    const memory_disk start = prepared(maps, earlier);
+  // of as many parts, on a disk without hard links too. Every call fails in
+  // turn, runs out of memory, or ends the run; then every pair of calls
+  // fails. A failure leaves nothing behind but the rotation's files, synced.
+  for (const auto& [maps, earlier, hard_links] :
+       {std::tuple{130, 60, true}, std::tuple{10, 100, true},
+        std::tuple{60, 60, true}, std::tuple{130, 60, false}}) {
+    memory_disk start = prepared(maps, earlier);
+    start.has_hard_links = hard_links;
     const script_files before = rotation_of(start);
     memory_disk clean = start;
     run(clean);
     const script_files after = rotation_of(clean);
     ASSERT_NE(before, after);
-    for (int n = 1; n <= clean.calls; ++n) {
+    const int calls = static_cast<int>(clean.calls.size());
+    for (int n = 1; n <= calls; ++n) {
       const std::string what = std::to_string(maps) + " after " +
                                std::to_string(earlier) + " maps, call " +
                                std::to_string(n);
@@ -115,6 +126,13 @@ TEST(GeneratorRun, NoFailureNorKillLeavesLessThanWasInPlace) {
         const script_files now = rotation_of(disk);
         EXPECT_TRUE(now == before || now == after) << what;
         EXPECT_TRUE(chain_whole(disk, before, after)) << what;
+        // Unless the failing call is the sync or the removal itself.
+        EXPECT_TRUE(disk.unsynced_renames() == 0 ||
+                    clean.calls[n - 1] == "sync")
+            << what;
+        EXPECT_TRUE(nothing_left_over(disk) || how != fault::fail ||
+                    clean.calls[n - 1] == "remove")
+            << what;
         expect_settles(disk, after, what);
       }
       memory_disk killed = start;
@@ -122,7 +140,7 @@ TEST(GeneratorRun, NoFailureNorKillLeavesLessThanWasInPlace) {
       EXPECT_THROW(run_generator(killed), killed_run) << what;
       EXPECT_TRUE(chain_whole(killed, before, after)) << what << ", killed";
       expect_settles(killed, after, what + ", killed");
-      for (int m = n + 1; m <= clean.calls + 20; ++m) {
+      for (int m = n + 1; m <= calls + 20; ++m) {
         memory_disk disk = start;
         disk.break_calls(n);
         disk.break_calls(m);
@@ -143,83 +161,69 @@ TEST(GeneratorRun, PartsALongerRotationHadStepBackToTheStart) {
        {"SW_rotate2.cfg", "SW_rotate3.cfg", "SW_rotate4.cfg", "SW_rotate5.cfg"})
     EXPECT_EQ("exec SW_rotate.cfg", now.at(part)) << part;
   // A part that steps back already is left as it is.
-  disk.files["map_list.cfg"].bytes = "alpha 1";
-  disk.calls_of.clear();
+  disk.put("map_list.cfg", "alpha 1");
+  disk.heal();
   run(disk);
-  EXPECT_EQ(1, disk.calls_of["write_new"]);
+  EXPECT_EQ(1, std::count(disk.calls.begin(), disk.calls.end(), "write_new"));
 }
 
-TEST(GeneratorRun, AnUnreplaceablePartOrUnreadableListFreezesTheRotation) {
-  for (const char* part :
-       {"SW_rotate.cfg", "SW_rotate2.cfg", "SW_rotate3.cfg", "map_list.cfg"}) {
+TEST(GeneratorRun, AFrozenPartUnreadableListOrHeldFolderKeepsTheRotation) {
+  for (const std::string what :
+       {"SW_rotate.cfg", "SW_rotate2.cfg", "SW_rotate3.cfg", "read fails",
+        "pipe", "folder", "lock held"}) {
     for (const int maps : {100, 40}) {  // a part to replace, or to step back
       memory_disk disk = prepared(maps, 100);
       const script_files before = rotation_of(disk);
-      if (std::string(part) == "map_list.cfg")
-        disk.break_calls("read_file", 1);  // a read that fails
+      if (what == "read fails")
+        disk.break_calls("read_file", 1);
+      else if (what == "pipe")
+        disk.files["map_list.cfg"]->special = true;
+      else if (what == "folder")
+        disk.files.erase("map_list.cfg"), disk.folders.insert("map_list.cfg");
+      else if (what == "lock held")
+        disk.lock_held = true;
       else
-        disk.files[part].read_only = true;
+        disk.files[what]->read_only = true;
       run(disk);
-      EXPECT_EQ(before, rotation_of(disk)) << part << ", " << maps << " maps";
-      // A folder or a pipe in the map list's place.
-      disk.files["map_list.cfg"].special = true;
-      run(disk);
-      EXPECT_EQ(before, rotation_of(disk)) << part << ", " << maps << " maps";
+      EXPECT_EQ(before, rotation_of(disk)) << what << ", " << maps << " maps";
     }
-  }
-}
-
-TEST(GeneratorRun, AFileHeldForAMomentIsTriedAgain) {
-  memory_disk held = prepared(100, 30);
-  held.break_calls("replace", 1, 2, fault::busy);
-  run(held);
-  EXPECT_EQ(3u, held.paused_ms);  // 1 ms, then 2 ms
-  EXPECT_EQ(3u, rotation_of(held).size());
-
-  // Held for good: a file after about 2 s, the folder after about 20 s. The
-  // run then gives up as on a failure; a held file is the second to be
-  // placed, and the first then goes back.
-  const std::tuple<const char*, int, unsigned> holds[] = {
-      {"replace", 16, 2000}, {"try_lock", 100, lock_wait_ms}};
-  for (const auto& [call, busy_calls, most_ms] : holds) {
-    memory_disk stuck = prepared(100, 100);
-    const script_files before = rotation_of(stuck);
-    stuck.break_calls(call, call == std::string("replace") ? 2 : 1, busy_calls,
-                      fault::busy);
-    run(stuck);
-    EXPECT_EQ(before, rotation_of(stuck)) << call;
-    EXPECT_GE(stuck.paused_ms, most_ms) << call;
-    EXPECT_LE(stuck.paused_ms, most_ms + 256) << call;
   }
 }
 
 TEST(GeneratorRun, WritesInPlaceWhenNoFileCanBeMadeBesideIt) {
   memory_disk disk;
-  disk.files["map_list.cfg"].bytes = "alpha 1 bravo 0 charlie -1";
-  disk.files["SW_rotate.cfg"].bytes = std::string(10000, 'p');
+  disk.put("map_list.cfg", "alpha 1 bravo 0 charlie -1");
+  disk.put("SW_rotate.cfg", std::string(10000, 'p'));
   disk.break_calls("write_new", 1, 1000);
   run(disk);
-  EXPECT_EQ(alpha_bravo_script, disk.files["SW_rotate.cfg"].bytes);
+  EXPECT_EQ(alpha_bravo_script, disk.files["SW_rotate.cfg"]->bytes);
   // A disk that fills up part way: the previous bytes come back.
-  disk.files["SW_rotate.cfg"].bytes = "previous";
-  disk.break_calls("write_in_place", disk.calls_of["write_in_place"] + 1);
+  disk.files["SW_rotate.cfg"]->bytes = "previous";
+  disk.heal();
+  disk.break_calls("write_new", 1, 1000);
+  disk.break_calls("write_in_place", 1);
   run(disk);
-  EXPECT_EQ("previous", disk.files["SW_rotate.cfg"].bytes);
-  // Not where a part beside it would be left from another rotation.
-  disk.files["SW_rotate2.cfg"].bytes = "exec SW_rotate.cfg";
+  EXPECT_EQ("previous", disk.files["SW_rotate.cfg"]->bytes);
+  // Not a rotation of several parts, nor where a part beside it would be
+  // left from another rotation.
+  disk.heal();
+  disk.break_calls("write_new", 1, 1000);
+  disk.put("map_list.cfg", list_of(100));
   run(disk);
-  EXPECT_EQ("previous", disk.files["SW_rotate.cfg"].bytes);
+  EXPECT_EQ("previous", disk.files["SW_rotate.cfg"]->bytes);
+  disk.put("map_list.cfg", "alpha 1 bravo 0 charlie -1");
+  disk.put("SW_rotate2.cfg", "exec SW_rotate.cfg");
+  run(disk);
+  EXPECT_EQ("previous", disk.files["SW_rotate.cfg"]->bytes);
 }
 
 TEST(GeneratorRun, ALinkedScriptTakesItsPartsAndCleanUpAlong) {
   memory_disk disk;
-  disk.files["map_list.cfg"].bytes = list_of(100);
+  disk.put("map_list.cfg", list_of(100));
   // The target's name holds a mark of a kept copy of its own.
   disk.links["SW_rotate.cfg"] = "server/rotation.map_rotation-old.cfg";
-  disk.files["server/rotation.map_rotation-old.cfg.map_rotation-tmp.7.0"]
-      .bytes = "left by a killed run";
-  disk.files["server/SW_rotate2.cfg.map_rotation-old.7.0"].bytes =
-      "left by a killed run";
+  disk.put("server/rotation.map_rotation-old.cfg.map_rotation-tmp.7.0");
+  disk.put("server/SW_rotate2.cfg.map_rotation-old.7.0");
   run(disk);
   const auto there = disk.files_in("server");
   EXPECT_EQ(3u, there.size());
@@ -241,9 +245,9 @@ TEST(GeneratorRun, AListThatGivesNoMapNeverTakesTheRotationAway) {
       memory_disk disk = prepared(0, 150);
       if (earlier == 0) disk.files.clear();
       const script_files before = rotation_of(disk);
-      if (list != "no list") disk.files["map_list.cfg"].bytes = list;
+      if (list != "no list") disk.put("map_list.cfg", list);
       // Renamed, or behind a link into a share that isn't there.
-      disk.files["Map_List.cfg"].bytes = list_of(3);
+      disk.put("Map_List.cfg", list_of(3));
       disk.links["map_list.cfg"] = "share/map_list.cfg";
       if (list != "no list") disk.links.erase("map_list.cfg");
       run(disk);
@@ -261,12 +265,12 @@ TEST(GeneratorRun, ALinkAnotherUserPlantedLeadsNowhere) {
   for (const char* link : {"SW_rotate.cfg", "SW_rotate2.cfg", "map_list.cfg"}) {
     memory_disk disk = prepared(100, 100);
     const script_files before = rotation_of(disk);
-    disk.files["etc/secret"].bytes = list_of(5, "secret");
+    disk.put("etc/secret", list_of(5, "secret"));
     disk.files.erase(link);
     disk.links[link] = "etc/secret";
     disk.planted.insert(link);
     run(disk);
-    EXPECT_EQ(list_of(5, "secret"), disk.files["etc/secret"].bytes) << link;
+    EXPECT_EQ(list_of(5, "secret"), disk.files["etc/secret"]->bytes) << link;
     EXPECT_EQ(1u, disk.files_in("etc").size()) << link;
     script_files expected = before, now = rotation_of(disk);
     expected.erase(link);

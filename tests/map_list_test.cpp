@@ -19,18 +19,14 @@ pairs read(std::string_view text) {
   return result;
 }
 
-TEST(MapList, ReadsPairsInFileOrderAndHighestPriority) {
-  const map_list list = read_map_list("alpha 3\nbravo 1\ncharlie 3\n");
+TEST(MapList, ReadsPairsInFileOrder) {
   EXPECT_EQ(pairs({{"alpha", 3}, {"bravo", 1}, {"charlie", 3}}),
             read("alpha 3\nbravo 1\ncharlie 3\n"));
-  EXPECT_EQ(3, list.highest_priority);
 }
 
 TEST(MapList, EmptyOrBlankListHasNoEntries) {
   for (const char* text : {"", " ", "\r\n\r\n", " \t\n\v\f\r"}) {
-    const map_list list = read_map_list(text);
-    EXPECT_TRUE(list.entries.empty()) << text;
-    EXPECT_EQ(0, list.highest_priority);
+    EXPECT_TRUE(read_map_list(text).entries.empty()) << text;
   }
 }
 
@@ -150,12 +146,6 @@ TEST(MapList, OutOfRangePrioritiesSaturate) {
                    {"f", INT_MAX}}),
             read("a 99999999999 b 4294967297 c 2147483648 d -2147483648 "
                  "e -99999999999999999999999 f 000000000002147483647"));
-  EXPECT_EQ(INT_MAX, read_map_list("a 99999999999").highest_priority);
-}
-
-TEST(MapList, HighestPriorityIsNeverBelowZero) {
-  EXPECT_EQ(0, read_map_list("alpha -1 bravo -7").highest_priority);
-  EXPECT_EQ(2, read("alpha -1 bravo -7").size());
 }
 
 }  // namespace

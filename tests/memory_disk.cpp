@@ -1,15 +1,45 @@
 #include "memory_disk.h"
 
+#include <algorithm>
 #include <new>
+
+#include "path.h"
 
 namespace {
 
-std::string folder_of(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash);
-}
+/// A lock that nothing can see: the memory disk is one run's alone.
+struct memory_lock : disk_lock {};
 
 }  // namespace
+
+memory_disk::memory_disk(const memory_disk& other) { *this = other; }
+
+memory_disk& memory_disk::operator=(const memory_disk& other) {
+  std::map<const file*, std::shared_ptr<file>> copies;
+  files.clear();
+  for (const auto& [path, content] : other.files) {
+    std::shared_ptr<file>& copy = copies[content.get()];
+    if (!copy) copy = std::make_shared<file>(*content);
+    files[path] = copy;
+  }
+  folders = other.folders;
+  links = other.links;
+  planted = other.planted;
+  has_hard_links = other.has_hard_links;
+  lock_held = other.lock_held;
+  calls = other.calls;
+  replaced_unsynced = other.replaced_unsynced;
+  broken = other.broken;
+  broken_of = other.broken_of;
+  renames_since_sync = other.renames_since_sync;
+  return *this;
+}
+
+void memory_disk::heal() {
+  calls.clear();
+  broken.clear();
+  broken_of.clear();
+}
 
 void memory_disk::break_calls(int first, int times, fault how) {
   for (int call = first; call < first + times; ++call) broken[call] = how;
@@ -22,7 +52,10 @@ void memory_disk::break_calls(const std::string& kind, int first, int times,
 }
 
 disk_result memory_disk::fault_of(const std::string& kind) {
-  const int call = ++calls, of_kind = ++calls_of[kind];
+  calls.push_back(kind);
+  const int call = static_cast<int>(calls.size()),
+            of_kind =
+                static_cast<int>(std::count(calls.begin(), calls.end(), kind));
   const fault* how = nullptr;
   if (const auto found = broken.find(call); found != broken.end())
     how = &found->second;
@@ -35,15 +68,30 @@ disk_result memory_disk::fault_of(const std::string& kind) {
       throw killed_run{};
     case fault::out_of_memory:
       throw std::bad_alloc();
-    case fault::busy:
-      return disk_result::busy;
     default:
       return disk_result::failed;
   }
 }
 
-disk_result memory_disk::try_lock(const std::string&) {
-  return fault_of("try_lock");
+bool memory_disk::folder_exists(const std::string& path) const {
+  return folders.count(folder_of(path)) > 0;
+}
+
+memory_disk::file& memory_disk::put(const std::string& path,
+                                    const std::string& bytes) {
+  folders.insert(folder_of(path));
+  files[path] = std::make_shared<file>();
+  files[path]->bytes = bytes;
+  return *files[path];
+}
+
+disk_result memory_disk::lock(const std::string&, unsigned,
+                              std::unique_ptr<disk_lock>* held) {
+  if (const disk_result fault = fault_of("lock"); fault != disk_result::done)
+    return fault;
+  if (lock_held) return disk_result::busy;
+  *held = std::make_unique<memory_lock>();
+  return disk_result::done;
 }
 
 disk_result memory_disk::read_file(const std::string& path,
@@ -51,23 +99,36 @@ disk_result memory_disk::read_file(const std::string& path,
   if (const disk_result fault = fault_of("read_file");
       fault != disk_result::done)
     return fault;
+  if (links.count(path) || folders.count(path)) return disk_result::failed;
   const auto found = files.find(path);
-  if (links.count(path)) return disk_result::failed;
   if (found == files.end()) return disk_result::missing;
-  if (found->second.special) return disk_result::failed;
-  *bytes += found->second.bytes;
+  if (found->second->special) return disk_result::failed;
+  *bytes += found->second->bytes;
   return disk_result::done;
 }
 
-disk_result memory_disk::writable(const std::string& path) {
-  if (const disk_result fault = fault_of("writable");
-      fault != disk_result::done)
+disk_result memory_disk::look(const std::string& path, std::string* target,
+                              file_facts* facts) {
+  if (const disk_result fault = fault_of("look"); fault != disk_result::done)
     return fault;
-  const auto found = files.find(path);
-  if (links.count(path)) return disk_result::failed;
-  if (found == files.end()) return disk_result::missing;
-  return found->second.read_only || found->second.special ? disk_result::failed
-                                                          : disk_result::done;
+  *target = path;
+  for (auto link = links.find(*target); link != links.end();
+       link = links.find(*target)) {
+    if (planted.count(*target)) return disk_result::failed;
+    *target = link->second;
+  }
+  *facts = file_facts{};
+  if (folders.count(*target)) {
+    facts->found = disk_result::done;
+    facts->write_flags = facts->may_write = true;
+    return disk_result::done;
+  }
+  const auto found = files.find(*target);
+  if (found == files.end()) return disk_result::done;  // missing
+  facts->found = disk_result::done;
+  facts->regular = !found->second->special;
+  facts->write_flags = facts->may_write = !found->second->read_only;
+  return disk_result::done;
 }
 
 disk_result memory_disk::write_new(const std::string& path,
@@ -75,8 +136,11 @@ disk_result memory_disk::write_new(const std::string& path,
   if (const disk_result fault = fault_of("write_new");
       fault != disk_result::done)
     return fault;
-  if (files.count(path)) return disk_result::exists;
-  files[path] = {std::string(bytes), false, false, false};
+  if (!folder_exists(path)) return disk_result::missing;
+  if (files.count(path) || folders.count(path) || links.count(path))
+    return disk_result::exists;
+  files[path] =
+      std::make_shared<file>(file{std::string(bytes), false, false, false});
   return disk_result::done;
 }
 
@@ -87,51 +151,55 @@ disk_result memory_disk::write_in_place(const std::string& path,
       fault != disk_result::done) {
     // A disk that fills up part way keeps part of the new bytes.
     if (found != files.end())
-      found->second.bytes.replace(0, bytes.size() / 2,
-                                  bytes.substr(0, bytes.size() / 2));
+      found->second->bytes.replace(0, bytes.size() / 2,
+                                   bytes.substr(0, bytes.size() / 2));
     return fault;
   }
   if (found == files.end()) return disk_result::missing;
-  found->second.bytes = std::string(bytes);
+  found->second->bytes = std::string(bytes);
   return disk_result::done;
 }
 
-disk_result memory_disk::copy_file(const std::string& from,
-                                   const std::string& copy) {
-  if (const disk_result fault = fault_of("copy_file");
+disk_result memory_disk::hard_link(const std::string& from,
+                                   const std::string& link) {
+  if (const disk_result fault = fault_of("hard_link");
       fault != disk_result::done)
     return fault;
+  if (!has_hard_links) return disk_result::failed;
   const auto found = files.find(from);
-  if (found == files.end()) return disk_result::missing;
-  if (files.count(copy)) return disk_result::exists;
-  files[copy] = found->second;
+  if (found == files.end() || !folder_exists(link)) return disk_result::missing;
+  if (files.count(link) || folders.count(link)) return disk_result::exists;
+  files[link] = found->second;
   return disk_result::done;
 }
 
-disk_result memory_disk::make_durable(const std::vector<std::string>& paths) {
-  if (const disk_result fault = fault_of("make_durable");
-      fault != disk_result::done)
+disk_result memory_disk::sync(const std::vector<std::string>& paths) {
+  if (const disk_result fault = fault_of("sync"); fault != disk_result::done)
     return fault;
   for (const std::string& path : paths) {
+    if (folders.count(path)) {
+      renames_since_sync[path] = 0;
+      continue;
+    }
     const auto found = files.find(path);
-    if (found != files.end())
-      found->second.durable = true;
-    else
-      replaced_since_folder_synced = 0;  // a folder
+    if (found == files.end()) return disk_result::failed;
+    found->second->durable = true;
   }
   return disk_result::done;
 }
 
-disk_result memory_disk::replace(const std::string& from,
-                                 const std::string& to) {
-  if (const disk_result fault = fault_of("replace"); fault != disk_result::done)
+disk_result memory_disk::rename(const std::string& from,
+                                const std::string& to) {
+  if (const disk_result fault = fault_of("rename"); fault != disk_result::done)
     return fault;
   const auto found = files.find(from);
   if (found == files.end()) return disk_result::missing;
-  replaced_unsynced += !found->second.durable;
-  ++replaced_since_folder_synced;
-  files[to] = found->second;
-  files.erase(from);
+  if (folders.count(to) || !folder_exists(to)) return disk_result::failed;
+  replaced_unsynced += !found->second->durable;
+  ++renames_since_sync[folder_of(to)];
+  const std::shared_ptr<file> moved = found->second;
+  files.erase(found);
+  files[to] = moved;
   return disk_result::done;
 }
 
@@ -146,21 +214,8 @@ disk_result memory_disk::list_folder(const std::string& folder,
   if (const disk_result fault = fault_of("list_folder");
       fault != disk_result::done)
     return fault;
+  if (!folders.count(folder)) return disk_result::missing;
   for (const auto& [name, bytes] : files_in(folder)) names->push_back(name);
-  return disk_result::done;
-}
-
-disk_result memory_disk::follow_link(const std::string& path,
-                                     std::string* target) {
-  if (const disk_result fault = fault_of("follow_link");
-      fault != disk_result::done)
-    return fault;
-  *target = path;
-  for (auto link = links.find(*target); link != links.end();
-       link = links.find(*target)) {
-    if (planted.count(*target)) return disk_result::failed;
-    *target = link->second;
-  }
   return disk_result::done;
 }
 
@@ -168,7 +223,12 @@ std::map<std::string, std::string> memory_disk::files_in(
     const std::string& folder) const {
   std::map<std::string, std::string> in;
   for (const auto& [path, content] : files)
-    if (folder_of(path) == folder)
-      in[folder == "." ? path : path.substr(folder.size() + 1)] = content.bytes;
+    if (folder_of(path) == folder) in[name_of(path)] = content->bytes;
   return in;
+}
+
+int memory_disk::unsynced_renames() const {
+  int renames = 0;
+  for (const auto& [folder, count] : renames_since_sync) renames += count;
+  return renames;
 }

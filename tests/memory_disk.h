@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -11,68 +12,87 @@
 /// spot, with no clean-up, as a kill would.
 struct killed_run {};
 
-/// A disk in memory, for the tests: files by path, "folder/name" or a bare
-/// name in ".", and symbolic links, which only follow_link follows. Any call
-/// can be made to fail, to end the run there, or to run out of memory; it also
-/// checks that every file reaches the disk before it goes in place.
+/// A disk in memory, for the tests, as strict as a real one: files by path
+/// ("folder/name", or a bare name in "."), in folders that must exist;
+/// hard links that share one file; symbolic links, which only look()
+/// follows; and for each file and folder whether it has reached the disk.
+/// Any call can be made to fail, to end the run there, or to run out of
+/// memory.
 struct memory_disk : disk_interface {
   struct file {
     std::string bytes;
     bool read_only = false;
-    /// Not a regular file: a folder or a named pipe.
+    /// Not a regular file: a named pipe.
     bool special = false;
     /// Whether its bytes have reached the disk.
     bool durable = true;
   };
 
   /// What a call that is made to go wrong does.
-  enum class fault { fail, busy, kill, out_of_memory };
+  enum class fault { fail, kill, out_of_memory };
 
-  disk_result try_lock(const std::string& path) override;
+  memory_disk() = default;
+  /// A disk of its own with the same files, links sharing as they did.
+  memory_disk(const memory_disk& other);
+  memory_disk& operator=(const memory_disk& other);
+
+  disk_result lock(const std::string& path, unsigned wait_ms,
+                   std::unique_ptr<disk_lock>* held) override;
   disk_result read_file(const std::string& path, std::string* bytes) override;
-  disk_result writable(const std::string& path) override;
+  disk_result look(const std::string& path, std::string* target,
+                   file_facts* facts) override;
   disk_result write_new(const std::string& path, std::string_view bytes,
                         const std::string& like) override;
   disk_result write_in_place(const std::string& path,
                              std::string_view bytes) override;
-  disk_result copy_file(const std::string& from,
-                        const std::string& copy) override;
-  disk_result make_durable(const std::vector<std::string>& paths) override;
-  disk_result replace(const std::string& from, const std::string& to) override;
+  disk_result hard_link(const std::string& from,
+                        const std::string& link) override;
+  disk_result sync(const std::vector<std::string>& paths) override;
+  disk_result rename(const std::string& from, const std::string& to) override;
   disk_result remove(const std::string& path) override;
   disk_result list_folder(const std::string& folder,
                           std::vector<std::string>* names) override;
-  disk_result follow_link(const std::string& path,
-                          std::string* target) override;
-  void pause(unsigned ms) override { paused_ms += ms; }
 
+  /// Makes `path` a file of its own holding `bytes`, in a folder that
+  /// exists from then on.
+  file& put(const std::string& path, const std::string& bytes = "");
+  /// Forgets the calls made and the calls made to go wrong.
+  void heal();
   /// Makes calls `first` to `first` + `times` - 1, counting every call from
   /// 1, go wrong as `how`.
   void break_calls(int first, int times = 1, fault how = fault::fail);
-  /// The same for the calls of one kind ("replace", "write_new", ...),
+  /// The same for the calls of one kind ("rename", "write_new", ...),
   /// counted among those alone.
   void break_calls(const std::string& kind, int first, int times = 1,
                    fault how = fault::fail);
-  /// The rotation's files and anything else in `folder`, by name.
+  /// The files in `folder`, by name, with their bytes.
   std::map<std::string, std::string> files_in(const std::string& folder) const;
+  /// Renames whose folder entries have not reached the disk yet, in all.
+  int unsynced_renames() const;
 
-  std::map<std::string, file> files;
+  /// Files by path; the paths of one file's hard links share it.
+  std::map<std::string, std::shared_ptr<file>> files;
+  /// The folders that exist; "." always does.
+  std::set<std::string> folders = {"."};
   /// Symbolic links: path to what they point to.
   std::map<std::string, std::string> links;
   /// Links that another user planted, which are never followed.
   std::set<std::string> planted;
-  /// Calls made, in all and by kind.
-  int calls = 0;
-  std::map<std::string, int> calls_of;
-  unsigned paused_ms = 0;
+  /// Whether the file system has hard links (FAT has none).
+  bool has_hard_links = true;
+  /// Whether another run holds the folder's lock.
+  bool lock_held = false;
+  /// The kind of every call made, in order.
+  std::vector<std::string> calls;
   /// Files that went in place before their bytes reached the disk.
   int replaced_unsynced = 0;
-  /// Replacements whose folder entries have not reached the disk yet.
-  int replaced_since_folder_synced = 0;
 
  private:
-  /// Counts a call of `kind`; true where it must fail, busy where it is busy.
+  /// Counts a call of `kind`; failed where it must fail.
   disk_result fault_of(const std::string& kind);
+  bool folder_exists(const std::string& path) const;
   std::map<int, fault> broken;
   std::map<std::pair<std::string, int>, fault> broken_of;
+  /// By folder: renames since its entries last reached the disk.
+  std::map<std::string, int> renames_since_sync;
 };

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "disk.h"
+#include "map_list.h"
+
+/// The map list a run reads, in the working directory.
+inline constexpr const char* map_list_file = "map_list.cfg";
+
+/// Where the rotation lies: beside SW_rotate.cfg or, where that is a
+/// symbolic link, beside the file it points to. The server runs the parts
+/// by name from its own folder, so parts beside a linked script's target
+/// serve only where that is the server's folder.
+struct rotation_place {
+  /// The file the script goes into: `name` in `folder`.
+  std::string first;
+  std::string folder;
+  std::string name;
+  /// What is at `first` now.
+  file_facts facts;
+};
+
+/// Finds where the rotation lies; false where SW_rotate.cfg is a link that
+/// may not be followed.
+bool find_rotation(disk_interface& disk, rotation_place* place);
+
+/// Sets `*file` to the file that part `part` of the rotation goes into, and
+/// `*facts` to what is there now; false where it lies behind a link that
+/// may not be followed.
+bool part_file(disk_interface& disk, const rotation_place& place,
+               std::size_t part, std::string* file, file_facts* facts);
+
+/// Whether a file of the rotation is frozen, so that no file of the
+/// rotation may change: it is read-only (on POSIX without any write bit,
+/// which binds root as well), not a regular file, not one this user may
+/// write, or can't even be asked about.
+bool is_frozen(const file_facts& facts);
+
+/// Reads the map list into `*bytes`, from `*file`, the file it is: done;
+/// missing where there is none; failed where it is there but can't be read,
+/// or lies behind a link that may not be followed.
+disk_result read_list_file(disk_interface& disk, std::string* file,
+                           std::string* bytes);
+
+/// Removes what a killed run left beside the files of the rotation at
+/// `place`. Only for a run that holds the folder's lock.
+void remove_leftovers_beside(disk_interface& disk, const rotation_place& place);
+
+/// Replaces the rotation's files with the script for `rotation`, all of
+/// them or none: the parts of the new rotation, and a step back to the
+/// start for each part of a longer earlier one. Every file is written
+/// beside its target first and put in place only when all are complete,
+/// the last part first and SW_rotate.cfg after the parts, so that every
+/// link in place leads to a file in place. A frozen part leaves every file
+/// as it is. Where not even one new file can be made (a folder the run may
+/// not write), a rotation of one file is written over the script where it
+/// stands. `run` sets this run's new files apart.
+void replace_rotation(disk_interface& disk, const rotation_place& place,
+                      const std::string& run,
+                      const std::vector<map_entry>& rotation);
