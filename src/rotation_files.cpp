@@ -10,12 +10,11 @@
 
 namespace {
 
-/// Stages `text`, the next part of the rotation script, beside its file;
+/// Stages `text`, part `part` of the rotation script, beside its file;
 /// false where that part is frozen. A new part takes the mode, owner and
 /// group of the script.
 bool stage_part(disk_interface& disk, const rotation_place& place,
-                std::string_view text, file_set& set) {
-  const std::size_t part = set.files.size() + 1;
+                std::size_t part, std::string_view text, file_set& set) {
   std::string target;
   file_facts facts = place.facts;
   if (part == 1)
@@ -127,16 +126,17 @@ void replace_rotation(disk_interface& disk, const rotation_place& place,
   set.folder = place.folder;
   set.run = run;
   bool staged = false;
+  std::size_t parts = 0;
   try {
     staged = write_rotation_script(rotation, [&](std::string_view text) {
-      return stage_part(disk, place, text, set);
+      return stage_part(disk, place, ++parts, text, set);
     });
     // The parts go in place from the last down, SW_rotate.cfg last, so that
     // every link in place leads to a file in place and the server starts
     // the new rotation only once all of it is there; the steps back come
     // after it, so that each leads into the new rotation.
     std::reverse(set.files.begin(), set.files.end());
-    staged = staged && stage_steps_back(disk, place, set.files.size(), set);
+    staged = staged && stage_steps_back(disk, place, parts, set);
   } catch (const std::bad_alloc&) {  // what was staged is removed below
     staged = false;
   }

@@ -76,11 +76,10 @@ bool nothing_left_over(const memory_disk& disk) {
   return true;
 }
 
-/// Runs again without failures: the folder must then hold exactly the map
-/// list and the new rotation, `after`.
-void expect_settles(const memory_disk& disk, const script_files& after,
+/// Runs again on `clean`, without failures: the folder must then hold
+/// exactly the map list and the new rotation, `after`.
+void expect_settles(memory_disk& clean, const script_files& after,
                     const std::string& what) {
-  memory_disk clean = disk;
   clean.heal();
   run(clean);
   std::map<std::string, std::string> expected(after.begin(), after.end());
@@ -107,10 +106,13 @@ TEST(GeneratorRun, NoFailureNorKillLeavesLessThanWasInPlace) {
   for (const auto& [maps, earlier, hard_links] :
        {std::tuple{130, 60, true}, std::tuple{10, 100, true},
         std::tuple{60, 60, true}, std::tuple{130, 60, false}}) {
-    memory_disk start = prepared(maps, earlier);
-    start.has_hard_links = hard_links;
-    const script_files before = rotation_of(start);
-    memory_disk clean = start;
+    const auto start = [maps = maps, earlier = earlier, links = hard_links] {
+      memory_disk disk = prepared(maps, earlier);
+      disk.has_hard_links = links;
+      return disk;
+    };
+    memory_disk clean = start();
+    const script_files before = rotation_of(clean);
     run(clean);
     const script_files after = rotation_of(clean);
     ASSERT_NE(before, after);
@@ -120,7 +122,7 @@ TEST(GeneratorRun, NoFailureNorKillLeavesLessThanWasInPlace) {
                                std::to_string(earlier) + " maps, call " +
                                std::to_string(n);
       for (const fault how : {fault::fail, fault::out_of_memory}) {
-        memory_disk disk = start;
+        memory_disk disk = start();
         disk.break_calls(n, 1, how);
         run(disk);
         const script_files now = rotation_of(disk);
@@ -135,13 +137,13 @@ TEST(GeneratorRun, NoFailureNorKillLeavesLessThanWasInPlace) {
             << what;
         expect_settles(disk, after, what);
       }
-      memory_disk killed = start;
+      memory_disk killed = start();
       killed.break_calls(n, 1, fault::kill);
       EXPECT_THROW(run_generator(killed), killed_run) << what;
       EXPECT_TRUE(chain_whole(killed, before, after)) << what << ", killed";
       expect_settles(killed, after, what + ", killed");
       for (int m = n + 1; m <= calls + 20; ++m) {
-        memory_disk disk = start;
+        memory_disk disk = start();
         disk.break_calls(n);
         disk.break_calls(m);
         run(disk);
@@ -238,6 +240,7 @@ TEST(GeneratorRun, AListThatGivesNoMapNeverTakesTheRotationAway) {
                          "canyon 3.0 harbor 2.0",
                          "map,priority\r\ncanyon,3\r\nharbor,2\r\n",
                          "canyon -1 harbor -1",
+                         "\x1a\x1a\x1a canyon 1",
                          "can;yon 3 \"harbor\" 2 a//b 1",
                          "no list"};
   for (const std::string list : lists) {

@@ -12,29 +12,6 @@ struct memory_lock : disk_lock {};
 
 }  // namespace
 
-memory_disk::memory_disk(const memory_disk& other) { *this = other; }
-
-memory_disk& memory_disk::operator=(const memory_disk& other) {
-  std::map<const file*, std::shared_ptr<file>> copies;
-  files.clear();
-  for (const auto& [path, content] : other.files) {
-    std::shared_ptr<file>& copy = copies[content.get()];
-    if (!copy) copy = std::make_shared<file>(*content);
-    files[path] = copy;
-  }
-  folders = other.folders;
-  links = other.links;
-  planted = other.planted;
-  has_hard_links = other.has_hard_links;
-  lock_held = other.lock_held;
-  calls = other.calls;
-  replaced_unsynced = other.replaced_unsynced;
-  broken = other.broken;
-  broken_of = other.broken_of;
-  renames_since_sync = other.renames_since_sync;
-  return *this;
-}
-
 void memory_disk::heal() {
   calls.clear();
   broken.clear();

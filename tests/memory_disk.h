@@ -32,9 +32,9 @@ struct memory_disk : disk_interface {
   enum class fault { fail, kill, out_of_memory };
 
   memory_disk() = default;
-  /// A disk of its own with the same files, links sharing as they did.
-  memory_disk(const memory_disk& other);
-  memory_disk& operator=(const memory_disk& other);
+  /// Not copied: a copy would share its files with the original.
+  memory_disk(const memory_disk&) = delete;
+  memory_disk(memory_disk&&) = default;
 
   disk_result lock(const std::string& path, unsigned wait_ms,
                    std::unique_ptr<disk_lock>* held) override;
