@@ -308,6 +308,8 @@ TEST(Program, TheCheckFindsMapsInArchivesThatRealToolsMake) {
   const std::string whole = read_file(game / "maps.pk3");
   write_file(game / "cut.pk3", whole.substr(0, whole.size() - 30));
   write_file(game / "noise.pk3", std::string(3000, '\x50'));
+  // An empty archive, as Python's zipfile writes one: read, with no map.
+  write_file(game / "empty.pk3", "PK\x05\x06" + std::string(18, '\0'));
   write_file(dir / "map_list.cfg",
              "canyon 1 harbor 1 glacier 1 rooftops 1 training_hall 1 "
              "foundry 1 mp_baech 1");
@@ -326,6 +328,7 @@ TEST(Program, TheCheckFindsMapsInArchivesThatRealToolsMake) {
         std::string("cut.pk3: can't be read"),
         std::string("noise.pk3: can't be read")})
     EXPECT_NE(std::string::npos, report.find(line)) << line << "\n" << report;
+  EXPECT_EQ(std::string::npos, report.find("empty.pk3")) << report;
 }
 
 TEST(Program, ARunWaitsWhileAnotherHoldsTheFolder) {
