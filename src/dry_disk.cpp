@@ -83,6 +83,10 @@ disk_result dry_disk::rename(const std::string& from, const std::string& to) {
 
 disk_result dry_disk::remove(const std::string& path) {
   if (found(path) == disk_result::missing) return disk_result::missing;
+  if (files.count(path)) {  // one this run made
+    files[path] = -1;
+    return disk_result::done;
+  }
   if (!may_change_folder_of(path)) return disk_result::failed;
   files[path] = -1;
   changes.push_back({"remove", path, 0});

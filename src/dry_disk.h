@@ -7,9 +7,10 @@
 #include "disk.h"
 
 /// A disk that reads another and only pretends to write: nothing on that
-/// disk changes, and no lock is taken or waited for. The check runs the
-/// tool's own run on it, so that what it says a run would do is what the
-/// run does.
+/// disk changes, and no lock is taken or waited for, though the run is told
+/// it holds one (so that it looks for what a killed run left). The check
+/// runs the tool's own run on it, so that what it says a run would do is
+/// what the run does.
 struct dry_disk : disk_interface {
   explicit dry_disk(disk_interface& real) : real(real) {}
 
@@ -23,7 +24,8 @@ struct dry_disk : disk_interface {
   };
 
   disk_result lock(const std::string&, unsigned,
-                   std::unique_ptr<disk_lock>*) override {
+                   std::unique_ptr<disk_lock>* held) override {
+    *held = std::make_unique<disk_lock>();
     return disk_result::done;
   }
   disk_result read_file(const std::string& path, std::string* bytes) override;
@@ -46,7 +48,8 @@ struct dry_disk : disk_interface {
   }
 
   disk_interface& real;
-  /// What the run would have changed, in order.
+  /// What the run would have changed on the disk, in order: not the files
+  /// it would make and remove again.
   std::vector<change> changes;
 
  private:

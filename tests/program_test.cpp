@@ -248,6 +248,7 @@ TEST(Program, TheCheckChangesNothingAndSaysWhatTheRunThenDoes) {
       {alpha_bravo_list, "folder SW_rotate.cfg", 2},
       {alpha_bravo_list, "read-only SW_rotate.cfg", 2},
       {alpha_bravo_list, "read-only SW_rotate2.cfg", 2},
+      {alpha_bravo_list, "leftover SW_rotate.cfg.map_rotation-old.1.2", 0},
   };
   for (const auto& [list, in_the_way, status] : rows) {
     scratch_dir dir;
@@ -264,7 +265,7 @@ TEST(Program, TheCheckChangesNothingAndSaysWhatTheRunThenDoes) {
     }
     if (kind == "folder") fs::create_directory(dir / file);
     if (kind == "pipe") mkfifo((dir / file).c_str(), 0644);
-    if (kind == "file" || kind == "read-only")
+    if (kind == "file" || kind == "read-only" || kind == "leftover")
       write_file(dir / file, "previous");
     if (kind == "read-only")
       fs::permissions(dir / file,
@@ -275,6 +276,10 @@ TEST(Program, TheCheckChangesNothingAndSaysWhatTheRunThenDoes) {
     const outcome checked = check_in(dir.path, {});
     EXPECT_EQ(status, checked.status) << what << "\n" << checked.out;
     EXPECT_EQ(before, snapshot(dir.path)) << what;
+    // What a killed run left, never a file the run itself would make.
+    EXPECT_EQ(kind == "leftover",
+              checked.out.find("Removes ") != std::string::npos)
+        << checked.out;
     const bool puts = checked.out.find("A run puts") != std::string::npos;
     EXPECT_NE(puts, checked.out.find("A run leaves") != std::string::npos);
     run_in(dir.path);
