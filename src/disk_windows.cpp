@@ -56,6 +56,10 @@ disk_result failure() {
   }
 }
 
+disk_result done_or_failure(bool done) {
+  return done ? disk_result::done : failure();
+}
+
 /// Opens `path`, trying again while another program holds it.
 HANDLE open_file(const std::string& path, DWORD access, DWORD share,
                  DWORD how) {
@@ -185,13 +189,9 @@ disk_result system_disk::write_in_place(const std::string& path,
 
 disk_result system_disk::hard_link(const std::string& from,
                                    const std::string& link) {
-  return retrying(from,
-                  [&] {
-                    return CreateHardLinkA(link.c_str(), from.c_str(),
-                                           nullptr) != 0;
-                  })
-             ? disk_result::done
-             : failure();
+  return done_or_failure(retrying(from, [&] {
+    return CreateHardLinkA(link.c_str(), from.c_str(), nullptr) != 0;
+  }));
 }
 
 disk_result system_disk::sync(const std::vector<std::string>&) {
@@ -200,19 +200,14 @@ disk_result system_disk::sync(const std::vector<std::string>&) {
 
 disk_result system_disk::rename(const std::string& from,
                                 const std::string& to) {
-  return retrying(to,
-                  [&] {
-                    return MoveFileExA(from.c_str(), to.c_str(),
-                                       MOVEFILE_REPLACE_EXISTING) != 0;
-                  })
-             ? disk_result::done
-             : failure();
+  return done_or_failure(retrying(to, [&] {
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
+  }));
 }
 
 disk_result system_disk::remove(const std::string& path) {
-  return retrying(path, [&] { return DeleteFileA(path.c_str()) != 0; })
-             ? disk_result::done
-             : failure();
+  return done_or_failure(
+      retrying(path, [&] { return DeleteFileA(path.c_str()) != 0; }));
 }
 
 disk_result system_disk::list_folder(const std::string& folder,

@@ -130,8 +130,8 @@ bool report_list(report_text& out, const read_list& in) {
     return false;
   }
   if (in.read != disk_result::done) {
-    out << map_list_file << ": can't be read"
-        << (in.file.empty() ? " (a link a run doesn't follow)" : "") << "\n\n";
+    out << map_list_file
+        << ": can't be read, or is a link a run doesn't follow\n\n";
     return false;
   }
   out << in.file << ", read as " << encoding_name(in.how) << ": "
@@ -143,11 +143,10 @@ bool report_list(report_text& out, const read_list& in) {
         << "\n";
   };
   for (const std::string_view token : in.left_out) {
-    if (mistakes == false) out << "Left out:\n";
     mistakes = true;
-    say(token, "has no whole number after it");
+    say(token, "is left out: it has no whole number after it");
   }
-  std::unordered_map<std::string_view, std::vector<std::size_t>> seen;
+  std::unordered_map<std::string_view, std::size_t> seen;
   for (const map_entry& entry : in.list.entries) {
     if (const char* why = why_not_playable(entry.name)) {
       mistakes = true;
@@ -164,7 +163,7 @@ bool report_list(report_text& out, const read_list& in) {
         mistakes = true;
         say(entry.name, "won't load: bytes outside printable ASCII");
       }
-      seen[entry.name].push_back(lines.line_of(entry.name));
+      ++seen[entry.name];
     }
     const std::string_view first = lines.first_word_of(entry.name);
     if (first.substr(0, 1) == "#" || first.substr(0, 2) == "//" ||
@@ -173,9 +172,9 @@ bool report_list(report_text& out, const read_list& in) {
       say(entry.name, "comes from a comment line: it is still read as a map");
     }
   }
-  for (const auto& [name, at] : seen)
-    if (at.size() > 1)
-      out << "  " << shown(name) << " is listed " << at.size()
+  for (const auto& [name, times] : seen)
+    if (times > 1)
+      out << "  " << shown(name) << " is listed " << times
           << " times, and plays as often\n";
   out << "\n";
   return mistakes;
@@ -197,13 +196,13 @@ void report_order(report_text& out, const std::vector<map_entry>& rotation) {
 }
 
 /// Why a run would leave every file of the rotation as it is, asked in the
-/// order the run asks.
+/// order the run asks; `place` is where the rotation lies, if `found`.
 std::string why_kept(disk_interface& disk, owner_switch owner,
-                     const read_list& in, bool no_map, std::size_t parts) {
+                     const read_list& in, bool no_map, std::size_t parts,
+                     bool found, const rotation_place& place) {
   if (owner == owner_switch::failed)
     return "a run as root couldn't give up root, so it writes nothing";
-  rotation_place place;
-  if (!find_rotation(disk, &place))
+  if (!found)
     return "SW_rotate.cfg is a link that belongs neither to this user nor to "
            "the folder's owner: a run doesn't follow it";
   const char* frozen = " is read-only, or not a file this user may replace";
@@ -251,7 +250,8 @@ bool report_files(report_text& out, disk_interface& disk, owner_switch owner,
         << ").\n";
   else
     out << "A run leaves every file of the rotation as it is: "
-        << why_kept(disk, owner, in, rotation.empty(), parts) << ".\n";
+        << why_kept(disk, owner, in, rotation.empty(), parts, found, place)
+        << ".\n";
   std::vector<std::string> names;
   if (found) disk.list_folder(place.folder, &names);
   for (const std::string& name : names) {
@@ -310,6 +310,7 @@ std::vector<std::string> close_names(const std::string& name,
                                      std::size_t* steps_left) {
   std::vector<std::pair<std::size_t, std::string>> close;
   const std::size_t most = name.size() < 5 ? 1 : 2;
+  const std::string key = lower(name);
   for (const std::string& other : known) {
     const std::size_t steps = (name.size() + 1) * (other.size() + 1);
     if (*steps_left < steps) return {};
@@ -318,7 +319,7 @@ std::vector<std::string> close_names(const std::string& name,
                                   ? other.size() - name.size()
                                   : name.size() - other.size();
     if (apart > most) continue;
-    const std::size_t distance = edit_distance(lower(name), other);
+    const std::size_t distance = edit_distance(key, other);
     if (distance <= most) close.emplace_back(distance, other);
   }
   std::sort(close.begin(), close.end());
