@@ -51,21 +51,29 @@ whole folder.")
   set(CHECK_WINDOW "")
   set(OWNERS "
 
-Started as root (sudo, cron, a systemd unit) in a folder that another user
-owns, the tool gives up root before it touches any file and acts as that
-user, in the folder's group: it reads, follows and writes only what that
-user could, and the rotation it makes is that user's. A symbolic link
-among the rotation's files or in map_list.cfg's place is followed only
-where it belongs to that user or to the folder's owner; one that someone
-else planted leaves the rotation as it is.
+Started as root (sudo, cron, a systemd unit), the tool never does more than
+the owner of the folder where the rotation lies could. It follows
+SW_rotate.cfg as root only through links in folders that only root may
+change. Where the rotation's folder belongs to another user (the server's),
+it gives up root for that user before it touches any file there, in the
+folder's group where the user belongs to it, else in the user's own group,
+and the rotation it makes is that user's. Where the folder belongs to root
+but its group or others may write it, it writes nothing: make it root's
+alone (chmod go-w), give it to the server's user (chown), or run the tool
+as that user. map_rotation_check says which applies. A symbolic link among
+the rotation's files or in map_list.cfg's place is followed only where it
+belongs to the user the run acts as or to the folder's owner; one that
+someone else planted leaves the rotation as it is.
 
 The new files keep the permissions, and (for a run as root) the owner and
 group, of the files they replace; new parts take those of SW_rotate.cfg. A
-new SW_rotate.cfg takes the folder's group and can be read by its owner and
-that group whatever the umask. Where the tool may not create files in the
-folder, a rotation
-that fits in SW_rotate.cfg alone is written over it, and on any failure
-its previous content is put back.")
+new SW_rotate.cfg takes the folder's group where the run may set it (else
+the group of the user it runs as) and can be read by its owner and that
+group whatever the umask. Where the tool may not create files in the
+folder, a rotation that fits in SW_rotate.cfg alone, with no further part
+left beside it, is written over it, and on any failure its previous
+content is put back; never where SW_rotate.cfg has a second name (a hard
+link) or belongs to another user.")
   set(newline_style UNIX)
 endif()
 # Line ends are set in a second pass: the first leaves those of the

@@ -46,11 +46,15 @@ struct file_facts {
 struct disk_interface {
   virtual ~disk_interface() = default;
 
-  /// Makes runs in the folder of `path` take turns: takes its lock into
-  /// `*held` (done), waiting up to `wait_ms` while another run holds it;
-  /// busy where it was held all that time. POSIX locks the folder; Windows
-  /// can't lock a folder and locks `path` itself, a file that every run
-  /// opens. failed, and no lock, where that can't be opened.
+  /// Makes runs take turns on the lock file `path`, a file of the tool's
+  /// own, made where it is missing: takes its lock into `*held` (done),
+  /// waiting up to `wait_ms` while another run holds it; busy where it was
+  /// held all that time. Only those who may open the file can hold it: on
+  /// POSIX a new lock file lets its owner and group open it and no one
+  /// else (whatever the umask), and one of this user's that others may open
+  /// loses those bits; on Windows it takes the folder's defaults. failed,
+  /// and no lock, where it can't be opened or made, or isn't a regular
+  /// file (a link is never followed).
   virtual disk_result lock(const std::string& path, unsigned wait_ms,
                            std::unique_ptr<disk_lock>* held) = 0;
   /// Appends the whole content of regular file `path` to `*bytes`. missing
@@ -81,7 +85,10 @@ struct disk_interface {
                                 const std::string& like) = 0;
   /// Writes `bytes` over the existing regular file `path` in place (never
   /// through a symbolic link), without emptying it first, ends it there and
-  /// makes it reach the disk. Unless done, the file may hold anything.
+  /// makes it reach the disk. failed, and the file as it was, where it has
+  /// another name besides (a hard link: every name would change with it)
+  /// or, on POSIX, belongs to another user than this process's. Unless
+  /// done, the file may hold anything.
   virtual disk_result write_in_place(const std::string& path,
                                      std::string_view bytes) = 0;
   /// Makes `link` a second name of file `from`, which must not exist yet
@@ -105,6 +112,11 @@ struct disk_interface {
   /// order.
   virtual disk_result list_folder(const std::string& folder,
                                   std::vector<std::string>* names) = 0;
+  /// Why the last call that didn't end done ended so, for a person to
+  /// read: the system's own words for its error, or the rule of ours that
+  /// refused it (a link not followed, not a regular file). Empty where no
+  /// call has failed yet.
+  virtual std::string failure_reason() const { return ""; }
 };
 
 /// The disk of the machine the tool runs on: disk_posix.cpp or
@@ -126,4 +138,8 @@ struct system_disk : disk_interface {
   disk_result remove(const std::string& path) override;
   disk_result list_folder(const std::string& folder,
                           std::vector<std::string>* names) override;
+  std::string failure_reason() const override { return reason; }
+
+  /// What failure_reason() says.
+  std::string reason;
 };

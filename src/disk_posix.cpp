@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <set>
 
@@ -20,11 +21,24 @@ namespace {
 /// fsync each: a long rotation is thousands of files.
 constexpr std::size_t most_files_synced_one_by_one = 8;
 
-disk_result failure(int error) {
+/// What the system's `error` means, with its words kept in `*reason`.
+disk_result failure(int error, std::string* reason) {
+  *reason = std::strerror(error);
   return error == ENOENT   ? disk_result::missing
          : error == EEXIST ? disk_result::exists
                            : disk_result::failed;
 }
+
+/// A call refused by a rule of ours, `why`.
+disk_result refused(const char* why, std::string* reason) {
+  *reason = why;
+  return disk_result::failed;
+}
+
+constexpr const char* not_regular = "not a regular file (a folder, a pipe)";
+constexpr const char* other_users_link =
+    "a link that belongs neither to this user nor to the folder's owner, "
+    "which is not followed";
 
 int open_retrying(const char* path, int flags, mode_t mode = 0) {
   int fd;
@@ -63,10 +77,10 @@ void pause_ms(unsigned ms) {
   }
 }
 
-/// A folder's flock, held by its open descriptor.
-struct folder_lock : disk_lock {
-  explicit folder_lock(int fd) : fd(fd) {}
-  ~folder_lock() override { ::close(fd); }
+/// A lock file's flock, held by its open descriptor.
+struct file_lock : disk_lock {
+  explicit file_lock(int fd) : fd(fd) {}
+  ~file_lock() override { ::close(fd); }
   int fd;
 };
 
@@ -99,15 +113,27 @@ void take_after(int fd, const std::string& like, const std::string& path) {
 
 disk_result system_disk::lock(const std::string& path, unsigned wait_ms,
                               std::unique_ptr<disk_lock>* held) {
-  // The folder, not a file in it: a file can be replaced under the lock, as
-  // an editor saving the map list does. flock, not fcntl: an fcntl lock
-  // ends when the process closes any descriptor of the same file.
-  const int fd = open_retrying(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return disk_result::failed;
+  // A file of the tool's own, not the folder: anyone who may list a folder
+  // may open it and flock it, and so hold every run up. flock, not fcntl:
+  // an fcntl lock ends when the process closes any descriptor of the file.
+  const int fd = open_retrying(
+      path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY,
+      0660);
+  if (fd < 0) return failure(errno, &reason);
+  struct stat status;
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    return refused(not_regular, &reason);
+  }
+  // Only the owner and group of the rotation may hold it up.
+  if (status.st_uid == geteuid() && (status.st_mode & 07) != 0 &&
+      fchmod(fd, status.st_mode & 07770) != 0) {
+    // Left as it is: the lock still works.
+  }
   unsigned waited = 0;
   for (unsigned wait = 1;; wait = wait < 64 ? wait * 2 : wait) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      *held = std::make_unique<folder_lock>(fd);
+      *held = std::make_unique<file_lock>(fd);
       return disk_result::done;
     }
     if ((errno != EWOULDBLOCK && errno != EINTR) || waited >= wait_ms) break;
@@ -116,7 +142,9 @@ disk_result system_disk::lock(const std::string& path, unsigned wait_ms,
   }
   const int error = errno;
   ::close(fd);
-  return error == EWOULDBLOCK ? disk_result::busy : disk_result::failed;
+  if (error != EWOULDBLOCK) return failure(error, &reason);
+  reason = "held by another run for the whole wait";
+  return disk_result::busy;
 }
 
 disk_result system_disk::read_file(const std::string& path,
@@ -125,27 +153,33 @@ disk_result system_disk::read_file(const std::string& path,
   // O_NOFOLLOW: a link planted after look() asked is not followed.
   const int fd = open_retrying(path.c_str(),
                                O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
-  if (fd < 0) return failure(errno);
+  if (fd < 0)
+    return errno == ELOOP ? refused("a symbolic link", &reason)
+                          : failure(errno, &reason);
   struct stat status;
-  bool read_all = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
-  if (read_all) {
-    // Knowing the size up front spares the copies of a growing buffer.
-    if (static_cast<std::uint64_t>(status.st_size) <
-        bytes->max_size() - bytes->size())
-      bytes->reserve(bytes->size() + static_cast<std::size_t>(status.st_size));
-    char chunk[1 << 16];
-    for (;;) {
-      const ssize_t got = ::read(fd, chunk, sizeof chunk);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) {
-        read_all = got == 0;
-        break;
-      }
-      bytes->append(chunk, static_cast<std::size_t>(got));
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    return refused(not_regular, &reason);
+  }
+  // Knowing the size up front spares the copies of a growing buffer.
+  if (static_cast<std::uint64_t>(status.st_size) <
+      bytes->max_size() - bytes->size())
+    bytes->reserve(bytes->size() + static_cast<std::size_t>(status.st_size));
+  char chunk[1 << 16];
+  int error = 0;
+  for (;;) {
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      error = got < 0 ? errno : 0;
+      break;
     }
+    bytes->append(chunk, static_cast<std::size_t>(got));
   }
   ::close(fd);
-  return read_all ? disk_result::done : disk_result::failed;
+  if (error == 0) return disk_result::done;
+  failure(error, &reason);
+  return disk_result::failed;
 }
 
 disk_result system_disk::look(const std::string& path, std::string* target,
@@ -157,7 +191,9 @@ disk_result system_disk::look(const std::string& path, std::string* target,
   for (int hops = 0; hops < 40; ++hops) {
     struct stat status, folder;
     if (lstat(target->c_str(), &status) != 0) {
-      facts->found = failure(errno);
+      facts->found = failure(errno, &reason);
+      if (facts->found == disk_result::exists)
+        facts->found = disk_result::failed;
       return disk_result::done;
     }
     if (!S_ISLNK(status.st_mode)) {
@@ -170,28 +206,33 @@ disk_result system_disk::look(const std::string& path, std::string* target,
     }
     // The rule of fs.protected_symlinks: a link that another user planted
     // in a folder they may write leads nowhere.
-    if (stat(folder_of(*target).c_str(), &folder) != 0 ||
-        (status.st_uid != geteuid() && status.st_uid != folder.st_uid))
+    if (stat(folder_of(*target).c_str(), &folder) != 0) {
+      failure(errno, &reason);
       return disk_result::failed;
+    }
+    if (status.st_uid != geteuid() && status.st_uid != folder.st_uid)
+      return refused(other_users_link, &reason);
     char link[PATH_MAX];
     const ssize_t size = readlink(target->c_str(), link, sizeof link);
     if (size <= 0 || size == static_cast<ssize_t>(sizeof link))
-      return disk_result::failed;
+      return refused("a link that can't be read", &reason);
     std::string next(link, static_cast<std::size_t>(size));
     if (next[0] != '/') next = path_in(folder_of(*target), next);
     *target = next;
   }
-  return disk_result::failed;
+  return refused("too many links, one after another", &reason);
 }
 
 disk_result system_disk::write_new(const std::string& path,
                                    std::string_view bytes,
                                    const std::string& like) {
   const int fd = open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-  if (fd < 0) return failure(errno);
+  if (fd < 0) return failure(errno, &reason);
   take_after(fd, like, path);
   const bool written = write_all(fd, bytes);
+  const int error = errno;
   if (::close(fd) == 0 && written) return disk_result::done;
+  failure(written ? errno : error, &reason);
   ::unlink(path.c_str());
   return disk_result::failed;
 }
@@ -200,19 +241,34 @@ disk_result system_disk::write_in_place(const std::string& path,
                                         std::string_view bytes) {
   const int fd = open_retrying(path.c_str(),
                                O_WRONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
-  if (fd < 0) return failure(errno);
+  if (fd < 0) return failure(errno, &reason);
   struct stat status;
-  const bool written = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
-                       write_all(fd, bytes) &&
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    return refused(not_regular, &reason);
+  }
+  // Every other name of the file would change with it, and another user's
+  // file is no file of this run's to change.
+  if (status.st_nlink != 1 || status.st_uid != geteuid()) {
+    ::close(fd);
+    return refused(status.st_nlink != 1
+                       ? "a file with another name besides (a hard link)"
+                       : "a file of another user's",
+                   &reason);
+  }
+  const bool written = write_all(fd, bytes) &&
                        ftruncate(fd, static_cast<off_t>(bytes.size())) == 0 &&
                        fsync(fd) == 0;
-  return ::close(fd) == 0 && written ? disk_result::done : disk_result::failed;
+  const int error = errno;
+  if (::close(fd) == 0 && written) return disk_result::done;
+  failure(written ? errno : error, &reason);
+  return disk_result::failed;
 }
 
 disk_result system_disk::hard_link(const std::string& from,
                                    const std::string& link) {
   return ::link(from.c_str(), link.c_str()) == 0 ? disk_result::done
-                                                 : failure(errno);
+                                                 : failure(errno, &reason);
 }
 
 disk_result system_disk::sync(const std::vector<std::string>& paths) {
@@ -226,24 +282,28 @@ disk_result system_disk::sync(const std::vector<std::string>& paths) {
     if (synced) return disk_result::done;
   }
   for (const std::string& path : paths)
-    if (!sync_path(path, false)) return disk_result::failed;
+    if (!sync_path(path, false)) {
+      failure(errno, &reason);
+      return disk_result::failed;
+    }
   return disk_result::done;
 }
 
 disk_result system_disk::rename(const std::string& from,
                                 const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0 ? disk_result::done
-                                                 : failure(errno);
+                                                 : failure(errno, &reason);
 }
 
 disk_result system_disk::remove(const std::string& path) {
-  return ::unlink(path.c_str()) == 0 ? disk_result::done : failure(errno);
+  return ::unlink(path.c_str()) == 0 ? disk_result::done
+                                     : failure(errno, &reason);
 }
 
 disk_result system_disk::list_folder(const std::string& folder,
                                      std::vector<std::string>* names) {
   DIR* entries = opendir(folder.c_str());
-  if (!entries) return failure(errno);
+  if (!entries) return failure(errno, &reason);
   while (const dirent* entry = readdir(entries))
     names->push_back(entry->d_name);
   closedir(entries);

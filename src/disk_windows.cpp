@@ -42,9 +42,24 @@ bool retrying(const std::string& path, const Call& call) {
   }
 }
 
-/// What the last error means.
-disk_result failure() {
-  switch (GetLastError()) {
+/// The system's words for error `code`.
+std::string words_of(DWORD code) {
+  char text[256];
+  const DWORD size =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, code, 0, text, sizeof text, nullptr);
+  std::string words(text, size);
+  while (!words.empty() &&
+         (words.back() == '\n' || words.back() == '\r' || words.back() == '.'))
+    words.pop_back();
+  return words.empty() ? "Windows error " + std::to_string(code) : words;
+}
+
+/// What the last error means, with the system's words kept in `*reason`.
+disk_result failure(std::string* reason) {
+  const DWORD code = GetLastError();
+  *reason = words_of(code);
+  switch (code) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
       return disk_result::missing;
@@ -56,8 +71,8 @@ disk_result failure() {
   }
 }
 
-disk_result done_or_failure(bool done) {
-  return done ? disk_result::done : failure();
+disk_result done_or_failure(bool done, std::string* reason) {
+  return done ? disk_result::done : failure(reason);
 }
 
 /// Opens `path`, trying again while another program holds it.
@@ -102,8 +117,9 @@ struct file_lock : disk_lock {
 
 disk_result system_disk::lock(const std::string& path, unsigned wait_ms,
                               std::unique_ptr<disk_lock>* held) {
-  const HANDLE file = open_file(path, GENERIC_READ, share_all, OPEN_EXISTING);
-  if (file == INVALID_HANDLE_VALUE) return disk_result::failed;
+  // A file of the tool's own beside the rotation, made where it is missing.
+  const HANDLE file = open_file(path, GENERIC_READ, share_all, OPEN_ALWAYS);
+  if (file == INVALID_HANDLE_VALUE) return failure(&reason);
   unsigned waited = 0;
   for (unsigned wait = 1;; wait = wait < 64 ? wait * 2 : wait) {
     OVERLAPPED at{};
@@ -118,17 +134,22 @@ disk_result system_disk::lock(const std::string& path, unsigned wait_ms,
     waited += wait;
   }
   const bool held_by_another = GetLastError() == ERROR_LOCK_VIOLATION;
+  const disk_result why = failure(&reason);
   CloseHandle(file);
-  return held_by_another ? disk_result::busy : disk_result::failed;
+  if (!held_by_another)
+    return why == disk_result::done ? disk_result::failed : why;
+  reason = "held by another run for the whole wait";
+  return disk_result::busy;
 }
 
 disk_result system_disk::read_file(const std::string& path,
                                    std::string* bytes) {
   // A folder doesn't open without FILE_FLAG_BACKUP_SEMANTICS: failed.
   const HANDLE file = open_file(path, GENERIC_READ, share_all, OPEN_EXISTING);
-  if (file == INVALID_HANDLE_VALUE) return failure();
+  if (file == INVALID_HANDLE_VALUE) return failure(&reason);
   // Only a file on disk: a pipe or a device could hold the run up.
   bool read_all = GetFileType(file) == FILE_TYPE_DISK;
+  if (!read_all) reason = "not a regular file (a pipe, a device)";
   DWORD high = 0;
   const DWORD low = GetFileSize(file, &high);
   if (read_all && low != INVALID_FILE_SIZE && high == 0 &&
@@ -140,6 +161,7 @@ disk_result system_disk::read_file(const std::string& path,
          (read_all = ReadFile(file, chunk, sizeof chunk, &got, nullptr) != 0) &&
          got > 0)
     bytes->append(chunk, got);
+  if (!read_all && GetLastError() != ERROR_SUCCESS) failure(&reason);
   CloseHandle(file);
   return read_all ? disk_result::done : disk_result::failed;
 }
@@ -150,7 +172,7 @@ disk_result system_disk::look(const std::string& path, std::string* target,
   *facts = file_facts{};
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    const disk_result why = failure();
+    const disk_result why = failure(&reason);
     facts->found = why == disk_result::missing ? why : disk_result::failed;
     return disk_result::done;
   }
@@ -168,10 +190,11 @@ disk_result system_disk::write_new(const std::string& path,
                                    const std::string& /*like*/) {
   const HANDLE file =
       open_file(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW);
-  if (file == INVALID_HANDLE_VALUE) return failure();
+  if (file == INVALID_HANDLE_VALUE) return failure(&reason);
   // Flushed while this handle is open: a scanner may hold the file from the
   // moment it is closed, and then it can't be opened for writing again.
   const bool written = write_all(file, bytes) && FlushFileBuffers(file);
+  if (!written) failure(&reason);
   if (CloseHandle(file) && written) return disk_result::done;
   retrying(path, [&] { return DeleteFileA(path.c_str()) != 0; });
   return disk_result::failed;
@@ -180,18 +203,30 @@ disk_result system_disk::write_new(const std::string& path,
 disk_result system_disk::write_in_place(const std::string& path,
                                         std::string_view bytes) {
   const HANDLE file = open_file(path, GENERIC_WRITE, share_all, OPEN_EXISTING);
-  if (file == INVALID_HANDLE_VALUE) return failure();
-  const bool written = GetFileType(file) == FILE_TYPE_DISK &&
-                       write_all(file, bytes) && SetEndOfFile(file) &&
+  if (file == INVALID_HANDLE_VALUE) return failure(&reason);
+  // Every other name of the file would change with it.
+  BY_HANDLE_FILE_INFORMATION about;
+  const bool alone = GetFileType(file) == FILE_TYPE_DISK &&
+                     GetFileInformationByHandle(file, &about) &&
+                     about.nNumberOfLinks == 1;
+  const bool written = alone && write_all(file, bytes) && SetEndOfFile(file) &&
                        FlushFileBuffers(file);
+  if (!alone)
+    reason = "a file with another name besides (a hard link), or no file";
+  else if (!written)
+    failure(&reason);
   return CloseHandle(file) && written ? disk_result::done : disk_result::failed;
 }
 
 disk_result system_disk::hard_link(const std::string& from,
                                    const std::string& link) {
-  return done_or_failure(retrying(from, [&] {
-    return CreateHardLinkA(link.c_str(), from.c_str(), nullptr) != 0;
-  }));
+  return done_or_failure(retrying(from,
+                                  [&] {
+                                    return CreateHardLinkA(link.c_str(),
+                                                           from.c_str(),
+                                                           nullptr) != 0;
+                                  }),
+                         &reason);
 }
 
 disk_result system_disk::sync(const std::vector<std::string>&) {
@@ -200,21 +235,25 @@ disk_result system_disk::sync(const std::vector<std::string>&) {
 
 disk_result system_disk::rename(const std::string& from,
                                 const std::string& to) {
-  return done_or_failure(retrying(to, [&] {
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
-  }));
+  return done_or_failure(retrying(to,
+                                  [&] {
+                                    return MoveFileExA(
+                                        from.c_str(), to.c_str(),
+                                        MOVEFILE_REPLACE_EXISTING);
+                                  }),
+                         &reason);
 }
 
 disk_result system_disk::remove(const std::string& path) {
   return done_or_failure(
-      retrying(path, [&] { return DeleteFileA(path.c_str()) != 0; }));
+      retrying(path, [&] { return DeleteFileA(path.c_str()) != 0; }), &reason);
 }
 
 disk_result system_disk::list_folder(const std::string& folder,
                                      std::vector<std::string>* names) {
   WIN32_FIND_DATAA entry;
   const HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) return failure();
+  if (search == INVALID_HANDLE_VALUE) return failure(&reason);
   do names->push_back(entry.cFileName);
   while (FindNextFileA(search, &entry));
   FindClose(search);

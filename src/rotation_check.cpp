@@ -99,9 +99,15 @@ struct read_list {
   std::vector<std::string_view> left_out;
 };
 
-read_list read_the_list(disk_interface& disk) {
+read_list read_the_list(disk_interface& disk, const run_start& start) {
   read_list in;
-  in.read = read_list_file(disk, &in.file, &in.bytes);
+  if (start.list_given) {
+    in.file = start.list;
+    in.bytes = start.list_bytes;
+    in.read = start.list_read;
+  } else {
+    in.read = read_list_file(disk, start.list, &in.file, &in.bytes);
+  }
   if (in.read != disk_result::done) return in;
   in.text = map_list_text(&in.bytes, &in.how);
   in.list = read_map_list(in.text, &in.left_out);
@@ -197,11 +203,12 @@ void report_order(report_text& out, const std::vector<map_entry>& rotation) {
 
 /// Why a run would leave every file of the rotation as it is, asked in the
 /// order the run asks; `place` is where the rotation lies, if `found`.
-std::string why_kept(disk_interface& disk, owner_switch owner,
+std::string why_kept(disk_interface& disk, const owner_decision& owner,
                      const read_list& in, bool no_map, std::size_t parts,
                      bool found, const rotation_place& place) {
-  if (owner == owner_switch::failed)
-    return "a run as root couldn't give up root, so it writes nothing";
+  if (owner.result == owner_switch::failed ||
+      owner.result == owner_switch::refused)
+    return owner.why;
   if (!found)
     return "SW_rotate.cfg is a link that belongs neither to this user nor to "
            "the folder's owner: a run doesn't follow it";
@@ -225,15 +232,18 @@ std::string why_kept(disk_interface& disk, owner_switch owner,
 }
 
 /// The files' part of the report; true where a run would put them in place.
-bool report_files(report_text& out, disk_interface& disk, owner_switch owner,
+bool report_files(report_text& out, disk_interface& disk,
+                  const owner_decision& owner, const run_start& start,
                   const read_list& in, const std::vector<map_entry>& rotation) {
   out << "== The files\n";
-  if (owner == owner_switch::given_up)
-    out << "A run as root gives up root and acts as the folder's owner.\n";
+  if (owner.result == owner_switch::given_up)
+    out << "A run as root: " << owner.why << ".\n";
   dry_disk dry(disk);
-  if (owner != owner_switch::failed) run_generator(dry);
+  const bool runs = owner.result == owner_switch::kept ||
+                    owner.result == owner_switch::given_up;
+  if (runs) run_generator(dry, start);
   rotation_place place;
-  const bool found = find_rotation(disk, &place);
+  const bool found = find_rotation(disk, start.rotation, &place);
   bool placed = false;
   for (const dry_disk::change& change : dry.changes) {
     if (change.what == "remove")
@@ -441,15 +451,16 @@ bool report_maps(report_text& out, disk_interface& disk,
 
 }  // namespace
 
-check_result check_rotation(disk_interface& disk, owner_switch owner,
+check_result check_rotation(disk_interface& disk, const owner_decision& owner,
+                            const run_start& start,
                             const std::vector<std::string>& game_folders) {
   report_text out;
   out << "What the next run of map_rotation here will do\n\n";
-  const read_list in = read_the_list(disk);
+  const read_list in = read_the_list(disk, start);
   const bool mistakes = report_list(out, in);
   std::vector<map_entry> rotation = build_rotation(in.list.entries);
   report_order(out, rotation);
-  const bool placed = report_files(out, disk, owner, in, rotation);
+  const bool placed = report_files(out, disk, owner, start, in, rotation);
   const bool found = report_maps(out, disk, rotation, game_folders);
   check_result result;
   result.status = !placed || rotation.empty() ? 2 : mistakes || !found ? 1 : 0;

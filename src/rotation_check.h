@@ -22,5 +22,6 @@ struct check_result {
 /// root did, as a run would. Each of `game_folders` is looked through for
 /// the game's archives (*.pk3) and loose maps, and every map of the
 /// rotation is looked for there as the server would.
-check_result check_rotation(disk_interface& disk, owner_switch owner,
+check_result check_rotation(disk_interface& disk, const owner_decision& owner,
+                            const run_start& start,
                             const std::vector<std::string>& game_folders);

@@ -83,13 +83,17 @@ void write_over_script(disk_interface& disk, const rotation_place& place,
 
 }  // namespace
 
-bool find_rotation(disk_interface& disk, rotation_place* place) {
-  if (disk.look(rotation_script_file(1), &place->first, &place->facts) !=
-      disk_result::done)
+bool find_rotation(disk_interface& disk, const std::string& script,
+                   rotation_place* place) {
+  if (disk.look(script, &place->first, &place->facts) != disk_result::done)
     return false;
   place->folder = folder_of(place->first);
   place->name = name_of(place->first);
   return true;
+}
+
+std::string lock_file(const rotation_place& place) {
+  return path_in(place.folder, place.name + ".map_rotation-lock");
 }
 
 bool part_file(disk_interface& disk, const rotation_place& place,
@@ -104,10 +108,10 @@ bool is_frozen(const file_facts& facts) {
           (!facts.regular || !facts.write_flags || !facts.may_write));
 }
 
-disk_result read_list_file(disk_interface& disk, std::string* file,
-                           std::string* bytes) {
+disk_result read_list_file(disk_interface& disk, const std::string& path,
+                           std::string* file, std::string* bytes) {
   file_facts facts;
-  if (disk.look(map_list_file, file, &facts) != disk_result::done)
+  if (disk.look(path, file, &facts) != disk_result::done)
     return disk_result::failed;
   return disk.read_file(*file, bytes);
 }

@@ -23,9 +23,16 @@ struct rotation_place {
   file_facts facts;
 };
 
-/// Finds where the rotation lies; false where SW_rotate.cfg is a link that
-/// may not be followed.
-bool find_rotation(disk_interface& disk, rotation_place* place);
+/// Finds where the rotation lies, from `script`, the path of SW_rotate.cfg
+/// or of what it links to; false where that is a link that may not be
+/// followed.
+bool find_rotation(disk_interface& disk, const std::string& script,
+                   rotation_place* place);
+
+/// The file whose lock makes runs take turns on the rotation at `place`,
+/// beside its files: a file of the tool's own that only the rotation's
+/// owner and group may open (POSIX), so that no one else can hold a run up.
+std::string lock_file(const rotation_place& place);
 
 /// Sets `*file` to the file that part `part` of the rotation goes into, and
 /// `*facts` to what is there now; false where it lies behind a link that
@@ -39,11 +46,11 @@ bool part_file(disk_interface& disk, const rotation_place& place,
 /// write, or can't even be asked about.
 bool is_frozen(const file_facts& facts);
 
-/// Reads the map list into `*bytes`, from `*file`, the file it is: done;
-/// missing where there is none; failed where it is there but can't be read,
-/// or lies behind a link that may not be followed.
-disk_result read_list_file(disk_interface& disk, std::string* file,
-                           std::string* bytes);
+/// Reads the map list at `path` into `*bytes`, from `*file`, the file it
+/// is: done; missing where there is none; failed where it is there but
+/// can't be read, or lies behind a link that may not be followed.
+disk_result read_list_file(disk_interface& disk, const std::string& path,
+                           std::string* file, std::string* bytes);
 
 /// Removes what a killed run left beside the files of the rotation at
 /// `place`. Only for a run that holds the folder's lock.

@@ -1,8 +1,9 @@
 #include "disk.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -107,6 +108,16 @@ TEST(SystemDisk, WritesInPlaceWithoutEmptyingFirst) {
   EXPECT_EQ("short", read_file(dir / "script"));
   EXPECT_EQ(missing, disk.write_in_place(dir / "missing", "x"));
   EXPECT_FALSE(fs::exists(dir / "missing"));
+  // Never through a second name, nor into another user's file.
+  fs::create_hard_link(dir / "script", dir / "backup");
+  EXPECT_EQ(failed, disk.write_in_place(dir / "script", "through"));
+  EXPECT_EQ("short", read_file(dir / "backup"));
+  fs::remove(dir / "backup");
+  if (geteuid() == 0) {
+    ASSERT_EQ(0, chown((dir / "script").c_str(), 65534, 65534));
+    EXPECT_EQ(failed, disk.write_in_place(dir / "script", "given away"));
+    EXPECT_EQ("short", read_file(dir / "script"));
+  }
 }
 
 TEST(SystemDisk, FollowsOnlyLinksOfThisUserOrTheFoldersOwner) {
@@ -129,30 +140,36 @@ TEST(SystemDisk, FollowsOnlyLinksOfThisUserOrTheFoldersOwner) {
   EXPECT_EQ(done, disk.look(dir / "a", &target, &facts));
 }
 
-TEST(SystemDisk, AFolderIsHeldByOneRunAtATimeForABoundedWait) {
+TEST(SystemDisk, ALockFileIsHeldByOneRunAtATimeForABoundedWait) {
   scratch_dir dir;
   system_disk disk;
   std::unique_ptr<disk_lock> held;
-  EXPECT_EQ(failed, disk.lock(dir / "missing" / "list", 0, &held));
-  ASSERT_EQ(done, disk.lock(dir / "list", 0, &held));
-  // Another process finds the folder held, for as long as it waits, until
-  // the holder lets go.
-  const auto other_tries = [&](unsigned wait_ms) {
-    const pid_t other = fork();
-    if (other == 0) {
-      held.release();  // the copy of the holder's lock is not this one's
-      std::unique_ptr<disk_lock> mine;
-      _exit(static_cast<int>(
-          disk.lock((dir / "other").string(), wait_ms, &mine)));
-    }
-    int status = 0;
-    waitpid(other, &status, 0);
-    return static_cast<disk_result>(WEXITSTATUS(status));
-  };
-  EXPECT_EQ(disk_result::busy, other_tries(0));
-  EXPECT_EQ(disk_result::busy, other_tries(200));
+  EXPECT_EQ(missing, disk.lock(dir / "missing" / "lock", 0, &held));
+  fs::create_directory(dir / "folder");
+  EXPECT_EQ(failed, disk.lock(dir / "folder", 0, &held));
+  fs::create_symlink("elsewhere", dir / "link");
+  EXPECT_EQ(failed, disk.lock(dir / "link", 0, &held));
+  EXPECT_FALSE(fs::exists(dir / "elsewhere"));
+  // Made for its owner and group alone; one that others may open loses it.
+  const mode_t was = umask(0);
+  ASSERT_EQ(done, disk.lock(dir / "lock", 0, &held));
+  umask(was);
+  EXPECT_EQ(fs::perms(0660), fs::status(dir / "lock").permissions());
   held.reset();
-  EXPECT_EQ(done, other_tries(0));
+  fs::permissions(dir / "lock", fs::perms::all);
+  ASSERT_EQ(done, disk.lock(dir / "lock", 0, &held));
+  EXPECT_EQ(fs::perms(0770), fs::status(dir / "lock").permissions());
+  // Another open of it finds it held, for as long as it waits, until the
+  // holder lets go; a lock on the folder holds no run up.
+  std::unique_ptr<disk_lock> other;
+  EXPECT_EQ(disk_result::busy, disk.lock(dir / "lock", 0, &other));
+  EXPECT_EQ(disk_result::busy, disk.lock(dir / "lock", 200, &other));
+  EXPECT_EQ("held by another run for the whole wait", disk.failure_reason());
+  held.reset();
+  const int folder = open(dir.path.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(0, flock(folder, LOCK_EX));
+  EXPECT_EQ(done, disk.lock(dir / "lock", 0, &other));
+  close(folder);
 }
 
 }  // namespace

@@ -183,7 +183,7 @@ TEST(GeneratorRun, AFrozenPartUnreadableListOrHeldFolderKeepsTheRotation) {
       else if (what == "folder")
         disk.files.erase("map_list.cfg"), disk.folders.insert("map_list.cfg");
       else if (what == "lock held")
-        disk.lock_held = true;
+        disk.locks_held.insert("SW_rotate.cfg.map_rotation-lock");
       else
         disk.files[what]->read_only = true;
       run(disk);
@@ -226,7 +226,16 @@ TEST(GeneratorRun, ALinkedScriptTakesItsPartsAndCleanUpAlong) {
   disk.links["SW_rotate.cfg"] = "server/rotation.map_rotation-old.cfg";
   disk.put("server/rotation.map_rotation-old.cfg.map_rotation-tmp.7.0");
   disk.put("server/SW_rotate2.cfg.map_rotation-old.7.0");
+  // Runs take turns where the files change: while another run holds that
+  // folder's lock, nothing there is touched, its staged files least of all.
+  const std::string lock =
+      "server/rotation.map_rotation-old.cfg.map_rotation-lock";
+  disk.locks_held.insert(lock);
   run(disk);
+  EXPECT_EQ(2u, disk.files_in("server").size());
+  disk.locks_held.clear();
+  run(disk);
+  EXPECT_EQ(lock, disk.locked);
   const auto there = disk.files_in("server");
   EXPECT_EQ(3u, there.size());
   EXPECT_EQ(1u, there.count("rotation.map_rotation-old.cfg"));

@@ -62,11 +62,12 @@ memory_disk::file& memory_disk::put(const std::string& path,
   return *files[path];
 }
 
-disk_result memory_disk::lock(const std::string&, unsigned,
+disk_result memory_disk::lock(const std::string& path, unsigned,
                               std::unique_ptr<disk_lock>* held) {
   if (const disk_result fault = fault_of("lock"); fault != disk_result::done)
     return fault;
-  if (lock_held) return disk_result::busy;
+  if (locks_held.count(path)) return disk_result::busy;
+  locked = path;
   *held = std::make_unique<memory_lock>();
   return disk_result::done;
 }
@@ -133,6 +134,8 @@ disk_result memory_disk::write_in_place(const std::string& path,
     return fault;
   }
   if (found == files.end()) return disk_result::missing;
+  // A file with another name besides is never written through.
+  if (found->second.use_count() > 1) return disk_result::failed;
   found->second->bytes = std::string(bytes);
   return disk_result::done;
 }

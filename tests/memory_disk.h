@@ -80,8 +80,10 @@ struct memory_disk : disk_interface {
   std::set<std::string> planted;
   /// Whether the file system has hard links (FAT has none).
   bool has_hard_links = true;
-  /// Whether another run holds the folder's lock.
-  bool lock_held = false;
+  /// The lock files that another run holds; a lock is no file here.
+  std::set<std::string> locks_held;
+  /// The lock file of the last lock taken.
+  std::string locked;
   /// The kind of every call made, in order.
   std::vector<std::string> calls;
   /// Files that went in place before their bytes reached the disk.

@@ -42,12 +42,14 @@ struct outcome {
 /// `capture`; returns the child's pid. `user` drops privileges.
 pid_t start(const fs::path& dir, const fs::path& capture,
             const std::vector<std::string>& args, uid_t user = 0,
-            const std::string& program = env_or_empty("MAP_ROTATION_PROGRAM")) {
+            const std::string& program = env_or_empty("MAP_ROTATION_PROGRAM"),
+            gid_t group = 0) {
   std::vector<std::string> command;
   if (under_runner()) command.push_back(env_or_empty("MAP_ROTATION_RUNNER"));
   command.push_back(program);
   command.insert(command.end(), args.begin(), args.end());
-  return start_process(command, dir, capture / "out", capture / "err", user);
+  return start_process(command, dir, capture / "out", capture / "err", user, -1,
+                       group);
 }
 
 outcome finish(pid_t pid, const fs::path& capture) {
@@ -65,7 +67,7 @@ outcome finish(pid_t pid, const fs::path& capture) {
 /// captured output: the build tree may lie in a folder only its owner may
 /// enter, as root's home or any mktemp -d folder is.
 void run_in(const fs::path& dir, const std::vector<std::string>& args = {},
-            uid_t user = 0) {
+            uid_t user = 0, gid_t group = 0) {
   scratch_dir capture;
   std::string program = env_or_empty("MAP_ROTATION_PROGRAM");
   if (user != 0) {
@@ -76,14 +78,17 @@ void run_in(const fs::path& dir, const std::vector<std::string>& args = {},
     fs::copy_file(program, capture / "map_rotation");
     program = (capture / "map_rotation").string();
   }
-  const outcome result =
-      finish(start(dir, capture.path, args, user, program), capture.path);
+  const outcome result = finish(
+      start(dir, capture.path, args, user, program, group), capture.path);
   EXPECT_EQ(0, result.status);
   EXPECT_EQ("", result.out);
   EXPECT_EQ("", result.err);
 }
 
 const char alpha_bravo_list[] = "alpha 1\r\nbravo 0\r\ncharlie -1\r\n";
+
+/// The file beside the rotation on which runs take turns.
+const char lock_name[] = "SW_rotate.cfg.map_rotation-lock";
 
 TEST(Program, WithoutMapListWritesTheFinalLineAlone) {
   scratch_dir dir;
@@ -98,8 +103,9 @@ TEST(Program, ArgumentsAreIgnored) {
     write_file(dir / "map_list.cfg", alpha_bravo_list);
     run_in(dir.path, args);
     EXPECT_EQ(alpha_bravo_script, read_file(dir / "SW_rotate.cfg"));
-    EXPECT_EQ(std::vector<std::string>({"SW_rotate.cfg", "map_list.cfg"}),
-              file_names(dir.path));
+    EXPECT_EQ(
+        std::vector<std::string>({"SW_rotate.cfg", lock_name, "map_list.cfg"}),
+        file_names(dir.path));
   }
 }
 
@@ -135,7 +141,7 @@ TEST(Program, RemovesWhatAKilledRunLeftAndNothingElse) {
   for (const std::string& name : kept) write_file(dir / name, "kept");
   run_in(dir.path);
   std::vector<std::string> expected = kept;
-  expected.insert(expected.end(), {"SW_rotate.cfg", "map_list.cfg"});
+  expected.insert(expected.end(), {"SW_rotate.cfg", lock_name, "map_list.cfg"});
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(expected, file_names(dir.path));
 }
@@ -200,14 +206,16 @@ TEST(Program, RunsStartedTogetherLeaveOneRunsWholeRotation) {
   std::sort(maps.begin(), maps.end());
   EXPECT_EQ(maps, played);
   EXPECT_GT(files.size(), 100u);
-  EXPECT_EQ(files.size() + 1, file_names(dir.path).size());
+  EXPECT_EQ(files.size() + 2, file_names(dir.path).size());
 }
 
 /// What a folder holds, to see that a run changed nothing in it: each
-/// name with its owner, mode and bytes.
-std::string snapshot(const fs::path& dir) {
+/// name with its owner, mode and bytes; the lock file that a run makes
+/// beside the rotation where `with_lock`.
+std::string snapshot(const fs::path& dir, bool with_lock = true) {
   std::string all;
   for (const std::string& name : file_names(dir)) {
+    if (!with_lock && name == lock_name) continue;
     struct stat status;
     lstat((dir / name).c_str(), &status);
     all += name + " " + std::to_string(status.st_uid) + " " +
@@ -283,7 +291,7 @@ TEST(Program, TheCheckChangesNothingAndSaysWhatTheRunThenDoes) {
     const bool puts = checked.out.find("A run puts") != std::string::npos;
     EXPECT_NE(puts, checked.out.find("A run leaves") != std::string::npos);
     run_in(dir.path);
-    EXPECT_EQ(puts, before != snapshot(dir.path)) << what << checked.out;
+    EXPECT_EQ(puts, before != snapshot(dir.path, false)) << what << checked.out;
   }
 }
 
@@ -336,18 +344,38 @@ TEST(Program, TheCheckFindsMapsInArchivesThatRealToolsMake) {
   EXPECT_EQ(std::string::npos, report.find("empty.pk3")) << report;
 }
 
-TEST(Program, ARunWaitsWhileAnotherHoldsTheFolder) {
+TEST(Program, RunsOnOneSharedRotationTakeTurnsBesideIt) {
   SKIP_WITHOUT_POSIX_MEANING("A lock taken by a Linux process");
+  // Two server folders whose SW_rotate.cfg links to one rotation: a run in
+  // either waits while another holds the rotation, and leaves alone what
+  // that one staged there; a lock on a folder holds no run up.
   scratch_dir dir, capture;
-  write_file(dir / "map_list.cfg", alpha_bravo_list);
-  const int folder = open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  fs::create_directory(dir / "shared");
+  write_file(dir / "shared" / "real.cfg", "previous");
+  const std::string staged = "real.cfg.map_rotation-tmp.1.0";
+  write_file(dir / "shared" / staged, "another run's");
+  for (const char* server : {"a", "b"}) {
+    fs::create_directory(dir / server);
+    write_file(dir / server / "map_list.cfg", alpha_bravo_list);
+    fs::create_symlink("../shared/real.cfg", dir / server / "SW_rotate.cfg");
+  }
+  const int lock = open((dir / "shared" / "real.cfg.map_rotation-lock").c_str(),
+                        O_RDONLY | O_CREAT | O_CLOEXEC, 0660);
+  const int folder =
+      open((dir / "a").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(0, flock(lock, LOCK_EX));
   ASSERT_EQ(0, flock(folder, LOCK_EX));
-  const pid_t run = start(dir.path, capture.path, {});
+  const pid_t run = start(dir / "a", capture.path, {});
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_EQ(std::vector<std::string>({"map_list.cfg"}), file_names(dir.path));
-  close(folder);
+  EXPECT_EQ("previous", read_file(dir / "shared" / "real.cfg"));
+  EXPECT_EQ("another run's", read_file(dir / "shared" / staged));
+  close(lock);
   EXPECT_EQ(0, finish(run, capture.path).status);
-  EXPECT_EQ(alpha_bravo_script, read_file(dir / "SW_rotate.cfg"));
+  EXPECT_EQ(alpha_bravo_script, read_file(dir / "shared" / "real.cfg"));
+  EXPECT_FALSE(fs::exists(dir / "shared" / staged));
+  run_in(dir / "b");  // the folder's lock holds nothing up
+  EXPECT_EQ(alpha_bravo_script, read_file(dir / "shared" / "real.cfg"));
+  close(folder);
 }
 
 /// A user without privileges, so that file permissions bind even when the
@@ -405,7 +433,10 @@ TEST(Program, WritesInPlaceWhereTheDirectoryIsReadOnly) {
   write_file(dir / "map_list.cfg", alpha_bravo_list);
   write_file(dir / "SW_rotate.cfg", "previous");
   fs::permissions(dir / "map_list.cfg", fs::perms::all);
-  fs::permissions(dir / "SW_rotate.cfg", fs::perms::all);
+  // The script is the server user's own: another user's is never written.
+  if (user != 0) {
+    ASSERT_EQ(0, chown((dir / "SW_rotate.cfg").c_str(), user, user));
+  }
   if (user == 0)  // not root: the owner's own write bit must go
     fs::permissions(dir.path, fs::perms::owner_write, fs::perm_options::remove);
   else
@@ -442,9 +473,10 @@ TEST(Program, KeepsPermissionsAndSymbolicLinks) {
   for (int i = 0; i < 100; ++i) list += "m" + std::to_string(i) + " 1\n";
   write_file(dir / "map_list.cfg", list);
   run_in(dir.path);
-  EXPECT_EQ(std::vector<std::string>(
-                {"SW_rotate2.cfg", "SW_rotate3.cfg", "real.cfg"}),
-            file_names(dir / "server"));
+  EXPECT_EQ(
+      std::vector<std::string>({"SW_rotate2.cfg", "SW_rotate3.cfg", "real.cfg",
+                                "real.cfg.map_rotation-lock"}),
+      file_names(dir / "server"));
   EXPECT_EQ(
       100u,
       maps_in_order(
@@ -491,43 +523,61 @@ TEST(Program, ARunAsRootLeavesTheRotationToItsOwner) {
   if (geteuid() != 0) GTEST_SKIP() << "the case is a run as root"; \
   SKIP_UNLESS_REACHABLE(user)
 
+/// A group that only root's own files below are in: a run as root that
+/// kept it as a supplementary group would reach them.
+constexpr gid_t root_files_group = 4242;
+
 TEST(Program, ARunAsRootGainsNothingFromLinksAnotherUserPlanted) {
   const uid_t user = unprivileged_user();
   SKIP_UNLESS_ROOT_WITH(user);
-  // The server's user owns the folder, or may write root's folder as a
-  // member of its group.
-  for (const bool users_folder : {true, false}) {
-    // The list behind the link, or what is planted, and a file only root
-    // may write that the link points to.
+  // Where the run starts: the server's user's folder itself; a tool folder
+  // of root's whose SW_rotate.cfg and map_list.cfg link into it; or a
+  // folder of root's that the server's group may write (refused whole).
+  for (const std::string layout : {"server", "tool", "shared root"}) {
+    // What is planted in the server's folder, the file only root may
+    // change that it points to, and the map list.
     const std::tuple<const char*, const char*, const char*> plants[] = {
-        {"SW_rotate.cfg", "zz.sh", "$(id>/tmp/x) 1"},
+        {"SW_rotate.cfg", "secret", "alpha 1"},
+        {"SW_rotate.cfg", "new.cfg", "$(id>/tmp/x) 1"},
         {"SW_rotate2.cfg", "passwd", "alpha 1"},
         {"map_list.cfg", "secret", ""}};
     for (const auto& [link, target, list] : plants) {
       scratch_dir dir, root_only;
-      const std::string what =
-          std::string(link) + (users_folder ? "" : ", 2775");
+      const std::string what = layout + ": " + link + " -> " + target;
       write_file(root_only / "passwd", "root:x:0:0:root:/root:/bin/sh\n");
       write_file(root_only / "secret", "secret_map 1");
-      fs::permissions(root_only / "secret", fs::perms::owner_read);
-      fs::permissions(root_only.path, fs::perms::owner_all |
-                                          fs::perms::group_exec |
-                                          fs::perms::others_exec);
-      write_file(dir / "SW_rotate.cfg", "previous");
-      write_file(dir / "map_list.cfg", list);
-      fs::remove(dir / link);
-      fs::create_symlink(root_only / target, dir / link);
+      for (const char* name : {"", "passwd", "secret"})
+        ASSERT_EQ(0, chown((root_only / name).c_str(), 0, root_files_group));
+      ASSERT_EQ(0, chmod((root_only / "secret").c_str(), 0640));
+      ASSERT_EQ(0, chmod(root_only.path.c_str(), 0770));
+      const fs::path server = layout == "tool" ? dir / "game" : dir.path;
+      fs::create_directories(server);
+      write_file(server / "SW_rotate.cfg", "previous");
+      write_file(server / "map_list.cfg", list);
+      fs::remove(server / link);
+      fs::create_symlink(root_only / target, server / link);
       for (const char* name : {"SW_rotate.cfg", "map_list.cfg", link})
-        ASSERT_EQ(0, lchown((dir / name).c_str(), user, user));
-      ASSERT_EQ(0, chown(dir.path.c_str(), users_folder ? user : 0, user));
-      ASSERT_EQ(0, chmod(dir.path.c_str(), users_folder ? 0755 : 02775));
-      const std::string before = snapshot(root_only.path);
-      run_in(dir.path);
+        ASSERT_EQ(0, lchown((server / name).c_str(), user, user));
+      ASSERT_EQ(
+          0, chown(server.c_str(), layout == "shared root" ? 0 : user, user));
+      ASSERT_EQ(0,
+                chmod(server.c_str(), layout == "shared root" ? 02775 : 0755));
+      if (layout == "tool") {
+        ASSERT_EQ(0, chmod(dir.path.c_str(), 0755));
+        fs::create_directory(dir / "tool");
+        fs::create_symlink("../game/SW_rotate.cfg", dir / "tool/SW_rotate.cfg");
+        fs::create_symlink("../game/map_list.cfg", dir / "tool/map_list.cfg");
+      }
+      const std::string before = snapshot(root_only.path),
+                        server_before = snapshot(server);
+      run_in(layout == "tool" ? dir / "tool" : dir.path, {}, 0,
+             root_files_group);
       EXPECT_EQ(before, snapshot(root_only.path)) << what;
-      EXPECT_EQ(std::string::npos, snapshot(dir.path).find("secret_map"))
-          << what;
-      if (std::string(link) != "SW_rotate.cfg") {
-        EXPECT_EQ("previous", read_file(dir / "SW_rotate.cfg")) << what;
+      EXPECT_EQ(std::string::npos, snapshot(server).find("secret_map")) << what;
+      if (layout == "shared root") {
+        EXPECT_EQ(server_before, snapshot(server)) << what;
+      } else if (std::string(link) == "map_list.cfg") {
+        EXPECT_EQ("previous", read_file(server / "SW_rotate.cfg")) << what;
       }
     }
   }
@@ -536,18 +586,21 @@ TEST(Program, ARunAsRootGainsNothingFromLinksAnotherUserPlanted) {
 TEST(Program, AFirstRunAsRootLeavesARotationItsOwnerReplaces) {
   const uid_t user = unprivileged_user();
   SKIP_UNLESS_ROOT_WITH(user);
-  for (const mode_t mask : {022, 077}) {
+  // The folder in the user's own group, or given to the user with its
+  // group left as root's: the user's own group from /etc/passwd then.
+  for (const auto& [mask, group] :
+       {std::pair<mode_t, gid_t>{022, user}, {077, user}, {022, 0}}) {
     scratch_dir dir;
     write_file(dir / "map_list.cfg", alpha_bravo_list);
-    ASSERT_EQ(0, chown(dir.path.c_str(), user, user));
+    ASSERT_EQ(0, chown(dir.path.c_str(), user, group));
     ASSERT_EQ(0, chmod(dir.path.c_str(), 0755));
     const mode_t was = umask(mask);
-    run_in(dir.path);
+    run_in(dir.path, {}, 0, root_files_group);
     umask(was);
     struct stat status;
     ASSERT_EQ(0, stat((dir / "SW_rotate.cfg").c_str(), &status));
     EXPECT_EQ(user, status.st_uid) << mask;
-    EXPECT_EQ(user, status.st_gid) << mask;
+    EXPECT_EQ(user, status.st_gid) << mask;  // nobody's own group
     EXPECT_EQ(0640u, status.st_mode & 0640) << mask;
     ASSERT_EQ(0, chmod(dir.path.c_str(), 0777));  // for the list, as root
     write_file(dir / "map_list.cfg", "charlie 1");
@@ -562,7 +615,7 @@ TEST(Program, AFullDiskLeavesTheOldScriptOrTheWholeNewOne) {
   SKIP_WITHOUT_POSIX_MEANING("Mounting a small disk");
   scratch_dir dir;
   if (geteuid() != 0 ||
-      mount("tmpfs", dir.path.c_str(), "tmpfs", 0, "size=16k") != 0)
+      mount("tmpfs", dir.path.c_str(), "tmpfs", 0, "size=16k,mode=0755") != 0)
     GTEST_SKIP() << "needs root, to mount a small disk";
   const std::string old_script = script_file_of({"a", "b", "c"}, "vstr SW1");
   std::string long_list;
@@ -580,6 +633,20 @@ TEST(Program, AFullDiskLeavesTheOldScriptOrTheWholeNewOne) {
     EXPECT_EQ(list == long_list ? old_script : alpha_bravo_script, now);
     fs::remove(dir / "filler");
   }
+  // The server's user's folder: a script with a second name (an operator's
+  // cp -al backup) is never written through, so both stay as they were.
+  const uid_t user = unprivileged_user();
+  write_file(dir / "SW_rotate.cfg", old_script);
+  fs::create_hard_link(dir / "SW_rotate.cfg", dir / "backup.cfg");
+  for (const char* name : {"", "SW_rotate.cfg", "map_list.cfg"})
+    ASSERT_EQ(0, chown((dir / name).c_str(), user, user));
+  {
+    std::ofstream filler(dir / "filler", std::ios::binary);
+    filler << std::string(64 << 10, 'f');
+  }
+  run_in(dir.path, {}, 0, root_files_group);
+  EXPECT_EQ(old_script, read_file(dir / "SW_rotate.cfg"));
+  EXPECT_EQ(old_script, read_file(dir / "backup.cfg"));
   umount(dir.path.c_str());
 }
 

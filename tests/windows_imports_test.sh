@@ -14,7 +14,8 @@ command -v "$objdump" >/dev/null || { echo "skipped: no $objdump"; exit 77; }
 
 kernel32_xp="GetConsoleProcessList CloseHandle CreateFileA CreateHardLinkA CreateSemaphoreW DeleteCriticalSection
   DeleteFileA EnterCriticalSection FindClose FindFirstFileA FindNextFileA
-  FlushFileBuffers GetFileSize GetFileType ReadFile SetEndOfFile WriteFile
+  FlushFileBuffers FormatMessageA GetFileInformationByHandle GetFileSize
+  GetFileType ReadFile SetEndOfFile WriteFile
   FreeLibrary GetCurrentProcessId GetCurrentThreadId GetFileAttributesA
   GetLastError GetModuleHandleA GetModuleHandleW GetProcAddress
   GetStartupInfoA GetTickCount
