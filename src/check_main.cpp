@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "rotation_check.h"
+#include "tick_count.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -13,28 +14,39 @@
 #include <climits>
 #endif
 
-int main(int argc, char** argv) {
-  std::vector<std::string> game_folders(argv + 1, argv + argc);
-  if (game_folders.empty()) game_folders.push_back(".");
-#ifndef _WIN32
-  // A check as root moves into the rotation's folder: the game's folders
-  // must still lead where they were meant to.
-  char here[PATH_MAX];
-  if (getcwd(here, sizeof here))
-    for (std::string& folder : game_folders)
-      if (folder[0] != '/') folder = std::string(here) + "/" + folder;
-#endif
-  // As a run would: a check as root sees only what the rotation's owner
-  // may, from the rotation's folder.
-  run_start start;
-  const owner_decision owner = act_as_rotation_owner(&start);
-  system_disk disk;
-  const check_result result = check_rotation(disk, owner, start, game_folders);
-  std::fwrite(result.report.data(), 1, result.report.size(), stdout);
-  std::fflush(stdout);
+namespace {
+
+/// The exit status of a command line the check doesn't understand, apart
+/// from its reports' 0, 1 and 2: EX_USAGE of sysexits.h.
+constexpr int usage_status = 64;
+
+constexpr const char* usage =
+    "Usage: map_rotation_check [GAME_FOLDER...]\n"
+    "\n"
+    "Tells what the next run of map_rotation in the current folder will do\n"
+    "and why, and changes nothing. Each GAME_FOLDER (the current folder\n"
+    "where none is named) is looked through as the server would for each\n"
+    "map of the rotation: its archives (*.pk3), then its loose files under\n"
+    "maps/.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  a run writes the rotation, and every map is read as written and\n"
+    "     found (or, with no folder named, there was nothing to look in)\n"
+    "  1  it does, but something is left out, won't load or isn't found, or\n"
+    "     a game folder or archive can't be read, or a folder named holds\n"
+    "     no archive that can be read\n"
+    "  2  a run leaves the rotation as it is or writes no map, in the order\n"
+    "     of the next run or in another order of the same list\n"
+    " 64  the command line is not understood\n"
+    "\n"
+    "Options:\n"
+    "  --help     this text\n"
+    "  --version  the version\n";
+
+/// Keeps the report on screen until it has been read, where the program
+/// was started from Explorer and owns its console, which closes with it.
+void wait_for_enter() {
 #ifdef _WIN32
-  // Started from Explorer, the program owns its console, which closes with
-  // it: keep the report on screen until it has been read.
   DWORD processes[2];
   if (GetConsoleProcessList(processes, 2) == 1) {
     std::fputs("\nPress Enter to close this window.", stdout);
@@ -42,5 +54,56 @@ int main(int argc, char** argv) {
     std::fgetc(stdin);
   }
 #endif
+}
+
+/// `folders` as paths that still lead there once a check as root has moved
+/// into the rotation's folder.
+void make_absolute(std::vector<std::string>& folders) {
+#ifndef _WIN32
+  char here[PATH_MAX];
+  if (getcwd(here, sizeof here))
+    for (std::string& folder : folders)
+      if (folder[0] != '/') folder = std::string(here) + "/" + folder;
+#else
+  (void)folders;
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> game_folders;
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word == "--help" || word == "-h" || word == "/?") {
+      std::fputs(usage, stdout);
+      return 0;
+    }
+    if (word == "--version") {
+      std::fputs("map_rotation_check " MAP_ROTATION_VERSION "\n", stdout);
+      return 0;
+    }
+    if (word.size() > 1 && word[0] == '-' && word != "--") {
+      const std::string said =
+          "map_rotation_check: unknown option " + word + "\n\n" + usage;
+      std::fputs(said.c_str(), stderr);
+      return usage_status;
+    }
+    if (word != "--") game_folders.push_back(word);
+  }
+  const bool named = !game_folders.empty();
+  if (!named) game_folders.push_back(".");
+  make_absolute(game_folders);
+  // As a run would: a check as root sees only what the rotation's owner
+  // may, from the rotation's folder.
+  const std::uint32_t ticks = tick_count_ms();
+  run_start start;
+  const owner_decision owner = act_as_rotation_owner(&start);
+  system_disk disk;
+  const check_result result =
+      check_rotation(disk, owner, start, game_folders, named, ticks);
+  std::fwrite(result.report.data(), 1, result.report.size(), stdout);
+  std::fflush(stdout);
+  wait_for_enter();
   return result.status;
 }

@@ -33,6 +33,9 @@ struct file_facts {
   bool write_flags = false;
   /// Whether this process may write it.
   bool may_write = false;
+  /// Whether write_in_place() may write it: a regular file with no other
+  /// name besides, and on POSIX one of this process's user.
+  bool alone = false;
 };
 
 /// Every call a run makes on the disk, in paths and bytes, shaped like the
@@ -51,10 +54,9 @@ struct disk_interface {
   /// waiting up to `wait_ms` while another run holds it; busy where it was
   /// held all that time. Only those who may open the file can hold it: on
   /// POSIX a new lock file lets its owner and group open it and no one
-  /// else (whatever the umask), and one of this user's that others may open
-  /// loses those bits; on Windows it takes the folder's defaults. failed,
-  /// and no lock, where it can't be opened or made, or isn't a regular
-  /// file (a link is never followed).
+  /// else, whatever the umask; on Windows it takes the folder's defaults.
+  /// failed, and no lock, where it can't be opened or made, or isn't a
+  /// regular file (a link is never followed).
   virtual disk_result lock(const std::string& path, unsigned wait_ms,
                            std::unique_ptr<disk_lock>* held) = 0;
   /// Appends the whole content of regular file `path` to `*bytes`. missing
@@ -142,4 +144,52 @@ struct system_disk : disk_interface {
 
   /// What failure_reason() says.
   std::string reason;
+};
+
+/// A disk that forwards every call to another, `target`: the base of a disk
+/// that changes only some of the calls, as the check's dry disk changes
+/// those that write.
+struct disk_wrapper : disk_interface {
+  explicit disk_wrapper(disk_interface& target) : target(target) {}
+  disk_result lock(const std::string& path, unsigned wait_ms,
+                   std::unique_ptr<disk_lock>* held) override {
+    return target.lock(path, wait_ms, held);
+  }
+  disk_result read_file(const std::string& path, std::string* bytes) override {
+    return target.read_file(path, bytes);
+  }
+  disk_result look(const std::string& path, std::string* found,
+                   file_facts* facts) override {
+    return target.look(path, found, facts);
+  }
+  disk_result write_new(const std::string& path, std::string_view bytes,
+                        const std::string& like) override {
+    return target.write_new(path, bytes, like);
+  }
+  disk_result write_in_place(const std::string& path,
+                             std::string_view bytes) override {
+    return target.write_in_place(path, bytes);
+  }
+  disk_result hard_link(const std::string& from,
+                        const std::string& link) override {
+    return target.hard_link(from, link);
+  }
+  disk_result sync(const std::vector<std::string>& paths) override {
+    return target.sync(paths);
+  }
+  disk_result rename(const std::string& from, const std::string& to) override {
+    return target.rename(from, to);
+  }
+  disk_result remove(const std::string& path) override {
+    return target.remove(path);
+  }
+  disk_result list_folder(const std::string& folder,
+                          std::vector<std::string>* names) override {
+    return target.list_folder(folder, names);
+  }
+  std::string failure_reason() const override {
+    return target.failure_reason();
+  }
+
+  disk_interface& target;
 };

@@ -125,11 +125,6 @@ disk_result system_disk::lock(const std::string& path, unsigned wait_ms,
     ::close(fd);
     return refused(not_regular, &reason);
   }
-  // Only the owner and group of the rotation may hold it up.
-  if (status.st_uid == geteuid() && (status.st_mode & 07) != 0 &&
-      fchmod(fd, status.st_mode & 07770) != 0) {
-    // Left as it is: the lock still works.
-  }
   unsigned waited = 0;
   for (unsigned wait = 1;; wait = wait < 64 ? wait * 2 : wait) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
@@ -202,6 +197,8 @@ disk_result system_disk::look(const std::string& path, std::string* target,
       facts->write_flags = (status.st_mode & 0222) != 0;
       facts->may_write =
           faccessat(AT_FDCWD, target->c_str(), W_OK, AT_EACCESS) == 0;
+      facts->alone = S_ISREG(status.st_mode) && status.st_nlink == 1 &&
+                     status.st_uid == geteuid();
       return disk_result::done;
     }
     // The rule of fs.protected_symlinks: a link that another user planted

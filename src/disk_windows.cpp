@@ -182,6 +182,9 @@ disk_result system_disk::look(const std::string& path, std::string* target,
   facts->regular = (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   facts->write_flags = (attributes & FILE_ATTRIBUTE_READONLY) == 0;
   facts->may_write = facts->write_flags;
+  // Hard links on Windows are rare enough not to be asked for here:
+  // write_in_place() itself refuses a file with another name.
+  facts->alone = facts->regular;
   return disk_result::done;
 }
 

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "path.h"
+#include "run_record.h"
 
 namespace {
 
@@ -80,14 +81,27 @@ void roll_back(disk_interface& disk, file_set& set) {
 bool place_all(disk_interface& disk, file_set& set) {
   std::vector<std::string> temps;
   for (const staged_file& file : set.files) temps.push_back(file.temp);
-  if (disk.sync(temps) != disk_result::done) return false;
+  if (disk.sync(temps) != disk_result::done) {
+    set.failure =
+        words({"the new files can't be made durable: ", disk.failure_reason(),
+               "; every file is as it was"});
+    return false;
+  }
   for (std::size_t i = 0; i < set.files.size(); ++i) {
     staged_file& file = set.files[i];
     // The file placed last needs no copy: if it can't be placed, it is as
     // it was.
-    if (i + 1 < set.files.size() && !keep_previous(disk, set, file))
+    if (i + 1 < set.files.size() && !keep_previous(disk, set, file)) {
+      set.failure = words({"no copy of ", file.target,
+                           " can be kept while the new files go in place: ",
+                           disk.failure_reason()});
       return false;
-    if (disk.rename(file.temp, file.target) != disk_result::done) return false;
+    }
+    if (disk.rename(file.temp, file.target) != disk_result::done) {
+      set.failure =
+          words({file.target, " can't be replaced: ", disk.failure_reason()});
+      return false;
+    }
     file.placed = true;
   }
   return true;
@@ -102,7 +116,7 @@ bool stage_file(disk_interface& disk, file_set& set, const std::string& target,
     const disk_result result = disk.write_new(temp, bytes, like);
     if (result == disk_result::exists) continue;
     if (result != disk_result::done) return false;
-    set.files.push_back({target, temp, "", false});
+    set.files.push_back({target, temp, "", false, bytes.size()});
     return true;
   }
   return false;
@@ -113,6 +127,7 @@ bool put_in_place(disk_interface& disk, file_set& set) {
   try {
     placed = place_all(disk, set);
   } catch (const std::bad_alloc&) {  // brought back below, as any failure
+    set.failure = "the run ran out of memory";
   }
   if (!placed) {
     roll_back(disk, set);
@@ -160,15 +175,4 @@ std::string_view named_beside(std::string_view name) {
       (drop(&name, new_kind) || drop(&name, kept_kind)))
     return name;
   return {};
-}
-
-void remove_leftovers(disk_interface& disk, const std::string& folder,
-                      const std::function<bool(std::string_view)>& is_target) {
-  std::vector<std::string> names;
-  if (disk.list_folder(folder, &names) != disk_result::done) return;
-  for (const std::string& name : names) {
-    const std::string_view base = named_beside(name);
-    if (!base.empty() && is_target(base))
-      remove_file(disk, path_in(folder, name));
-  }
 }

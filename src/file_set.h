@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +16,8 @@ struct staged_file {
   /// so that a failure can bring it back; empty where nothing is kept.
   std::string kept;
   bool placed = false;
+  /// The bytes of the new file.
+  std::size_t size = 0;
 };
 
 /// Files that go in place together or not at all, in the order they are
@@ -28,6 +29,8 @@ struct file_set {
   /// of any other.
   std::string run = "0";
   std::vector<staged_file> files;
+  /// Why the set could not go in place, where it couldn't.
+  std::string failure;
 };
 
 /// Writes `bytes` into a new file beside `target`, with the mode, owner and
@@ -43,7 +46,7 @@ bool stage_file(disk_interface& disk, file_set& set, const std::string& target,
 /// running out of memory, the files placed get their previous file back,
 /// the one placed last first, so that all are as they were; should that
 /// fail too, it stops there, at a state the placing had passed through.
-/// False unless all went in place.
+/// False unless all went in place, with the reason in `set.failure`.
 bool put_in_place(disk_interface& disk, file_set& set);
 
 /// Removes the new files of a set that will not go in place.
@@ -51,11 +54,6 @@ void discard(disk_interface& disk, file_set& set);
 
 /// The name of the file beside which a set, in any run, gives a new file
 /// or a kept copy the name `name`; empty where `name` is no such name, as
-/// no copy an operator makes is.
+/// no copy an operator makes is. Such a file outlives its run only where
+/// that run was killed.
 std::string_view named_beside(std::string_view name);
-
-/// Removes from `folder` the new files and kept copies of a set that ended
-/// before it could, beside files whose names `is_target` accepts. Only safe
-/// while no other set can be staged there.
-void remove_leftovers(disk_interface& disk, const std::string& folder,
-                      const std::function<bool(std::string_view)>& is_target);

@@ -13,13 +13,17 @@
 
 namespace {
 
-/// The run's steps: list, order, script, place.
+/// The run's steps: list, order, script, place; each decision goes into
+/// `record` where it is made.
 void generate(disk_interface& disk, const run_start& start,
-              const std::string& run) {
+              const std::string& run, run_record& record) {
   rotation_place place;
   // A frozen script is left as it is; then not even the lock file is made.
-  if (!find_rotation(disk, start.rotation, &place) || is_frozen(place.facts))
-    return;
+  if (!find_rotation(disk, start.rotation, &place, &record.why)) return;
+  record.folder = place.folder;
+  if (std::string why = why_frozen(disk, place.first, place.facts);
+      !why.empty())
+    return record.keep(why);
   // Runs on one rotation take turns where its files change, so that the
   // files in place are always one run's whole rotation; one held up for
   // too long (a stuck process) leaves the rotation as it is rather than
@@ -27,27 +31,40 @@ void generate(disk_interface& disk, const run_start& start,
   // folder it may not write) goes on without: it can only write in place.
   std::unique_ptr<disk_lock> lock;
   if (disk.lock(lock_file(place), lock_wait_ms, &lock) == disk_result::busy)
-    return;
+    return record.keep(
+        words({"another run has held the rotation (", lock_file(place),
+               ") for ", std::to_string(lock_wait_ms / 1000), " s"}));
   // Another run may have changed what is there while this one waited.
   const std::string folder = place.folder;
-  if (!find_rotation(disk, start.rotation, &place) || place.folder != folder)
-    return;
+  if (!find_rotation(disk, start.rotation, &place, &record.why)) return;
+  if (place.folder != folder)
+    return record.keep("the rotation moved while this run waited for it");
   // Only a run that holds the lock knows that no other is staging there.
-  if (lock) remove_leftovers_beside(disk, place);
-  // A frozen script is left as it is; then the map list isn't even read.
-  if (is_frozen(place.facts)) return;
+  if (lock) remove_leftovers_beside(disk, place, record);
+  if (std::string why = why_frozen(disk, place.first, place.facts);
+      !why.empty())
+    return record.keep(why);
   // The entries view their names in the list's bytes.
-  std::string list_file, bytes = start.list_bytes;
-  const disk_result read =
-      start.list_given ? start.list_read
-                       : read_list_file(disk, start.list, &list_file, &bytes);
-  if (read == disk_result::failed) return;
-  const std::vector<map_entry> rotation =
-      build_rotation(read_map_list(map_list_text(&bytes)).entries);
+  record.list_file = start.list;
+  record.list_bytes = start.list_bytes;
+  record.list_read = start.list_given
+                         ? start.list_read
+                         : read_list_file(disk, start.list, &record.list_file,
+                                          &record.list_bytes);
+  if (record.list_read == disk_result::failed)
+    return record.keep(
+        words({record.list_file, " is there but can't be read: ",
+               (start.list_given ? start.list_why : disk.failure_reason())}));
+  record.list_text = map_list_text(&record.list_bytes, &record.encoding);
+  record.rotation = build_rotation(read_map_list(record.list_text).entries);
+  record.ordered = true;
   // A list that gives no map (emptied by mistake, renamed, every map left
   // out) never takes a rotation away: the server would play nothing.
-  if (rotation.empty() && place.facts.found != disk_result::missing) return;
-  replace_rotation(disk, place, run, rotation);
+  if (record.rotation.empty() && place.facts.found != disk_result::missing)
+    return record.keep(
+        "the map list gives no map, and a rotation is in "
+        "place: a run never takes it away");
+  replace_rotation(disk, place, run, record);
 }
 
 }  // namespace
@@ -67,13 +84,16 @@ int run_generator() {
 }
 
 int run_generator(disk_interface& disk, const run_start& start,
-                  std::uint32_t ticks) {
+                  std::uint32_t ticks, run_record* record) {
   seed_random_order(ticks);
+  run_record own;
+  run_record& kept = record ? *record : own;
   try {
-    generate(disk, start, std::to_string(ticks));
+    generate(disk, start, std::to_string(ticks), kept);
   } catch (const std::bad_alloc&) {
     // Out of memory: the rotation in place stays, and the tool still prints
     // nothing and exits 0.
+    kept.keep("the run ran out of memory");
   }
   return 0;
 }

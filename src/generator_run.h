@@ -4,6 +4,7 @@
 
 #include "disk.h"
 #include "folder_owner.h"
+#include "run_record.h"
 #include "tick_count.h"
 
 /// One run of the tool, in the working directory: reads the map list
@@ -23,9 +24,11 @@
 int run_generator();
 
 /// The same run, with every call on the disk going through `disk`,
-/// starting from `start`, its random order seeded with `ticks`.
+/// starting from `start`, its random order seeded with `ticks`; what it did
+/// and why goes into `*record`, where given.
 int run_generator(disk_interface& disk, const run_start& start = {},
-                  std::uint32_t ticks = tick_count_ms());
+                  std::uint32_t ticks = tick_count_ms(),
+                  run_record* record = nullptr);
 
 /// How long a run waits for another run that holds the folder: longer than
 /// a run on a list of a million maps takes, and short enough that a stuck

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,19 +10,25 @@
 /// What map_rotation_check found, for a person to read.
 struct check_result {
   std::string report;
-  /// 0: a run would write a rotation and every map is read as written and
-  /// found (or there was nothing to check it against); 1: it would, but
-  /// something is left out, won't load or isn't found; 2: a run would leave
-  /// the rotation as it is, or write no map.
+  /// 0: a run would write a rotation, and every map is read as written and
+  /// found (or, with no game folder named, there was nothing to look in);
+  /// 1: it would, but something is left out, won't load or isn't found, or
+  /// a game folder or archive can't be read; 2: a run would leave the
+  /// rotation as it is, or write no map, in this order or in another order
+  /// of the same list.
   int status = 0;
 };
 
 /// Tells what the next run of the tool in the working folder would do and
-/// why, changing nothing: the run itself goes through a disk that only
-/// pretends to write, so the two can't disagree. `owner` is what giving up
-/// root did, as a run would. Each of `game_folders` is looked through for
-/// the game's archives (*.pk3) and loose maps, and every map of the
-/// rotation is looked for there as the server would.
+/// why, changing nothing. The answer is the record of the tool's own run,
+/// seeded with `ticks`, on a disk that only pretends to write: its order,
+/// its files and its verdict, with `owner` and `start` as giving up root
+/// left them. Where another order of the same list takes another number of
+/// files and would end otherwise, it says so too, and the status is the
+/// worse one. Each of `game_folders` (named by the operator where `named`)
+/// is looked through for the game's archives (*.pk3) and loose maps, and
+/// every map of the rotation is looked for there as the server would.
 check_result check_rotation(disk_interface& disk, const owner_decision& owner,
                             const run_start& start,
-                            const std::vector<std::string>& game_folders);
+                            const std::vector<std::string>& game_folders,
+                            bool named, std::uint32_t ticks);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <string>
 #include <string_view>
 
 #include "file_set.h"
@@ -11,19 +12,30 @@
 namespace {
 
 /// Stages `text`, part `part` of the rotation script, beside its file;
-/// false where that part is frozen. A new part takes the mode, owner and
-/// group of the script.
+/// false, with the reason in `record`, where that part is frozen or can't
+/// be staged. A new part takes the mode, owner and group of the script.
 bool stage_part(disk_interface& disk, const rotation_place& place,
-                std::size_t part, std::string_view text, file_set& set) {
+                std::size_t part, std::string_view text, file_set& set,
+                run_record& record) {
   std::string target;
   file_facts facts = place.facts;
-  if (part == 1)
+  if (part == 1) {
     target = place.first;
-  else if (!part_file(disk, place, part, &target, &facts))
+  } else if (!part_file(disk, place, part, &target, &facts)) {
+    record.keep(
+        words({rotation_script_file(part), ": ", disk.failure_reason()}));
     return false;
-  if (is_frozen(facts)) return false;
-  return stage_file(disk, set, target, text,
-                    facts.found == disk_result::missing ? place.first : target);
+  }
+  if (std::string why = why_frozen(disk, target, facts); !why.empty()) {
+    record.keep(why);
+    return false;
+  }
+  if (stage_file(disk, set, target, text,
+                 facts.found == disk_result::missing ? place.first : target))
+    return true;
+  record.keep(words({"no new file can be made beside ", target, ": ",
+                     disk.failure_reason()}));
+  return false;
 }
 
 /// Stages a step back to the start for each part of a longer earlier
@@ -31,62 +43,101 @@ bool stage_part(disk_interface& disk, const rotation_place& place,
 /// still playing that rotation runs such a part by name at the end of the
 /// part before, so it must not vanish: the step back takes the server on
 /// into the new rotation. They are never removed, as no run can know that
-/// no server is still in an earlier rotation. False when one of them can't
-/// be replaced.
+/// no server is still in an earlier rotation. False, with the reason in
+/// `record`, when one of them can't be replaced.
 bool stage_steps_back(disk_interface& disk, const rotation_place& place,
-                      std::size_t parts, file_set& set) {
+                      std::size_t parts, file_set& set, run_record& record) {
   for (std::size_t part = parts + 1;; ++part) {
     std::string target, text;
     file_facts facts;
-    if (!part_file(disk, place, part, &target, &facts)) return false;
+    if (!part_file(disk, place, part, &target, &facts)) {
+      record.keep(
+          words({rotation_script_file(part),
+                 ", a part of an earlier rotation: ", disk.failure_reason()}));
+      return false;
+    }
     if (facts.found == disk_result::missing) return true;
-    if (is_frozen(facts)) return false;
+    if (std::string why = why_frozen(disk, target, facts); !why.empty()) {
+      record.keep(words({why,
+                         " (a part of an earlier rotation, which a run steps "
+                         "back to the start)"}));
+      return false;
+    }
     if (disk.read_file(target, &text) == disk_result::done &&
         text == step_back_script)
       continue;
-    if (!stage_file(disk, set, target, step_back_script, target)) return false;
+    if (!stage_file(disk, set, target, step_back_script, target)) {
+      record.keep(words({"no new file can be made beside ", target, ": ",
+                         disk.failure_reason()}));
+      return false;
+    }
   }
 }
 
 /// Writes `bytes` over file `path` where it stands, for a folder where no
 /// new file can be made: without emptying it first, and putting its
 /// previous bytes back on a failure, so that a full disk leaves the old
-/// file or the whole new one. False unless the new bytes are in.
-bool write_over(disk_interface& disk, const std::string& path,
-                std::string_view bytes) {
+/// file or the whole new one. What came of it goes into `record`.
+void write_over(disk_interface& disk, const std::string& path,
+                std::string_view bytes, run_record& record) {
   std::string previous;
-  if (disk.read_file(path, &previous) != disk_result::done) return false;
-  if (previous == bytes) return true;
-  if (disk.write_in_place(path, bytes) == disk_result::done) return true;
+  if (disk.read_file(path, &previous) != disk_result::done) {
+    record.keep(
+        words({record.why, "; ", path,
+               " can't be read to be written over: ", disk.failure_reason()}));
+    return;
+  }
+  if (previous == bytes) {
+    record.result = run_record::outcome::unchanged;
+    record.files.emplace_back(path, bytes.size());
+    return;
+  }
+  if (disk.write_in_place(path, bytes) == disk_result::done) {
+    record.result = run_record::outcome::placed;
+    record.files.emplace_back(path, bytes.size());
+    return;
+  }
+  record.keep(words({record.why, "; ", path,
+                     " can't be written over: ", disk.failure_reason()}));
   disk.write_in_place(path, previous);
-  return false;
 }
 
 /// Where no new file could be made: writes a rotation of one file over the
 /// script, but only where the script is, and stays, the whole rotation, as
 /// parts written in place one by one could not go in together.
 void write_over_script(disk_interface& disk, const rotation_place& place,
-                       const std::vector<map_entry>& rotation) {
+                       run_record& record) {
   std::string second;
   file_facts facts;
-  if (!fits_one_file(rotation) || place.facts.found != disk_result::done ||
-      is_frozen(place.facts) || !part_file(disk, place, 2, &second, &facts) ||
-      facts.found != disk_result::missing)
+  const char* cannot =
+      !fits_one_file(record.rotation) ? "the rotation takes several files"
+      : place.facts.found != disk_result::done
+          ? "SW_rotate.cfg isn't there to be written over"
+      : !part_file(disk, place, 2, &second, &facts) ||
+              facts.found != disk_result::missing
+          ? "SW_rotate2.cfg is there beside it, a part of an earlier rotation"
+          : nullptr;
+  if (cannot) {
+    record.keep(words({record.why, ", and the rotation can't be written over ",
+                       place.first, " alone: ", cannot}));
     return;
+  }
   std::string script;
-  write_rotation_script(rotation, [&](std::string_view text) {
+  write_rotation_script(record.rotation, [&](std::string_view text) {
     script = text;
     return true;
   });
-  write_over(disk, place.first, script);
+  write_over(disk, place.first, script, record);
 }
 
 }  // namespace
 
 bool find_rotation(disk_interface& disk, const std::string& script,
-                   rotation_place* place) {
-  if (disk.look(script, &place->first, &place->facts) != disk_result::done)
+                   rotation_place* place, std::string* why) {
+  if (disk.look(script, &place->first, &place->facts) != disk_result::done) {
+    *why = words({script, ": ", disk.failure_reason()});
     return false;
+  }
   place->folder = folder_of(place->first);
   place->name = name_of(place->first);
   return true;
@@ -102,53 +153,64 @@ bool part_file(disk_interface& disk, const rotation_place& place,
                    facts) == disk_result::done;
 }
 
-bool is_frozen(const file_facts& facts) {
-  return facts.found == disk_result::failed ||
-         (facts.found == disk_result::done &&
-          (!facts.regular || !facts.write_flags || !facts.may_write));
+std::string why_frozen(const disk_interface& disk, const std::string& path,
+                       const file_facts& facts) {
+  if (facts.found == disk_result::failed)
+    return words({path, " can't be looked at: ", disk.failure_reason()});
+  if (facts.found != disk_result::done) return "";
+  if (!facts.regular)
+    return words({path, " is not a regular file (a folder, a pipe)"});
+  if (!facts.write_flags) return words({path, " is read-only"});
+  if (!facts.may_write)
+    return words({path, " may not be written by this user"});
+  return "";
 }
 
-disk_result read_list_file(disk_interface& disk, const std::string& path,
-                           std::string* file, std::string* bytes) {
-  file_facts facts;
-  if (disk.look(path, file, &facts) != disk_result::done)
-    return disk_result::failed;
-  return disk.read_file(*file, bytes);
-}
-
-void remove_leftovers_beside(disk_interface& disk,
-                             const rotation_place& place) {
-  remove_leftovers(disk, place.folder, [&](std::string_view name) {
-    return is_rotation_script_file(name) || name == place.name;
-  });
+void remove_leftovers_beside(disk_interface& disk, const rotation_place& place,
+                             run_record& record) {
+  std::vector<std::string> names;
+  if (disk.list_folder(place.folder, &names) != disk_result::done) return;
+  for (const std::string& name : names) {
+    const std::string_view base = named_beside(name);
+    if (base.empty() || (!is_rotation_script_file(base) && base != place.name))
+      continue;
+    const std::string path = path_in(place.folder, name);
+    if (disk.remove(path) == disk_result::done) record.removed.push_back(path);
+  }
 }
 
 void replace_rotation(disk_interface& disk, const rotation_place& place,
-                      const std::string& run,
-                      const std::vector<map_entry>& rotation) {
+                      const std::string& run, run_record& record) {
   file_set set;
   set.folder = place.folder;
   set.run = run;
   bool staged = false;
-  std::size_t parts = 0;
   try {
-    staged = write_rotation_script(rotation, [&](std::string_view text) {
-      return stage_part(disk, place, ++parts, text, set);
+    staged = write_rotation_script(record.rotation, [&](std::string_view text) {
+      return stage_part(disk, place, ++record.parts, text, set, record);
     });
     // The parts go in place from the last down, SW_rotate.cfg last, so that
     // every link in place leads to a file in place and the server starts
     // the new rotation only once all of it is there; the steps back come
     // after it, so that each leads into the new rotation.
     std::reverse(set.files.begin(), set.files.end());
-    staged = staged && stage_steps_back(disk, place, parts, set);
+    staged = staged && stage_steps_back(disk, place, record.parts, set, record);
   } catch (const std::bad_alloc&) {  // what was staged is removed below
+    record.keep("the run ran out of memory");
     staged = false;
   }
-  if (staged) {
-    put_in_place(disk, set);
+  if (staged && put_in_place(disk, set)) {
+    record.result = run_record::outcome::placed;
+    // In the order of the parts, then the steps back.
+    const auto parts_end =
+        set.files.begin() + static_cast<std::ptrdiff_t>(record.parts);
+    std::reverse(set.files.begin(), parts_end);
+    for (const staged_file& file : set.files)
+      record.files.emplace_back(file.target, file.size);
     return;
   }
+  if (staged) record.keep(set.failure);
   const bool no_room = set.files.empty();
   discard(disk, set);
-  if (no_room) write_over_script(disk, place, rotation);
+  if (no_room) write_over_script(disk, place, record);
 }

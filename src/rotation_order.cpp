@@ -32,6 +32,13 @@ const char* why_not_playable(std::string_view name) {
   return nullptr;
 }
 
+const char* why_wont_load(std::string_view name) {
+  if (name.size() > longest_loadable_name) return "longer than 54 bytes";
+  for (const char c : name)
+    if (c <= ' ' || c >= 0x7F) return "bytes outside printable ASCII";
+  return nullptr;
+}
+
 std::vector<map_entry> build_rotation(std::vector<map_entry> entries) {
   // Leaving entries out before the shuffle gives the same chances as after
   // it, and reads the names in file order rather than all over memory.

@@ -30,6 +30,15 @@ bool is_playable_name(std::string_view name);
 /// it doesn't.
 const char* why_not_playable(std::string_view name);
 
+/// The longest name `map NAME` loads: maps/NAME.bsp must fit in 63 bytes.
+inline constexpr std::size_t longest_loadable_name = 54;
+
+/// Why the server won't load a map of the playable `name`, though the
+/// rotation carries it: longer than longest_loadable_name, or a byte
+/// outside printable ASCII, at which the console ends the name. Null where
+/// it will.
+const char* why_wont_load(std::string_view name);
+
 /// Turns the map list's entries into the order of play: a fresh random
 /// order, then highest priority first, keeping that random order within each
 /// priority. Negative priorities and names that are not playable are left

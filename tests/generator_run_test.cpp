@@ -170,9 +170,16 @@ TEST(GeneratorRun, PartsALongerRotationHadStepBackToTheStart) {
 }
 
 TEST(GeneratorRun, AFrozenPartUnreadableListOrHeldFolderKeepsTheRotation) {
-  for (const std::string what :
-       {"SW_rotate.cfg", "SW_rotate2.cfg", "SW_rotate3.cfg", "read fails",
-        "pipe", "folder", "lock held"}) {
+  // What is in the way, and what the run's record says of it.
+  const std::pair<std::string, std::string> rows[] = {
+      {"SW_rotate.cfg", "SW_rotate.cfg is read-only"},
+      {"SW_rotate2.cfg", "SW_rotate2.cfg is read-only"},
+      {"SW_rotate3.cfg", "SW_rotate3.cfg is read-only"},
+      {"read fails", "map_list.cfg is there but can't be read"},
+      {"pipe", "map_list.cfg is there but can't be read"},
+      {"folder", "map_list.cfg is there but can't be read"},
+      {"lock held", "another run has held the rotation"}};
+  for (const auto& [what, why] : rows) {
     for (const int maps : {100, 40}) {  // a part to replace, or to step back
       memory_disk disk = prepared(maps, 100);
       const script_files before = rotation_of(disk);
@@ -186,8 +193,11 @@ TEST(GeneratorRun, AFrozenPartUnreadableListOrHeldFolderKeepsTheRotation) {
         disk.locks_held.insert("SW_rotate.cfg.map_rotation-lock");
       else
         disk.files[what]->read_only = true;
-      run(disk);
+      run_record record;
+      EXPECT_EQ(0, run_generator(disk, {}, 1, &record));
       EXPECT_EQ(before, rotation_of(disk)) << what << ", " << maps << " maps";
+      EXPECT_EQ(run_record::outcome::kept, record.result) << what;
+      EXPECT_EQ(0u, record.why.find(why)) << what << ": " << record.why;
     }
   }
 }

@@ -106,6 +106,7 @@ disk_result memory_disk::look(const std::string& path, std::string* target,
   facts->found = disk_result::done;
   facts->regular = !found->second->special;
   facts->write_flags = facts->may_write = !found->second->read_only;
+  facts->alone = facts->regular && found->second.use_count() == 1;
   return disk_result::done;
 }
 

@@ -62,22 +62,28 @@ outcome finish(pid_t pid, const fs::path& capture) {
   return result;
 }
 
+/// `program` as `user` may start it: another user runs a copy beside the
+/// captured output, as the build tree may lie in a folder only its owner
+/// may enter (root's home, any mktemp -d folder).
+std::string startable(const std::string& program, uid_t user,
+                      const scratch_dir& capture) {
+  if (user == 0) return program;
+  fs::permissions(capture.path, fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec |
+                                    fs::perms::others_read |
+                                    fs::perms::others_exec);
+  const fs::path copy = capture.path / fs::path(program).filename();
+  fs::copy_file(program, copy);
+  return copy.string();
+}
+
 /// Runs the program in `dir` and expects what every run does: status 0 and
-/// nothing printed. Another `user` runs a copy of the program beside the
-/// captured output: the build tree may lie in a folder only its owner may
-/// enter, as root's home or any mktemp -d folder is.
+/// nothing printed.
 void run_in(const fs::path& dir, const std::vector<std::string>& args = {},
             uid_t user = 0, gid_t group = 0) {
   scratch_dir capture;
-  std::string program = env_or_empty("MAP_ROTATION_PROGRAM");
-  if (user != 0) {
-    fs::permissions(capture.path, fs::perms::owner_all | fs::perms::group_read |
-                                      fs::perms::group_exec |
-                                      fs::perms::others_read |
-                                      fs::perms::others_exec);
-    fs::copy_file(program, capture / "map_rotation");
-    program = (capture / "map_rotation").string();
-  }
+  const std::string program =
+      startable(env_or_empty("MAP_ROTATION_PROGRAM"), user, capture);
   const outcome result = finish(
       start(dir, capture.path, args, user, program, group), capture.path);
   EXPECT_EQ(0, result.status);
@@ -229,12 +235,25 @@ std::string snapshot(const fs::path& dir, bool with_lock = true) {
 }
 
 /// Runs map_rotation_check in `dir` with `args`.
-outcome check_in(const fs::path& dir, const std::vector<std::string>& args) {
+outcome check_in(const fs::path& dir, const std::vector<std::string>& args,
+                 uid_t user = 0) {
   scratch_dir capture;
   // Built beside the tool, with the same ending.
   std::string check = env_or_empty("MAP_ROTATION_PROGRAM");
   check.insert(check.rfind("map_rotation") + 12, "_check");
-  return finish(start(dir, capture.path, args, 0, check), capture.path);
+  return finish(
+      start(dir, capture.path, args, user, startable(check, user, capture)),
+      capture.path);
+}
+
+/// 97 maps of one priority, 5 to 54 bytes long: 3 or 4 files, by order.
+std::string order_dependent_list() {
+  std::string list;
+  for (int i = 0; i < 97; ++i)
+    list += ("m" + std::to_string(i) + "_" + std::string(60, 'x'))
+                .substr(0, 5 + i * 37 % 50) +
+            " 1\n";
+  return list;
 }
 
 TEST(Program, TheCheckChangesNothingAndSaysWhatTheRunThenDoes) {
@@ -242,23 +261,32 @@ TEST(Program, TheCheckChangesNothingAndSaysWhatTheRunThenDoes) {
                                                           "a\0 \0"
                                                           "1\0\r\0\n\0",
                                                           10);
+  const std::string by_order = order_dependent_list();
   // The map list (none where null), with a rotation in place and a file
-  // of it, or the list, made something else; and the check's status.
-  const std::tuple<const char*, const char*, int> rows[] = {
-      {alpha_bravo_list, nullptr, 0},
-      {"canyon 3 harbor x foundry 1 a;b 2 # top 5", nullptr, 1},
-      {utf16.c_str(), nullptr, 0},
-      {nullptr, nullptr, 2},
-      {nullptr, "file SW_rotate.cfg", 2},
-      {"alpha -1", "file SW_rotate.cfg", 2},
-      {alpha_bravo_list, "folder map_list.cfg", 2},
-      {alpha_bravo_list, "pipe map_list.cfg", 2},
-      {alpha_bravo_list, "folder SW_rotate.cfg", 2},
-      {alpha_bravo_list, "read-only SW_rotate.cfg", 2},
-      {alpha_bravo_list, "read-only SW_rotate2.cfg", 2},
-      {alpha_bravo_list, "leftover SW_rotate.cfg.map_rotation-old.1.2", 0},
+  // of it, or the list, made something else; the check's status, and what
+  // its report must say.
+  const std::tuple<const char*, const char*, int, const char*> rows[] = {
+      {alpha_bravo_list, nullptr, 0, "(1 part)"},
+      {"canyon 3 harbor x foundry 1 a;b 2 # top 5", nullptr, 1, "line 1"},
+      {utf16.c_str(), nullptr, 0, "UTF-16"},
+      {nullptr, nullptr, 2, "No map."},
+      {nullptr, "file SW_rotate.cfg", 2, "gives no map"},
+      {"alpha -1", "file SW_rotate.cfg", 2, "gives no map"},
+      {alpha_bravo_list, "folder map_list.cfg", 2,
+       "is there but can't be read: "},
+      {alpha_bravo_list, "pipe map_list.cfg", 2,
+       "is there but can't be read: "},
+      {alpha_bravo_list, "folder SW_rotate.cfg", 2, "is not a regular file"},
+      {alpha_bravo_list, "read-only SW_rotate.cfg", 2, "is read-only"},
+      {alpha_bravo_list, "read-only SW_rotate2.cfg", 2, "is read-only"},
+      {alpha_bravo_list, "leftover SW_rotate.cfg.map_rotation-old.1.2", 0,
+       "Removes "},
+      {alpha_bravo_list, "held SW_rotate.cfg.map_rotation-lock", 2,
+       "another run has held the rotation"},
+      // The part count, and so the verdict, depends on the order.
+      {by_order.c_str(), "folder SW_rotate5.cfg", 2, "In another order"},
   };
-  for (const auto& [list, in_the_way, status] : rows) {
+  for (const auto& [list, in_the_way, status, says] : rows) {
     scratch_dir dir;
     const std::string way = in_the_way ? in_the_way : "";
     const std::string what = std::string(list ? list : "no list") + ", " + way;
@@ -266,23 +294,33 @@ TEST(Program, TheCheckChangesNothingAndSaysWhatTheRunThenDoes) {
       write_file(dir / "map_list.cfg", list == utf16.c_str() ? utf16 : list);
     const std::string kind = way.substr(0, way.find(' ')),
                       file = way.substr(way.find(' ') + 1);
-    if (kind == "pipe" && under_runner()) continue;
+    if ((kind == "pipe" || kind == "held") && under_runner()) continue;
     if (!way.empty()) {
       write_file(dir / "SW_rotate.cfg", "previous");
       fs::remove(dir / file);
     }
     if (kind == "folder") fs::create_directory(dir / file);
     if (kind == "pipe") mkfifo((dir / file).c_str(), 0644);
-    if (kind == "file" || kind == "read-only" || kind == "leftover")
+    if (kind == "file" || kind == "read-only" || kind == "leftover" ||
+        kind == "held")
       write_file(dir / file, "previous");
     if (kind == "read-only")
       fs::permissions(dir / file,
                       fs::perms::owner_write | fs::perms::group_write |
                           fs::perms::others_write,
                       fs::perm_options::remove);
+    const int held = kind == "held" ? open((dir / file).c_str(), O_RDONLY) : -1;
+    if (held >= 0) flock(held, LOCK_EX);
     const std::string before = snapshot(dir.path);
+    // Another order may end otherwise; the same tree always gives the same
+    // status all the same.
+    for (int again = 0; again < (list == by_order.c_str() ? 20 : 1); ++again) {
+      const outcome checked = check_in(dir.path, {});
+      EXPECT_EQ(status, checked.status) << what << "\n" << checked.out;
+      EXPECT_NE(std::string::npos, checked.out.find(says)) << what << "\n"
+                                                           << checked.out;
+    }
     const outcome checked = check_in(dir.path, {});
-    EXPECT_EQ(status, checked.status) << what << "\n" << checked.out;
     EXPECT_EQ(before, snapshot(dir.path)) << what;
     // What a killed run left, never a file the run itself would make.
     EXPECT_EQ(kind == "leftover",
@@ -290,8 +328,34 @@ TEST(Program, TheCheckChangesNothingAndSaysWhatTheRunThenDoes) {
         << checked.out;
     const bool puts = checked.out.find("A run puts") != std::string::npos;
     EXPECT_NE(puts, checked.out.find("A run leaves") != std::string::npos);
+    if (held >= 0) close(held);  // a run would wait for it: not asked here
+    if (held >= 0 || list == by_order.c_str()) continue;
     run_in(dir.path);
     EXPECT_EQ(puts, before != snapshot(dir.path, false)) << what << checked.out;
+  }
+}
+
+TEST(Program, TheCheckUnderstandsItsCommandLine) {
+  scratch_dir dir;
+  write_file(dir / "map_list.cfg", "canyon 1");
+  fs::create_directory(dir / "game");
+  write_file(dir / "game" / "broken.pk3", "no archive");
+  // The arguments, the status, and what it prints there and on stderr.
+  const std::tuple<std::vector<std::string>, int, const char*, const char*>
+      rows[] = {
+          {{"--help"}, 0, "Usage: map_rotation_check", ""},
+          {{"--version"}, 0, "map_rotation_check 1.", ""},
+          {{"--bogus"}, 64, "", "unknown option --bogus"},
+          {{"gmae"}, 1, "gmae: can't be listed: ", ""},
+          {{"game"}, 1, "that can be read, and no loose map", ""},
+          {{}, 0, "No archive (*.pk3) found", ""},
+      };
+  for (const auto& [args, status, out, err] : rows) {
+    const outcome checked = check_in(dir.path, args);
+    const std::string what = args.empty() ? "none" : args[0];
+    EXPECT_EQ(status, checked.status) << what << "\n" << checked.out;
+    EXPECT_NE(std::string::npos, checked.out.find(out)) << what << checked.out;
+    EXPECT_NE(std::string::npos, checked.err.find(err)) << what << checked.err;
   }
 }
 
@@ -446,6 +510,12 @@ TEST(Program, WritesInPlaceWhereTheDirectoryIsReadOnly) {
                                   fs::perms::others_exec);
   run_in(dir.path, {}, user);
   EXPECT_EQ(alpha_bravo_script, read_file(dir / "SW_rotate.cfg"));
+  // The script in place is the new one: nothing to change, as the check,
+  // from what the run decided, says.
+  const outcome checked = check_in(dir.path, {}, user);
+  EXPECT_EQ(0, checked.status) << checked.out;
+  EXPECT_NE(std::string::npos, checked.out.find("changes nothing"))
+      << checked.out;
 }
 
 TEST(Program, KeepsPermissionsAndSymbolicLinks) {
@@ -631,6 +701,14 @@ TEST(Program, AFullDiskLeavesTheOldScriptOrTheWholeNewOne) {
     run_in(dir.path);
     const std::string now = read_file(dir / "SW_rotate.cfg");
     EXPECT_EQ(list == long_list ? old_script : alpha_bravo_script, now);
+    // Now the script in place is the new one: nothing to change, and the
+    // check says so, as what the run decided.
+    if (list != long_list) {
+      const outcome checked = check_in(dir.path, {});
+      EXPECT_EQ(0, checked.status) << checked.out;
+      EXPECT_NE(std::string::npos, checked.out.find("changes nothing"))
+          << checked.out;
+    }
     fs::remove(dir / "filler");
   }
   // The server's user's folder: a script with a second name (an operator's

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstddef>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "disk.h"
+#include "map_list.h"
+
+/// The `parts` of a reason, joined: one call where many `+` would each
+/// leave code of their own behind in a program that should stay small.
+std::string words(std::initializer_list<std::string_view> parts);
+
+/// What one run did and why, recorded where each decision is made, so that
+/// no one else has to guess it afterwards. The tool prints none of it;
+/// map_rotation_check prints all of it.
+struct run_record {
+  run_record() = default;
+  /// Never copied or moved: the rotation's names view `list_bytes`.
+  run_record(const run_record&) = delete;
+  run_record& operator=(const run_record&) = delete;
+
+  /// What became of the rotation.
+  enum class outcome {
+    /// Every file of the rotation is as it was: `why` says why.
+    kept,
+    /// The new rotation is in place.
+    placed,
+    /// What was in place is the new rotation already: nothing changed.
+    unchanged,
+  };
+  outcome result = outcome::kept;
+  /// Why the rotation was kept, for a person to read.
+  std::string why;
+
+  /// The map list: the file read, how reading it ended, its bytes (which
+  /// the rotation's names view), the text read of them and how it was
+  /// written.
+  std::string list_file;
+  disk_result list_read = disk_result::missing;
+  std::string list_bytes;
+  std::string_view list_text;
+  list_encoding encoding = list_encoding::plain;
+
+  /// The folder where the rotation lies, once found.
+  std::string folder;
+
+  /// The order of play, where the run got as far as ordering the list,
+  /// and the files of the rotation script it takes.
+  bool ordered = false;
+  std::vector<map_entry> rotation;
+  std::size_t parts = 0;
+  /// The files put in place, in order, with their sizes: the parts, then
+  /// the steps back.
+  std::vector<std::pair<std::string, std::size_t>> files;
+  /// What a killed run had left that this run removed.
+  std::vector<std::string> removed;
+
+  /// Records that the rotation stays as it is, because of `because`.
+  void keep(std::string because) {
+    result = outcome::kept;
+    why = std::move(because);
+  }
+};
