@@ -11,13 +11,56 @@
 using archive_reader =
     std::function<std::string(std::uint64_t offset, std::size_t size)>;
 
-/// Hands `each` the name of every entry of the zip archive of `file_size`
-/// bytes that `read` reads, as a game's .pk3 is: from its
-/// central directory alone, where they stand uncompressed whatever the
-/// entries are (stored or deflated), with or without an archive comment,
-/// in zip64 too. Reads no more than the end record and the directory, so
-/// it costs the same for an archive of any size. False, after the names
-/// read so far, where the bytes are no archive or are cut short; never
-/// more work than the directory's bytes, whatever they hold.
-bool read_archive_names(std::uint64_t file_size, const archive_reader& read,
-                        const std::function<void(std::string_view)>& each);
+/// One entry of an archive's central directory.
+struct archive_entry {
+  /// The name as stored, viewing bytes that live until `each` returns.
+  std::string_view name;
+  /// Encrypted: no game can open it.
+  bool encrypted = false;
+  /// Its size once unpacked.
+  std::uint64_t size = 0;
+};
+
+/// Which game's zip reader reads the archive.
+enum class zip_reader {
+  /// The original engine's 1998-era unzip: no zip64.
+  original,
+  /// The maintained open engine's newer reader, which reads zip64 too.
+  maintained,
+};
+
+/// Where a reader finds an archive's central directory.
+struct archive_directory {
+  /// The start of the directory as the archive states it, the bytes before
+  /// the archive (a self-extracting stub whose offsets weren't moved), the
+  /// number of entries stated, and whether it came from zip64 records.
+  std::uint64_t offset = 0, before = 0, entries = 0;
+  bool zip64 = false;
+  bool operator==(const archive_directory& other) const {
+    return offset == other.offset && before == other.before &&
+           entries == other.entries && zip64 == other.zip64;
+  }
+};
+
+/// Finds the central directory of the zip archive of `file_size` bytes that
+/// `read` reads, from its end record, as `reader` finds a game's .pk3. Like
+/// the engines it looks for the end record across at most the last 65,535
+/// bytes and takes the signature nearest the end, so a comment holding one
+/// is taken for the end record, and allows for bytes before the archive,
+/// taking their number from where the end record lies. False where the
+/// reader refuses the archive: no end record (or one at byte 0), a
+/// directory that runs past the end record, two entry counts that differ.
+/// The original reader knows nothing of zip64: it takes the plain end
+/// record of a zip64 archive, and so a directory 76 bytes out of place, or
+/// refuses it.
+bool find_archive_directory(std::uint64_t file_size, const archive_reader& read,
+                            zip_reader reader, archive_directory* found);
+
+/// Hands `each` the entries of directory `found`, as both engines read
+/// them: as many as stated, stopping at the first that isn't one, and
+/// keeping those before it. Reads the directory a piece at a time, so that
+/// memory stays bounded whatever its size, and never more work than the
+/// directory's bytes.
+void read_archive_directory(
+    const archive_reader& read, const archive_directory& found,
+    const std::function<void(const archive_entry&)>& each);

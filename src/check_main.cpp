@@ -1,5 +1,6 @@
 // map_rotation_check [GAME_FOLDER...]: what the next run will do, and why.
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -24,10 +25,14 @@ constexpr const char* usage =
     "Usage: map_rotation_check [GAME_FOLDER...]\n"
     "\n"
     "Tells what the next run of map_rotation in the current folder will do\n"
-    "and why, and changes nothing. Each GAME_FOLDER (the current folder\n"
-    "where none is named) is looked through as the server would for each\n"
-    "map of the rotation: its archives (*.pk3), then its loose files under\n"
-    "maps/.\n"
+    "and why, and changes nothing. Then it looks for each map of the\n"
+    "rotation as the original engine does, and says where the maintained\n"
+    "open engine differs. Name the GAME_FOLDERs in the order the server\n"
+    "searches them: a mod's folder before the base game's (the current\n"
+    "folder where none is named). In each folder the archives (*.pk3, not\n"
+    "sp_*.pk3) come first, the one whose name sorts last first (mp_* sorts\n"
+    "last of all), then the loose files under maps/. The first archive that\n"
+    "holds a map decides: no map loads from pak0.pk3 in the original engine.\n"
     "\n"
     "Exit status:\n"
     "  0  a run writes the rotation, and every map is read as written and\n"
@@ -100,8 +105,13 @@ int main(int argc, char** argv) {
   run_start start;
   const owner_decision owner = act_as_rotation_owner(&start);
   system_disk disk;
-  const check_result result =
-      check_rotation(disk, owner, start, game_folders, named, ticks);
+  check_result result;
+  try {
+    result = check_rotation(disk, owner, start, game_folders, named, ticks);
+  } catch (const std::bad_alloc&) {
+    result.report = "map_rotation_check ran out of memory: nothing checked.\n";
+    result.status = 1;
+  }
   std::fwrite(result.report.data(), 1, result.report.size(), stdout);
   std::fflush(stdout);
   wait_for_enter();

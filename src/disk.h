@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -65,6 +66,16 @@ struct disk_interface {
   /// read fails.
   virtual disk_result read_file(const std::string& path,
                                 std::string* bytes) = 0;
+  /// Sets `*bytes` to up to `size` bytes of regular file `path` from byte
+  /// `offset` on (fewer where the file ends sooner), and `*file_size` to the
+  /// whole file's size. Reads only those bytes, whatever the file's size, as
+  /// LevelDB's RandomAccessFile::Read does. Unlike read_file it follows
+  /// symbolic links, as the game does when it opens its archives and maps.
+  /// missing where nothing is there (a link that leads nowhere too); failed
+  /// where it can't be opened, isn't a regular file or a read fails.
+  virtual disk_result read_range(const std::string& path, std::uint64_t offset,
+                                 std::size_t size, std::string* bytes,
+                                 std::uint64_t* file_size) = 0;
   /// Sets `*target` to the file that writing to `path` really changes, and
   /// `*facts` to what is there. Where `path` is a symbolic link (POSIX; even
   /// to a file not made yet), that is the file it points to, link after
@@ -127,6 +138,9 @@ struct system_disk : disk_interface {
   disk_result lock(const std::string& path, unsigned wait_ms,
                    std::unique_ptr<disk_lock>* held) override;
   disk_result read_file(const std::string& path, std::string* bytes) override;
+  disk_result read_range(const std::string& path, std::uint64_t offset,
+                         std::size_t size, std::string* bytes,
+                         std::uint64_t* file_size) override;
   disk_result look(const std::string& path, std::string* target,
                    file_facts* facts) override;
   disk_result write_new(const std::string& path, std::string_view bytes,
@@ -157,6 +171,11 @@ struct disk_wrapper : disk_interface {
   }
   disk_result read_file(const std::string& path, std::string* bytes) override {
     return target.read_file(path, bytes);
+  }
+  disk_result read_range(const std::string& path, std::uint64_t offset,
+                         std::size_t size, std::string* bytes,
+                         std::uint64_t* file_size) override {
+    return target.read_range(path, offset, size, bytes, file_size);
   }
   disk_result look(const std::string& path, std::string* found,
                    file_facts* facts) override {

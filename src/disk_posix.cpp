@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -172,6 +173,40 @@ disk_result system_disk::read_file(const std::string& path,
     bytes->append(chunk, static_cast<std::size_t>(got));
   }
   ::close(fd);
+  if (error == 0) return disk_result::done;
+  failure(error, &reason);
+  return disk_result::failed;
+}
+
+disk_result system_disk::read_range(const std::string& path,
+                                    std::uint64_t offset, std::size_t size,
+                                    std::string* bytes,
+                                    std::uint64_t* file_size) {
+  bytes->clear();
+  const int fd = open_retrying(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return failure(errno, &reason);
+  struct stat status;
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    return refused(not_regular, &reason);
+  }
+  *file_size = static_cast<std::uint64_t>(status.st_size);
+  const std::uint64_t there = offset < *file_size ? *file_size - offset : 0;
+  bytes->resize(static_cast<std::size_t>(std::min<std::uint64_t>(size, there)));
+  std::size_t got = 0;
+  int error = 0;
+  while (got < bytes->size()) {
+    const ssize_t read = ::pread(fd, bytes->data() + got, bytes->size() - got,
+                                 static_cast<off_t>(offset + got));
+    if (read < 0 && errno == EINTR) continue;
+    if (read <= 0) {
+      error = read < 0 ? errno : 0;
+      break;
+    }
+    got += static_cast<std::size_t>(read);
+  }
+  ::close(fd);
+  bytes->resize(got);
   if (error == 0) return disk_result::done;
   failure(error, &reason);
   return disk_result::failed;

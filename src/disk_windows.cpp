@@ -166,6 +166,44 @@ disk_result system_disk::read_file(const std::string& path,
   return read_all ? disk_result::done : disk_result::failed;
 }
 
+disk_result system_disk::read_range(const std::string& path,
+                                    std::uint64_t offset, std::size_t size,
+                                    std::string* bytes,
+                                    std::uint64_t* file_size) {
+  bytes->clear();
+  const HANDLE file = open_file(path, GENERIC_READ, share_all, OPEN_EXISTING);
+  if (file == INVALID_HANDLE_VALUE) return failure(&reason);
+  DWORD high = 0;
+  const DWORD low = GetFileSize(file, &high);
+  if (GetFileType(file) != FILE_TYPE_DISK ||
+      (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)) {
+    reason = "not a regular file (a pipe, a device)";
+    CloseHandle(file);
+    return disk_result::failed;
+  }
+  *file_size = static_cast<std::uint64_t>(high) << 32 | low;
+  const std::uint64_t there = offset < *file_size ? *file_size - offset : 0;
+  bytes->resize(static_cast<std::size_t>(size < there ? size : there));
+  std::size_t got = 0;
+  bool read_all = true;
+  while (read_all && got < bytes->size()) {
+    // A read at an offset through a handle opened for synchronous use.
+    OVERLAPPED at{};
+    const std::uint64_t from = offset + got;
+    at.Offset = static_cast<DWORD>(from);
+    at.OffsetHigh = static_cast<DWORD>(from >> 32);
+    const std::size_t left = bytes->size() - got;
+    DWORD chunk = left > (1u << 30) ? (1u << 30) : static_cast<DWORD>(left),
+          read = 0;
+    read_all = ReadFile(file, &(*bytes)[got], chunk, &read, &at) && read > 0;
+    got += read;
+  }
+  if (!read_all) failure(&reason);
+  CloseHandle(file);
+  bytes->resize(got);
+  return read_all ? disk_result::done : disk_result::failed;
+}
+
 disk_result system_disk::look(const std::string& path, std::string* target,
                               file_facts* facts) {
   *target = path;

@@ -9,12 +9,13 @@
 
 /// The maps' part of map_rotation_check's report: where each map of
 /// `rotation` lies in `game_folders` (their archives, *.pk3, and loose
-/// files under maps/), as the server looks for it, with close names for
-/// one that isn't found. `named` says whether the operator named the
-/// folders, rather than the current folder being looked in by default.
-/// True where all is well: every map is found, every folder listed and
-/// every archive read, or, for the default folder alone, there was nothing
-/// to look in.
+/// files under maps/), as the original engine looks for it, and what the
+/// maintained engine does where it differs (engine_search.h), with close
+/// names, from all that would load, for one found nowhere. `named` says whether
+/// the operator named the folders, rather than the current folder being looked
+/// in by default. True where all is well: every map is found, every folder
+/// listed and every archive read, or, for the default folder alone, there was
+/// nothing to look in.
 bool report_maps(report_text& out, disk_interface& disk,
                  const std::vector<map_entry>& rotation,
                  const std::vector<std::string>& game_folders, bool named);

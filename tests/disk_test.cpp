@@ -33,6 +33,21 @@ TEST(SystemDisk, ReadsRegularFilesByteForByteAndNothingElse) {
   EXPECT_EQ(failed, disk.read_file(dir.path, &contents));  // a folder
   ASSERT_EQ(0, mkfifo((dir / "pipe").c_str(), 0644));
   EXPECT_EQ(failed, disk.read_file(dir / "pipe", &contents));  // no wait
+  // A range of it, through a link as the game opens its archives, and
+  // only that: none past the end, nothing from a folder or a pipe.
+  fs::create_symlink("list", dir / "link");
+  std::uint64_t size = 0;
+  EXPECT_EQ(done, disk.read_range(dir / "link", 9, 5, &contents, &size));
+  EXPECT_EQ(bytes.substr(9, 5), contents);
+  EXPECT_EQ(bytes.size(), size);
+  EXPECT_EQ(done, disk.read_range(dir / "list", size - 2, 5, &contents, &size));
+  EXPECT_EQ("xx", contents);
+  EXPECT_EQ(done, disk.read_range(dir / "list", size + 9, 5, &contents, &size));
+  EXPECT_EQ("", contents);
+  EXPECT_EQ(missing, disk.read_range(dir / "none", 0, 1, &contents, &size));
+  EXPECT_EQ(failed, disk.read_range(dir.path, 0, 1, &contents, &size));
+  EXPECT_EQ(failed, disk.read_range(dir / "pipe", 0, 1, &contents, &size));
+  EXPECT_FALSE(disk.failure_reason().empty());
 }
 
 /// What look() finds at `path`, as "found regular write_flags may_write

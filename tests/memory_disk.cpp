@@ -85,6 +85,27 @@ disk_result memory_disk::read_file(const std::string& path,
   return disk_result::done;
 }
 
+disk_result memory_disk::read_range(const std::string& path,
+                                    std::uint64_t offset, std::size_t size,
+                                    std::string* bytes,
+                                    std::uint64_t* file_size) {
+  if (const disk_result fault = fault_of("read_range");
+      fault != disk_result::done)
+    return fault;
+  std::string target = path;
+  for (auto link = links.find(target); link != links.end();
+       link = links.find(target))
+    target = link->second;
+  const auto found = files.find(target);
+  if (found == files.end())
+    return folders.count(target) ? disk_result::failed : disk_result::missing;
+  if (found->second->special) return disk_result::failed;
+  const std::string& all = found->second->bytes;
+  *file_size = all.size();
+  *bytes = offset < all.size() ? all.substr(offset, size) : "";
+  return disk_result::done;
+}
+
 disk_result memory_disk::look(const std::string& path, std::string* target,
                               file_facts* facts) {
   if (const disk_result fault = fault_of("look"); fault != disk_result::done)

@@ -39,6 +39,9 @@ struct memory_disk : disk_interface {
   disk_result lock(const std::string& path, unsigned wait_ms,
                    std::unique_ptr<disk_lock>* held) override;
   disk_result read_file(const std::string& path, std::string* bytes) override;
+  disk_result read_range(const std::string& path, std::uint64_t offset,
+                         std::size_t size, std::string* bytes,
+                         std::uint64_t* file_size) override;
   disk_result look(const std::string& path, std::string* target,
                    file_facts* facts) override;
   disk_result write_new(const std::string& path, std::string_view bytes,

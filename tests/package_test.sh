@@ -38,7 +38,7 @@ case "$archive" in
       fail "the program is not statically linked"
     (cd "$top" && ./map_rotation) && [ -s "$top/SW_rotate.cfg" ] ||
       fail "the packaged program wrote no script from the example map list"
-    rm -f "$top/SW_rotate.cfg"
+    rm -f "$top/SW_rotate.cfg" "$top/SW_rotate.cfg.map_rotation-lock"
     topics+=('ExecStartPre=' '/opt/map_rotation/map_rotation' 'chmod a-w')
     ;;
   *) echo "not a package: $archive"; exit 1 ;;

@@ -359,53 +359,119 @@ TEST(Program, TheCheckUnderstandsItsCommandLine) {
   }
 }
 
-TEST(Program, TheCheckFindsMapsInArchivesThatRealToolsMake) {
+TEST(Program, TheCheckFindsMapsWhereTheOriginalEngineWould) {
   if (std::system("command -v zip >/dev/null && command -v python3 >/dev/null"))
     GTEST_SKIP() << "needs zip and python3";
-  scratch_dir dir, game, files;
-  fs::create_directory(files / "maps");
-  for (const char* map : {"canyon", "Harbor", "glacier", "rooftops",
-                          "training_hall", "foundry", "mp_beach"})
+  scratch_dir dir, files;
+  const fs::path base = dir / "base", mod = dir / "mod";
+  fs::create_directories(files / "maps" / "sub");
+  fs::create_directories(base / "maps" / "sub");
+  fs::create_directories(mod);
+  fs::create_directories(dir / "store");
+  for (const char* map :
+       {"plain", "Cased", "described", "zip64", "python", "stubbed", "adjusted",
+        "commented", "signed", "secret", "shadowed", "ahead", "single", "multi",
+        "loosely", "layered", "linked"})
     write_file(files / "maps" / (std::string(map) + ".bsp"), map);
-  const std::string in_files = "cd '" + files.path.string() + "' && ",
-                    zip = in_files + "zip -q '" + game.path.string() + "/";
+  write_file(files / "maps" / "empty.bsp", "");
+  write_file(base / "maps" / "loosely.bsp", "loose");
+  write_file(base / "maps" / "sub" / "deep.bsp", "deep");
+  fs::create_symlink("nowhere.bsp", base / "maps" / "dangling.bsp");
+  const std::string in = "cd '" + files.path.string() + "' && ",
+                    to = "'" + base.string() + "/";
+  const auto zip = [&](const std::string& options, const std::string& archive,
+                       const std::string& maps) {
+    return in + "zip -q " + options + " " + to + archive + "' " + maps;
+  };
+  const auto python = [&](const std::string& archive, const std::string& map,
+                          const std::string& comment) {
+    return in + "python3 -c 'import zipfile, sys; z = zipfile.ZipFile(" +
+           "sys.argv[1], \"w\", zipfile.ZIP_DEFLATED); z.comment = " + comment +
+           "; z.write(\"maps/" + map + ".bsp\"); z.close()' " + to + archive +
+           "'";
+  };
+  const std::string stub = "printf 'MZ stub of 17 bytes' > stub && ";
   const std::string made[] = {
-      zip + "maps.pk3' maps/canyon.bsp maps/Harbor.bsp maps/mp_beach.bsp",
-      zip + "z64.pk3' -fz maps/glacier.bsp",
-      in_files + "echo a comment | zip -q -z '" + game.path.string() +
-          "/comment.pk3' maps/rooftops.bsp",
-      zip + "pak0.pk3' maps/foundry.bsp",
-      in_files +
-          "python3 -c 'import zipfile, sys; "
-          "zipfile.ZipFile(sys.argv[1], \"w\", zipfile.ZIP_DEFLATED)"
-          ".write(\"maps/training_hall.bsp\")' '" +
-          game.path.string() + "/py.pk3'"};
+      // Archives as real tools make them.
+      zip("", "plain.pk3", "maps/plain.bsp"),
+      zip("", "cased.pk3", "maps/Cased.bsp"),
+      zip("-fd", "described.pk3", "maps/described.bsp"),
+      zip("-fz", "zip64.pk3", "maps/zip64.bsp"),
+      python("python.pk3", "python", "b\"\""),
+      in + "zip -q s.zip maps/stubbed.bsp && " + stub + "cat stub s.zip > " +
+          to + "stubbed.pk3'",
+      in + "zip -q a.zip maps/adjusted.bsp && " + stub +
+          "cat stub a.zip > a2.zip && zip -q -A a2.zip && mv a2.zip " + to +
+          "adjusted.pk3'",
+      python("commented.pk3", "commented", "b\"c\" * 65535"),
+      python("signed.pk3", "signed", "b\"PK\\x05\\x06\" + b\"x\" * 30"),
+      zip("-P secret", "secret.pk3", "maps/secret.bsp"),
+      zip("", "empty.pk3", "maps/empty.bsp"),
+      // The order the engine searches them in.
+      zip("", "maps.pk3", "maps/shadowed.bsp"),
+      zip("", "pak0.pk3", "maps/shadowed.bsp maps/ahead.bsp maps/loosely.bsp"),
+      zip("", "zzz.pk3", "maps/ahead.bsp"),
+      zip("", "sp_maps.pk3", "maps/single.bsp"),
+      zip("-P secret", "zz.pk3", "maps/multi.bsp"),
+      zip("", "mp_extra.pk3", "maps/multi.bsp"),
+      zip("", "layer.pk3", "maps/layered.bsp"),
+      in + "zip -q -P secret '" + mod.string() + "/layer.pk3' maps/layered.bsp",
+      in + "zip -q '" + (dir / "store").string() +
+          "/linked.pk3' maps/linked.bsp"};
   for (const std::string& command : made)
     ASSERT_EQ(0, std::system(command.c_str())) << command;
-  const std::string whole = read_file(game / "maps.pk3");
-  write_file(game / "cut.pk3", whole.substr(0, whole.size() - 30));
-  write_file(game / "noise.pk3", std::string(3000, '\x50'));
-  // An empty archive, as Python's zipfile writes one: read, with no map.
-  write_file(game / "empty.pk3", "PK\x05\x06" + std::string(18, '\0'));
+  fs::create_symlink("../store/linked.pk3", base / "linked.pk3");
   write_file(dir / "map_list.cfg",
-             "canyon 1 harbor 1 glacier 1 rooftops 1 training_hall 1 "
-             "foundry 1 mp_baech 1");
-  const outcome checked = check_in(dir.path, {game.path.string()});
+             "plain 1 cased 1 described 1 zip64 1 python 1 stubbed 1 "
+             "adjusted 1 commented 1 signed 1 secret 1 empty 1 shadowed 1 "
+             "ahead 1 single 1 multi 1 loosely 1 layered 1 sub/deep 1 "
+             "dangling 1 linked 1 plian 1");
+  const outcome checked = check_in(dir.path, {mod.string(), base.string()});
   std::string report = checked.out;  // CR LF on Windows
   report.erase(std::remove(report.begin(), report.end(), '\r'), report.end());
   EXPECT_EQ(1, checked.status) << report;
-  const std::string in = ": in " + game.path.string() + "/";
-  for (const std::string& line :
-       {"\"canyon\"" + in + "maps.pk3\n",
-        "\"harbor\"" + in + "maps.pk3 as maps/Harbor.bsp (another case",
-        "\"glacier\"" + in + "z64.pk3\n", "\"rooftops\"" + in + "comment.pk3\n",
-        "\"training_hall\"" + in + "py.pk3\n",
-        std::string("\"foundry\": only in pak0.pk3"),
-        std::string("\"mp_baech\": NOT FOUND; did you mean mp_beach?"),
-        std::string("cut.pk3: can't be read"),
-        std::string("noise.pk3: can't be read")})
+  const std::string at = base.string() + "/";
+  for (const std::string& line : std::vector<std::string>{
+           // What the original engine does with each archive.
+           "\"plain\": in " + at + "plain.pk3\n",
+           "\"cased\": in " + at + "cased.pk3 as maps/Cased.bsp (another case",
+           "\"described\": in " + at + "described.pk3\n",
+           "\"zip64\": NOT FOUND by the original engine; the maintained "
+           "engine loads it in " +
+               at + "zip64.pk3\n",
+           "\"python\": in " + at + "python.pk3\n",
+           "\"stubbed\": in " + at + "stubbed.pk3\n",
+           "\"adjusted\": in " + at + "adjusted.pk3\n",
+           "\"commented\": NOT FOUND", at + "commented.pk3: no engine reads it",
+           "\"signed\": NOT FOUND", at + "signed.pk3: no engine reads it",
+           "\"secret\": WON'T LOAD: in " + at +
+               "secret.pk3, but it is encrypted",
+           "\"empty\": WON'T LOAD: in " + at + "empty.pk3, but it is 0 bytes",
+           // Where the engine looks first.
+           "\"shadowed\": WON'T LOAD: in " + at +
+               "pak0.pk3, but the first "
+               "archive that holds it is pak0.pk3, from which the original "
+               "engine "
+               "loads no map (the maintained engine loads it in " +
+               at + "maps.pk3)",
+           "\"ahead\": in " + at + "zzz.pk3\n", "\"single\": NOT FOUND",
+           "\"multi\": in " + at + "mp_extra.pk3\n",
+           "\"loosely\": WON'T LOAD: in " + at +
+               "pak0.pk3, but the first "
+               "archive that holds it is pak0.pk3, from which the original "
+               "engine "
+               "loads no map (the maintained engine loads it loose, " +
+               at + "maps/loosely.bsp)",
+           "\"layered\": WON'T LOAD: in " + mod.string() +
+               "/layer.pk3, but "
+               "it is encrypted",
+           "\"sub/deep\": loose, " + at + "maps/sub/deep.bsp\n",
+           "\"dangling\": NOT FOUND\n    " + at + "maps/dangling.bsp: ",
+           "\"linked\": in " + at + "linked.pk3\n",
+           // Close names, only from where a map would load.
+           std::string("\"plian\": NOT FOUND; did you mean plain?\n")})
     EXPECT_NE(std::string::npos, report.find(line)) << line << "\n" << report;
-  EXPECT_EQ(std::string::npos, report.find("empty.pk3")) << report;
+  EXPECT_EQ(std::string::npos, report.find("single?")) << report;
 }
 
 TEST(Program, RunsOnOneSharedRotationTakeTurnsBesideIt) {
