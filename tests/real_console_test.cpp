@@ -167,7 +167,9 @@ pid_t start_console(const console_folder& folder, int steps,
 
 /// What the console model must keep to play like the server in `where`.
 console_limits limits_of(room where) {
-  return where == room::open ? open_console : original_console(original_config);
+  return where == room::open
+             ? open_console
+             : original_console(original_config, comment_rules::open);
 }
 
 /// How a load of `name` reads in the server's output: it builds the path

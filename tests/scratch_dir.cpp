@@ -33,6 +33,17 @@ void write_file(const fs::path& path, std::string_view bytes) {
   if (!out) throw std::runtime_error("can't write " + path.string());
 }
 
+std::map<std::string, std::string> read_rotation(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& item : fs::directory_iterator(folder)) {
+    const std::string name = item.path().filename().string();
+    if (name.rfind("SW_rotate", 0) == 0 && name.size() >= 13 &&
+        name.compare(name.size() - 4, 4, ".cfg") == 0)
+      files[name] = read_file(item.path());
+  }
+  return files;
+}
+
 std::vector<std::string> file_names(const fs::path& dir) {
   std::vector<std::string> names;
   for (const auto& item : fs::directory_iterator(dir))

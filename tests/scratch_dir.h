@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,10 @@ std::string read_file(const std::filesystem::path& path);
 
 /// Makes `path` hold exactly `bytes`.
 void write_file(const std::filesystem::path& path, std::string_view bytes);
+
+/// The files of the rotation script in `folder`, by name: every
+/// SW_rotate*.cfg.
+std::map<std::string, std::string> read_rotation(const std::string& folder);
 
 /// The names in directory `dir`, sorted.
 std::vector<std::string> file_names(const std::filesystem::path& dir);
