@@ -22,7 +22,7 @@ namespace {
 constexpr int usage_status = 64;
 
 constexpr const char* usage =
-    "Usage: map_rotation_check [GAME_FOLDER...]\n"
+    "Usage: map_rotation_check [--config FILE]... [GAME_FOLDER...]\n"
     "\n"
     "Tells what the next run of map_rotation in the current folder will do\n"
     "and why, and changes nothing. Then it looks for each map of the\n"
@@ -39,14 +39,27 @@ constexpr const char* usage =
     "     found (or, with no folder named, there was nothing to look in)\n"
     "  1  it does, but something is left out, won't load or isn't found, or\n"
     "     a game folder or archive can't be read, or a folder named holds\n"
-    "     no archive that can be read\n"
+    "     no archive that can be read, or the server's config doesn't run\n"
+    "     the rotation or stops it\n"
     "  2  a run leaves the rotation as it is or writes no map, in the order\n"
     "     of the next run or in another order of the same list\n"
     " 64  the command line is not understood\n"
     "\n"
+    "Then it reads the server's configs as the original engine's console\n"
+    "runs them: every .cfg in the current folder but the rotation's files\n"
+    "and the map list (those no other config runs), or each FILE named\n"
+    "with --config, following their exec of the configs beside them. It\n"
+    "says which runs exec SW_rotate.cfg and on what line; whether the\n"
+    "rotation of F bytes fits beside the R bytes of config still waiting\n"
+    "behind it (F + R <= 16,382, or the console refuses all of it); every\n"
+    "command after it that loads a map or changes nextmap, which stops the\n"
+    "rotation after its first map; and an exec in another case, which works\n"
+    "on Windows and fails on Linux.\n"
+    "\n"
     "Options:\n"
-    "  --help     this text\n"
-    "  --version  the version\n";
+    "  --config FILE  read FILE as the server's config (more than once)\n"
+    "  --help         this text\n"
+    "  --version      the version\n";
 
 /// Keeps the report on screen until it has been read, where the program
 /// was started from Explorer and owns its console, which closes with it.
@@ -67,8 +80,12 @@ void make_absolute(std::vector<std::string>& folders) {
 #ifndef _WIN32
   char here[PATH_MAX];
   if (getcwd(here, sizeof here))
-    for (std::string& folder : folders)
-      if (folder[0] != '/') folder = std::string(here) + "/" + folder;
+    for (std::string& folder : folders) {
+      if (folder == ".")
+        folder = here;
+      else if (folder[0] != '/')
+        folder = std::string(here) + "/" + folder;
+    }
 #else
   (void)folders;
 #endif
@@ -78,8 +95,13 @@ void make_absolute(std::vector<std::string>& folders) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> game_folders;
+  config_request configs;
   for (int i = 1; i < argc; ++i) {
     const std::string word = argv[i];
+    if (word == "--config" && i + 1 < argc) {
+      configs.named.push_back(argv[++i]);
+      continue;
+    }
     if (word == "--help" || word == "-h" || word == "/?") {
       std::fputs(usage, stdout);
       return 0;
@@ -99,6 +121,10 @@ int main(int argc, char** argv) {
   const bool named = !game_folders.empty();
   if (!named) game_folders.push_back(".");
   make_absolute(game_folders);
+  make_absolute(configs.named);
+  std::vector<std::string> here = {"."};
+  make_absolute(here);
+  configs.folder = here[0];
   // As a run would: a check as root sees only what the rotation's owner
   // may, from the rotation's folder.
   const std::uint32_t ticks = tick_count_ms();
@@ -107,7 +133,8 @@ int main(int argc, char** argv) {
   system_disk disk;
   check_result result;
   try {
-    result = check_rotation(disk, owner, start, game_folders, named, ticks);
+    result =
+        check_rotation(disk, owner, start, game_folders, named, configs, ticks);
   } catch (const std::bad_alloc&) {
     result.report = "map_rotation_check ran out of memory: nothing checked.\n";
     result.status = 1;

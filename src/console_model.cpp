@@ -42,7 +42,8 @@ struct console {
     if (words.empty()) return;
     const std::string& verb = words[0];
     const std::string name = words.size() > 1 ? words[1] : "";
-    if (same_word(verb, "map") && !name.empty()) run.played.push_back("load " + name);
+    if (same_word(verb, "map") && !name.empty())
+      run.played.push_back("load " + name);
     if (same_word(verb, "map_restart")) run.played.push_back("restart");
     if ((same_word(verb, "set") || same_word(verb, "seta")) &&
         words.size() > 2) {

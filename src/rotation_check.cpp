@@ -13,6 +13,7 @@
 #include "rotation_order.h"
 #include "rotation_script.h"
 #include "run_record.h"
+#include "server_config.h"
 
 namespace {
 
@@ -22,10 +23,15 @@ namespace {
 constexpr std::uint32_t most_other_orders = 64;
 constexpr std::size_t other_orders_entries = 4000000;
 
-/// How many files the rotation script for `rotation` takes.
-std::size_t parts_of(const std::vector<map_entry>& rotation) {
+/// How many files the rotation script for `rotation` takes, and the size
+/// of its first, SW_rotate.cfg, into `*first` where given.
+std::size_t parts_of(const std::vector<map_entry>& rotation,
+                     std::size_t* first = nullptr) {
   std::size_t parts = 0;
-  write_rotation_script(rotation, [&](std::string_view) { return ++parts; });
+  write_rotation_script(rotation, [&](std::string_view file) {
+    if (parts == 0 && first) *first = file.size();
+    return ++parts;
+  });
   return parts;
 }
 
@@ -115,26 +121,50 @@ void report_files(report_text& out, disk_interface& disk,
   report_case_twins(out, disk, record.folder);
 }
 
-/// The other orders of the same list that take another number of files
-/// than the run's own, one seed for each such number, tried in a fixed
-/// set of orders so that the same tree always gives the same answer. A
-/// rotation of one file is the same size in any order.
-std::vector<std::uint32_t> other_orders(const run_record& record) {
-  if (!record.ordered || record.rotation.empty() ||
-      fits_one_file(record.rotation))
-    return {};
+/// Other orders of the same list, tried in a fixed set of orders so that
+/// the same tree always gives the same answer.
+struct orders_tried {
+  /// One seed for each number of files other than the run's own.
+  std::vector<std::uint32_t> seeds;
+  /// The largest SW_rotate.cfg of all orders tried, the run's own too.
+  std::size_t largest_first = 0;
+};
+
+/// Tries other orders of the list the run read. A rotation of one file is
+/// the same size in any order.
+orders_tried other_orders(const run_record& record) {
+  orders_tried tried;
+  if (!record.ordered) return tried;
+  std::set<std::size_t> seen = {
+      parts_of(record.rotation, &tried.largest_first)};
+  if (record.rotation.empty() || fits_one_file(record.rotation)) return tried;
   const map_list list = read_map_list(record.list_text);
   const std::size_t tries = std::clamp<std::size_t>(
       other_orders_entries / std::max<std::size_t>(list.entries.size(), 1), 1,
       most_other_orders);
-  std::set<std::size_t> seen = {parts_of(record.rotation)};
-  std::vector<std::uint32_t> seeds;
   for (std::uint32_t seed = 1; seed <= tries; ++seed) {
     seed_random_order(seed);
-    if (seen.insert(parts_of(build_rotation(list.entries))).second)
-      seeds.push_back(seed);
+    std::size_t first = 0;
+    if (seen.insert(parts_of(build_rotation(list.entries), &first)).second)
+      tried.seeds.push_back(seed);
+    tried.largest_first = std::max(tried.largest_first, first);
   }
-  return seeds;
+  return tried;
+}
+
+/// The bytes of the SW_rotate.cfg that the server's console will take in:
+/// the largest a run writes, or, where the run leaves the rotation, the
+/// one in place.
+std::size_t rotation_size(disk_interface& disk, const run_start& start,
+                          const run_record& record, const orders_tried& tried) {
+  if (record.result != run_record::outcome::kept && record.ordered)
+    return tried.largest_first;
+  std::string bytes;
+  std::uint64_t size = 0;
+  return disk.read_range(start.rotation, 0, 0, &bytes, &size) ==
+                 disk_result::done
+             ? static_cast<std::size_t>(size)
+             : 0;
 }
 
 /// Runs the tool on a disk that only pretends to write, seeded with
@@ -150,7 +180,8 @@ void dry_run(disk_interface& disk, const run_start& start, std::uint32_t ticks,
 check_result check_rotation(disk_interface& disk, const owner_decision& owner,
                             const run_start& start,
                             const std::vector<std::string>& game_folders,
-                            bool named, std::uint32_t ticks) {
+                            bool named, config_request configs,
+                            std::uint32_t ticks) {
   report_text out;
   out << "What the next run of map_rotation here will do\n\n";
   const bool runs = owner.result == owner_switch::kept ||
@@ -166,7 +197,8 @@ check_result check_rotation(disk_interface& disk, const owner_decision& owner,
   report_files(out, disk, owner, own);
   bool kept = own.result == run_record::outcome::kept ||
               (own.ordered && own.rotation.empty());
-  for (const std::uint32_t seed : other_orders(own)) {
+  const orders_tried tried = other_orders(own);
+  for (const std::uint32_t seed : tried.seeds) {
     run_record other;
     dry_run(disk, start, seed, other);
     const std::size_t parts = parts_of(other.rotation);
@@ -182,9 +214,12 @@ check_result check_rotation(disk_interface& disk, const owner_decision& owner,
           ? own.rotation
           : build_rotation(read_map_list(own.list_text).entries);
   const bool found = report_maps(out, disk, maps, game_folders, named);
+  out << "\n";
+  configs.rotation_size = rotation_size(disk, start, own, tried);
+  const bool started = report_configs(out, disk, configs);
   check_result result;
-  result.status = kept ? 2 : mistakes || !found ? 1 : 0;
-  out << "\nExit status " << result.status << "\n";
+  result.status = kept ? 2 : mistakes || !found || !started ? 1 : 0;
+  out << "Exit status " << result.status << "\n";
   result.report = std::move(out.text);
   return result;
 }

@@ -6,6 +6,7 @@
 
 #include "disk.h"
 #include "folder_owner.h"
+#include "server_config.h"
 
 /// What map_rotation_check found, for a person to read.
 struct check_result {
@@ -27,8 +28,11 @@ struct check_result {
 /// files and would end otherwise, it says so too, and the status is the
 /// worse one. Each of `game_folders` (named by the operator where `named`)
 /// is looked through for the game's archives (*.pk3) and loose maps, and
-/// every map of the rotation is looked for there as the server would.
+/// every map of the rotation is looked for there as the server would. Then
+/// the server's `configs` are read as its console runs them: whether one
+/// runs the rotation, with room for it, and nothing after it stops it.
 check_result check_rotation(disk_interface& disk, const owner_decision& owner,
                             const run_start& start,
                             const std::vector<std::string>& game_folders,
-                            bool named, std::uint32_t ticks);
+                            bool named, config_request configs,
+                            std::uint32_t ticks);

@@ -474,6 +474,86 @@ TEST(Program, TheCheckFindsMapsWhereTheOriginalEngineWould) {
   EXPECT_EQ(std::string::npos, report.find("single?")) << report;
 }
 
+TEST(Program, TheCheckReadsTheServersConfigAsTheConsoleRunsIt) {
+  // 50 maps of distinct priorities: SW_rotate.cfg is the same, near 8 KiB,
+  // on every run.
+  std::string list;
+  for (int i = 0; i < 50; ++i)
+    list += "map_of_twenty_bytes" + std::to_string(i % 10) + " " +
+            std::to_string(100 - i) + "\n";
+  scratch_dir sizing;
+  write_file(sizing / "map_list.cfg", list);
+  run_in(sizing.path);
+  const std::size_t rotation = read_file(sizing / "SW_rotate.cfg").size();
+  ASSERT_GT(rotation, 7000u);
+  // The config behind its exec: R bytes, the rest of the file.
+  const auto behind = [](std::size_t bytes) {
+    return "//" + std::string(bytes - 3, 'p') + "\n";
+  };
+  const std::string room = behind(16382 - rotation);
+  // The server's configs, what the report says of them, and the status.
+  const std::tuple<std::vector<std::pair<std::string, std::string>>,
+                   const char*, int>
+      rows[] = {
+          {{{"server.cfg", "exec SW_rotate.cfg\n" + behind(9000)}},
+           "> 16,382, so the console refuses the whole rotation",
+           1},
+          {{{"server.cfg", "exec SW_rotate.cfg\n" + room}},
+           "<= 16,382, so the console takes it whole",
+           0},
+          {{{"server.cfg", "exec SW_rotate.cfg\n" + room + "x"}},
+           "> 16,382, so the console refuses",
+           1},
+          {{{"server.cfg", "exec SW_rotate.cfg\nset a 1\nmap q3dm17\n"}},
+           "line 3: map q3dm17 loads a map after the rotation's exec",
+           1},
+          {{{"server.cfg", "exec SW_rotate.cfg ; map q3dm17\n"}},
+           "line 1: map q3dm17 loads a map",
+           1},
+          {{{"server.cfg",
+             "exec SW_rotate.cfg\n// map x\nset a \"a;map b\"\n"}},
+           "<= 16,382, so the console takes it whole",
+           0},
+          {{{"server.cfg", "exec SW_rotate.cfg\nseta nextmap \"vstr x\"\n"}},
+           "line 2: seta nextmap \"vstr x\" changes nextmap",
+           1},
+          {{{"server.cfg", "exec SW_rotate.cfg\nexec more\n"},
+            {"more.cfg", "sv_hostname x\ndevmap q3dm1\n"}},
+           "more.cfg, line 2: devmap q3dm1 loads a map",
+           1},
+          {{{"server.cfg", "exec sw_rotate.cfg\n"}},
+           "another case than SW_rotate.cfg: that works on Windows",
+           1},
+          {{{"server.cfg", "// exec SW_rotate.cfg\nmap q3dm17\n"}},
+           "No config here runs exec SW_rotate.cfg",
+           1},
+          {{{"server.cfg", "sv_hostname x\n"}, {"maps.cfg", "map q3dm1\n"}},
+           "No config here runs exec SW_rotate.cfg",
+           1},
+          {{}, "No server config here", 0},
+      };
+  for (const auto& [configs, says, status] : rows) {
+    scratch_dir dir;
+    write_file(dir / "map_list.cfg", list);
+    for (const auto& [name, text] : configs) write_file(dir / name, text);
+    const outcome checked = check_in(dir.path, {});
+    const std::string what =
+        configs.empty() ? "none" : configs[0].second.substr(0, 60);
+    EXPECT_EQ(status, checked.status) << what << "\n" << checked.out;
+    EXPECT_NE(std::string::npos, checked.out.find(says)) << what << "\n"
+                                                         << checked.out;
+  }
+  // Named, from elsewhere: the same reading.
+  scratch_dir dir, elsewhere;
+  write_file(dir / "map_list.cfg", list);
+  write_file(elsewhere / "server.cfg", "exec SW_rotate.cfg\nmap q3dm17\n");
+  const outcome checked =
+      check_in(dir.path, {"--config", (elsewhere / "server.cfg").string()});
+  EXPECT_EQ(1, checked.status) << checked.out;
+  EXPECT_NE(std::string::npos, checked.out.find("line 2: map q3dm17"))
+      << checked.out;
+}
+
 TEST(Program, RunsOnOneSharedRotationTakeTurnsBesideIt) {
   SKIP_WITHOUT_POSIX_MEANING("A lock taken by a Linux process");
   // Two server folders whose SW_rotate.cfg links to one rotation: a run in

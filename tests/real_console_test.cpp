@@ -129,10 +129,12 @@ std::string padding(std::size_t behind) {
 /// them, the steps counted by a chain of variables. No network, and a
 /// frame, so a `wait`, of a millisecond.
 /// `input` is the server's standard input, which it reads as commands
-/// (nothing where it is -1); `end` replaces the marker and `quit`.
+/// (nothing where it is -1); `end` replaces the marker and `quit`; `first`,
+/// the config run first in the open room, replaces SW_rotate.cfg.
 pid_t start_console(const console_folder& folder, int steps,
                     room where = room::open, int input = -1,
-                    const std::string& end = "echo " + marker + " ; quit") {
+                    const std::string& end = "echo " + marker + " ; quit",
+                    const std::string& first = "SW_rotate.cfg") {
   std::vector<std::string> command = {console_path()};
   const std::string home = folder.dir.path.string();
   const std::string settings[][2] = {
@@ -144,8 +146,7 @@ pid_t start_console(const console_folder& folder, int steps,
     std::string lines;
     for (int step = 0; step < steps; ++step) lines += "vstr nextmap\n";
     write_file(folder.game() / "steps.cfg", lines + end + "\n");
-    command.insert(command.end(),
-                   {"+exec", "SW_rotate.cfg", "+exec", "steps.cfg"});
+    command.insert(command.end(), {"+exec", first, "+exec", "steps.cfg"});
   } else {
     // Each step first moves a counter on, through variables whose spare
     // line ends go before the step's own lines and so are used up.
@@ -455,6 +456,44 @@ TEST_F(RealConsole, AServerInALongRotationGoesOnWhenTheToolRunsAgain) {
       expected.played.push_back(event);
     expect_same(expected, played_by(printed),
                 std::to_string(new_maps) + " maps");
+  }
+}
+
+TEST_F(RealConsole, RunsTheServersConfigAsTheCheckSaysItWill) {
+  // A server's config that changes nextmap after the rotation's exec, and
+  // one that leaves it alone. Without game data no map ever loads, so a
+  // `map` there never resets nextmap as it does on a real server: setting
+  // nextmap stands in for it, which the check reads alike.
+  const std::string configs[] = {
+      "exec SW_rotate.cfg\nset nextmap \"echo the rotation stopped\"\n",
+      "exec SW_rotate.cfg\nset sv_hostname \"rotation test\"\n"};
+  constexpr int steps = 5;
+  for (const std::string& config : configs) {
+    console_folder folder;
+    std::vector<std::string> kept;
+    run_tool(folder.game(), long_map_list(8, &kept));
+    write_file(folder.game() / "server.cfg", config);
+    const std::vector<std::string> order =
+        maps_in_order(read_rotation(folder.game().string()));
+    // What the check says of it, run where the server's config lies.
+    std::string check = env_or_empty("MAP_ROTATION_PROGRAM");
+    check.insert(check.rfind("map_rotation") + 12, "_check");
+    int status = 0;
+    waitpid(start({check}, folder.game()), &status, 0);
+    const std::string report = read_file(folder.game() / "output");
+    const bool stops = report.find("the rotation stops after its first map") !=
+                       std::string::npos;
+    EXPECT_EQ(stops, WEXITSTATUS(status) == 1) << report;
+    const pid_t console =
+        start_console(folder, steps, room::open, -1,
+                      "echo " + marker + " ; quit", "server.cfg");
+    if (!finish(console, folder.dir / "output", config)) continue;
+    const console_run real = played_by(read_file(folder.dir / "output"));
+    // It plays its first map and no other where the check says it stops,
+    // and round as written where it doesn't.
+    const console_run expected = as_written(order, stops ? 1 : steps + 1);
+    EXPECT_EQ(expected.played, real.played) << config << report;
+    EXPECT_EQ(config == configs[0], stops) << report;
   }
 }
 

@@ -1,0 +1,284 @@
+#include "server_config.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "console_model.h"
+#include "map_list.h"
+#include "path.h"
+#include "rotation_script.h"
+
+namespace {
+
+/// The name the server runs the rotation by.
+constexpr const char* rotation_name = "SW_rotate.cfg";
+/// The most configs one config may run, one inside another: the console
+/// has no limit of its own but its buffer, which a config that runs itself
+/// never fills.
+constexpr int most_execs = 256;
+/// The most of a config that is read: far more than the buffer takes.
+constexpr std::size_t largest_config = 1 << 24;
+
+/// A config as the console reads it.
+struct config_file {
+  std::string path;
+  std::string text;
+  std::vector<std::size_t> line_starts;
+
+  std::size_t line_of(std::size_t at) const {
+    return static_cast<std::size_t>(
+        std::upper_bound(line_starts.begin(), line_starts.end(), at) -
+        line_starts.begin());
+  }
+};
+
+/// The name `exec NAME` opens: with .cfg where NAME has no extension.
+std::string exec_name(const std::string& name) {
+  const std::size_t dot = name.rfind('.');
+  const std::size_t slash = name.rfind('/');
+  return dot == std::string::npos || (slash != std::string::npos && slash > dot)
+             ? name + ".cfg"
+             : name;
+}
+
+/// Whether `name` opens the rotation: in its case on Linux, as the engine
+/// looks files up there; in any case on Windows.
+bool is_rotation(const std::string& name) {
+#ifdef _WIN32
+  return same_word(name, rotation_name);
+#else
+  return name == rotation_name;
+#endif
+}
+
+/// What the report says of one config that the server may run.
+struct reading {
+  std::vector<std::string> lines;
+  bool runs_rotation = false;
+  bool stops = false;
+  std::set<std::string> runs;  // the configs it runs, by path
+};
+
+/// Reads configs from the disk, each once.
+struct config_reader {
+  disk_interface& disk;
+  std::map<std::string, std::unique_ptr<config_file>> files;
+  std::vector<std::string> unreadable;
+
+  /// The config at `path`; null where there is none, or it can't be read.
+  const config_file* open(const std::string& path) {
+    const auto known = files.find(path);
+    if (known != files.end()) return known->second.get();
+    auto file = std::make_unique<config_file>();
+    file->path = path;
+    std::uint64_t size = 0;
+    const disk_result read =
+        disk.read_range(path, 0, largest_config, &file->text, &size);
+    if (read != disk_result::done) {
+      if (read != disk_result::missing)
+        unreadable.push_back(path +
+                             ": can't be read: " + disk.failure_reason());
+      files[path] = nullptr;
+      return nullptr;
+    }
+    file->line_starts.push_back(0);
+    for (std::size_t at = 0; at < file->text.size(); ++at)
+      if (file->text[at] == '\n') file->line_starts.push_back(at + 1);
+    return (files[path] = std::move(file)).get();
+  }
+};
+
+/// A command's words as the console read them, quoted where they hold a
+/// blank.
+std::string as_written(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words) {
+    if (!text.empty()) text += ' ';
+    text += word.find(' ') == std::string::npos ? word : "\"" + word + "\"";
+  }
+  return text;
+}
+
+/// `path` as the report names it: from `folder` where it lies there.
+std::string shown_path(const std::string& path, const std::string& folder) {
+  return path.rfind(folder + "/", 0) == 0 ? path.substr(folder.size() + 1)
+                                          : path;
+}
+
+std::string thousands(std::size_t number) {
+  std::string digits = std::to_string(number);
+  for (std::size_t at = digits.size(); at > 3; at -= 3)
+    digits.insert(at - 3, ",");
+  return digits;
+}
+
+/// Runs `root` as the console would, and says what becomes of the
+/// rotation; the lines name files by their path in `folder`.
+reading run_config(config_reader& reader, const config_file& root,
+                   std::size_t rotation_size, const std::string& folder) {
+  reading result;
+  struct segment {
+    const config_file* file;
+    std::string text;
+    std::size_t at;
+  };
+  std::vector<segment> buffer = {{&root, root.text + "\n", 0}};
+  const auto pending = [&] {
+    std::size_t bytes = 0;
+    for (const segment& part : buffer) bytes += part.text.size() - part.at;
+    return bytes;
+  };
+  bool started = false;
+  int execs = 0;
+  while (!buffer.empty()) {
+    segment& part = buffer.back();
+    if (part.at >= part.text.size()) {
+      buffer.pop_back();
+      continue;
+    }
+    const console_command command =
+        next_command(part.text, part.at, comment_rules::original);
+    part.at = command.next;
+    const std::vector<std::string> words = command_words(command.text);
+    if (words.empty()) continue;
+    const config_file& file = *part.file;
+    const std::string at =
+        "  " + (&file == &root ? "" : shown_path(file.path, folder) + ", ") +
+        "line " + std::to_string(file.line_of(command.start)) + ": ";
+    const std::string& verb = words[0];
+    const std::string argument = words.size() > 1 ? words[1] : "";
+    if (same_word(verb, "exec") && !argument.empty()) {
+      const std::string name = exec_name(argument);
+      if (is_rotation(name)) {
+        result.runs_rotation = true;
+        const std::size_t behind = pending() - 1;
+        const bool fits = exec_fits(rotation_size, pending(), original_buffer);
+        result.lines.push_back(
+            at + "exec " + argument + ", with " + thousands(behind) +
+            " bytes of config still waiting behind it: " +
+            thousands(rotation_size) + " + " + thousands(behind) +
+            (fits ? " <= 16,382, so the console takes it whole"
+                  : " > 16,382, so the console refuses the whole rotation "
+                    "(\"Cbuf_InsertText overflowed\"): put the exec last"));
+        result.stops = result.stops || !fits;
+        started = started || fits;
+        continue;
+      }
+      if (same_word(name, rotation_name)) {
+        result.lines.push_back(
+            at + "exec " + argument +
+            " names the rotation in another case "
+            "than " +
+            rotation_name +
+            ": that works on Windows, and fails on "
+            "Linux, where the engine looks files up in their own case");
+        result.stops = true;
+        continue;
+      }
+      const config_file* next =
+          reader.open(path_in(folder_of(file.path), name));
+      if (!next) continue;  // "couldn't exec": nothing runs
+      result.runs.insert(next->path);
+      if (!exec_fits(next->text.size(), pending(), original_buffer)) {
+        result.lines.push_back(at + "exec " + argument +
+                               " doesn't fit into the console's buffer: none "
+                               "of it runs");
+        continue;
+      }
+      if (++execs > most_execs) {
+        result.lines.push_back(at + "exec " + argument +
+                               " runs configs in a loop: read no further");
+        break;
+      }
+      buffer.push_back({next, next->text + "\n", 0});
+      continue;
+    }
+    if (!started) continue;
+    const bool loads = same_word(verb, "map") || same_word(verb, "devmap");
+    const bool sets = (same_word(verb, "set") || same_word(verb, "seta") ||
+                       same_word(verb, "sets") || same_word(verb, "setu") ||
+                       same_word(verb, "reset")) &&
+                      same_word(argument, "nextmap");
+    if (!loads && !sets) continue;
+    result.stops = true;
+    result.lines.push_back(
+        at + as_written(words) +
+        (loads ? " loads a map after the rotation's exec, which sets nextmap "
+                 "to \"map_restart 0\""
+               : " changes nextmap after the rotation's exec") +
+        ": the rotation stops after its first map");
+  }
+  return result;
+}
+
+/// The configs in `folder` that the server may run: every .cfg but the
+/// rotation's files and the map list.
+std::vector<std::string> configs_in(disk_interface& disk,
+                                    const std::string& folder) {
+  std::vector<std::string> names, configs;
+  if (disk.list_folder(folder, &names) != disk_result::done) return configs;
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    std::string canon = name;
+    for (char& c : canon)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    const bool rotation =
+        canon.rfind("sw_rotate", 0) == 0 &&
+        is_rotation_script_file("SW_rotate" + canon.substr(9));
+    if (canon.size() > 4 && canon.compare(canon.size() - 4, 4, ".cfg") == 0 &&
+        !rotation && canon != map_list_file)
+      configs.push_back(path_in(folder, name));
+  }
+  return configs;
+}
+
+}  // namespace
+
+bool report_configs(report_text& out, disk_interface& disk,
+                    const config_request& request) {
+  out << "== The server's config\n";
+  config_reader reader{disk, {}, {}};
+  const std::vector<std::string> candidates =
+      request.named.empty() ? configs_in(disk, request.folder) : request.named;
+  std::map<std::string, reading> readings;
+  std::set<std::string> run_by_another;
+  for (const std::string& path : candidates) {
+    const config_file* file = reader.open(path);
+    if (!file) continue;
+    reading& result = readings[path] =
+        run_config(reader, *file, request.rotation_size, request.folder);
+    run_by_another.insert(result.runs.begin(), result.runs.end());
+  }
+  for (const std::string& line : reader.unreadable) out << line << "\n";
+  // The server runs the configs that no other runs; where they all run
+  // one another, all of them.
+  const bool any_root = std::any_of(
+      readings.begin(), readings.end(),
+      [&](const auto& read) { return !run_by_another.count(read.first); });
+  bool runs = false, stops = false;
+  for (const auto& [path, result] : readings) {
+    if (request.named.empty() && any_root && run_by_another.count(path))
+      continue;
+    if (!result.runs_rotation && result.lines.empty()) continue;
+    out << shown_path(path, request.folder)
+        << (result.runs_rotation ? " runs the rotation:\n"
+                                 : " doesn't run the rotation:\n");
+    for (const std::string& line : result.lines) out << line << "\n";
+    runs = runs || result.runs_rotation;
+    stops = stops || result.stops;
+  }
+  if (readings.empty() && request.named.empty()) {
+    out << "No server config here (a .cfg other than the rotation's files and "
+           "the map list): name it with --config FILE to check it.\n\n";
+    return true;
+  }
+  if (!runs)
+    out << "No config " << (request.named.empty() ? "here " : "named ")
+        << "runs exec " << rotation_name
+        << ": the server never starts the rotation. Put exec " << rotation_name
+        << " at the end of the server's config.\n";
+  out << "\n";
+  return runs && !stops;
+}
