@@ -158,7 +158,7 @@ owner_decision act_as_rotation_owner(run_start* start) {
               "a run as root couldn't give up root for the owner of " + folder +
                   ", so it writes nothing"};
     decision = {owner_switch::given_up,
-                "a run as root acts as the owner of " + folder + " (user " +
+                "the owner of " + folder + " (user " +
                     std::to_string(at.status.st_uid) + ", group " +
                     std::to_string(group) + ")"};
   }

@@ -40,7 +40,8 @@ enum class owner_switch {
 /// What act_as_rotation_owner decided, and why, for a person to read.
 struct owner_decision {
   owner_switch result = owner_switch::kept;
-  /// Empty where the process acts as it was.
+  /// Why a run writes nothing (refused, failed), or whom it acts as
+  /// (given_up); empty where the process acts as it was.
   std::string why;
 };
 

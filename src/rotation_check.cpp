@@ -110,7 +110,8 @@ void report_files(report_text& out, disk_interface& disk,
                   const owner_decision& owner, const run_record& record) {
   out << "== The files\n";
   if (owner.result == owner_switch::given_up)
-    out << "As root: " << owner.why << ".\n";
+    out << "A run as root gives up root for good and acts as " << owner.why
+        << ".\n";
   for (const std::string& path : record.removed)
     out << "Removes " << path << ", left by a killed run\n";
   for (const auto& [path, size] : record.files)

@@ -43,15 +43,14 @@ std::string exec_name(const std::string& name) {
              : name;
 }
 
-/// Whether `name` opens the rotation: in its case on Linux, as the engine
-/// looks files up there; in any case on Windows.
-bool is_rotation(const std::string& name) {
+/// Whether the engine on this system opens the rotation for `name`, which
+/// names it in another case: on Windows, whose files are found in any
+/// case; not on Linux, where the engine looks them up in their own.
 #ifdef _WIN32
-  return same_word(name, rotation_name);
+constexpr bool any_case_opens = true;
 #else
-  return name == rotation_name;
+constexpr bool any_case_opens = false;
 #endif
-}
 
 /// What the report says of one config that the server may run.
 struct reading {
@@ -151,7 +150,18 @@ reading run_config(config_reader& reader, const config_file& root,
     const std::string argument = words.size() > 1 ? words[1] : "";
     if (same_word(verb, "exec") && !argument.empty()) {
       const std::string name = exec_name(argument);
-      if (is_rotation(name)) {
+      if (same_word(name, rotation_name) && name != rotation_name) {
+        result.lines.push_back(
+            at + "exec " + argument +
+            " names the rotation in another case "
+            "than " +
+            rotation_name +
+            ": that works on Windows, and fails on "
+            "Linux, where the engine looks files up in their own case");
+        result.stops = result.stops || !any_case_opens;
+        if (!any_case_opens) continue;
+      }
+      if (same_word(name, rotation_name)) {
         result.runs_rotation = true;
         const std::size_t behind = pending() - 1;
         const bool fits = exec_fits(rotation_size, pending(), original_buffer);
@@ -164,17 +174,6 @@ reading run_config(config_reader& reader, const config_file& root,
                     "(\"Cbuf_InsertText overflowed\"): put the exec last"));
         result.stops = result.stops || !fits;
         started = started || fits;
-        continue;
-      }
-      if (same_word(name, rotation_name)) {
-        result.lines.push_back(
-            at + "exec " + argument +
-            " names the rotation in another case "
-            "than " +
-            rotation_name +
-            ": that works on Windows, and fails on "
-            "Linux, where the engine looks files up in their own case");
-        result.stops = true;
         continue;
       }
       const config_file* next =

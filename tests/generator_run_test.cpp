@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "console_model.h"
+#include "dry_disk.h"
 #include "memory_disk.h"
 #include "rotation_files.h"
 #include "rotation_script.h"
@@ -298,6 +299,36 @@ TEST(GeneratorRun, ALinkAnotherUserPlantedLeadsNowhere) {
     expected.erase(link);
     now.erase(link);
     EXPECT_EQ(expected, now) << link;
+  }
+}
+
+TEST(GeneratorRun, ADryRunRecordsWhatTheRunThenDoesAndChangesNothing) {
+  // Set-ups: a longer rotation, a shorter one (steps back), a leftover of
+  // a killed run, a read-only part, a list that gives no map, a folder in
+  // place of a part of an earlier rotation.
+  const std::pair<int, std::string> rows[] = {
+      {130, ""},         {10, ""},           {60, "leftover"},
+      {60, "read-only"}, {0, "gives no map"}, {10, "folder"}};
+  for (const auto& [maps, what] : rows) {
+    memory_disk disk = prepared(maps, 60);
+    if (what == "leftover") disk.put("SW_rotate2.cfg.map_rotation-tmp.3.0");
+    if (what == "read-only") disk.files["SW_rotate2.cfg"]->read_only = true;
+    if (what == "folder")
+      disk.files.erase("SW_rotate2.cfg"), disk.folders.insert("SW_rotate2.cfg");
+    const auto before = disk.files_in(".");
+    run_record dry_record, real_record;
+    dry_disk dry(disk);
+    run_generator(dry, {}, 7, &dry_record);
+    EXPECT_EQ(before, disk.files_in(".")) << maps << " " << what;
+    run_generator(disk, {}, 7, &real_record);
+    const std::string row = std::to_string(maps) + " " + what;
+    EXPECT_EQ(real_record.result, dry_record.result) << row;
+    EXPECT_EQ(real_record.why, dry_record.why) << row;
+    EXPECT_EQ(real_record.files, dry_record.files) << row;
+    EXPECT_EQ(real_record.removed, dry_record.removed) << row;
+    EXPECT_EQ(what.empty() || what == "leftover",
+              real_record.result == run_record::outcome::placed)
+        << row << ": " << real_record.why;
   }
 }
 

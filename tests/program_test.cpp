@@ -466,7 +466,9 @@ TEST(Program, TheCheckFindsMapsWhereTheOriginalEngineWould) {
                "/layer.pk3, but "
                "it is encrypted",
            "\"sub/deep\": loose, " + at + "maps/sub/deep.bsp\n",
-           "\"dangling\": NOT FOUND\n    " + at + "maps/dangling.bsp: ",
+           under_runner()  // Windows has no such links
+               ? "\"dangling\": NOT FOUND"
+               : "\"dangling\": NOT FOUND\n    " + at + "maps/dangling.bsp: ",
            "\"linked\": in " + at + "linked.pk3\n",
            // Close names, only from where a map would load.
            std::string("\"plian\": NOT FOUND; did you mean plain?\n")})
@@ -521,9 +523,10 @@ TEST(Program, TheCheckReadsTheServersConfigAsTheConsoleRunsIt) {
             {"more.cfg", "sv_hostname x\ndevmap q3dm1\n"}},
            "more.cfg, line 2: devmap q3dm1 loads a map",
            1},
+          // Windows finds the file in any case; Linux doesn't.
           {{{"server.cfg", "exec sw_rotate.cfg\n"}},
            "another case than SW_rotate.cfg: that works on Windows",
-           1},
+           under_runner() ? 0 : 1},
           {{{"server.cfg", "// exec SW_rotate.cfg\nmap q3dm17\n"}},
            "No config here runs exec SW_rotate.cfg",
            1},
