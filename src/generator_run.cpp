@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "folder_owner.h"
@@ -15,8 +16,8 @@ namespace {
 
 /// The run's steps: list, order, script, place; each decision goes into
 /// `record` where it is made.
-void generate(disk_interface& disk, const run_start& start,
-              const std::string& run, run_record& record) {
+void generate(disk_interface& disk, run_start& start, const std::string& run,
+              run_record& record) {
   rotation_place place;
   // A frozen script is left as it is; then not even the lock file is made.
   if (!find_rotation(disk, start.rotation, &place, &record.why)) return;
@@ -46,7 +47,7 @@ void generate(disk_interface& disk, const run_start& start,
     return record.keep(why);
   // The entries view their names in the list's bytes.
   record.list_file = start.list;
-  record.list_bytes = start.list_bytes;
+  record.list_bytes = std::move(start.list_bytes);
   record.list_read = start.list_given
                          ? start.list_read
                          : read_list_file(disk, start.list, &record.list_file,
@@ -80,11 +81,11 @@ int run_generator() {
       owner.result == owner_switch::refused)
     return 0;
   system_disk disk;
-  return run_generator(disk, start, ticks);
+  return run_generator(disk, std::move(start), ticks);
 }
 
-int run_generator(disk_interface& disk, const run_start& start,
-                  std::uint32_t ticks, run_record* record) {
+int run_generator(disk_interface& disk, run_start start, std::uint32_t ticks,
+                  run_record* record) {
   seed_random_order(ticks);
   run_record own;
   run_record& kept = record ? *record : own;

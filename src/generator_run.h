@@ -24,9 +24,10 @@
 int run_generator();
 
 /// The same run, with every call on the disk going through `disk`,
-/// starting from `start`, its random order seeded with `ticks`; what it did
-/// and why goes into `*record`, where given.
-int run_generator(disk_interface& disk, const run_start& start = {},
+/// starting from `start` (taken by value: the run keeps the list's bytes
+/// it holds rather than copy them), its random order seeded with `ticks`;
+/// what it did and why goes into `*record`, where given.
+int run_generator(disk_interface& disk, run_start start = {},
                   std::uint32_t ticks = tick_count_ms(),
                   run_record* record = nullptr);
 
