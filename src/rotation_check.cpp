@@ -199,6 +199,9 @@ check_result check_rotation(disk_interface& disk, const owner_decision& owner,
   bool kept = own.result == run_record::outcome::kept ||
               (own.ordered && own.rotation.empty());
   const orders_tried tried = other_orders(own);
+  if (!tried.seeds.empty())
+    out << "In the order above the rotation takes "
+        << counted(parts_of(own.rotation), "file", "files") << ".\n";
   for (const std::uint32_t seed : tried.seeds) {
     run_record other;
     dry_run(disk, start, seed, other);
