@@ -136,11 +136,12 @@ owner_decision act_as_rotation_owner(run_start* start) {
     return {owner_switch::failed,
             "SW_rotate.cfg leads through too many links, or into a folder "
             "that isn't there"};
-  const std::string folder = shown_folder(at.folder);
   take_map_list(start);
+  // Named only where a reason is given.
+  const auto folder = [&] { return shown_folder(at.folder); };
   if (at.status.st_uid == 0 && !only_root_changes(at.status))
     return {owner_switch::refused,
-            folder +
+            folder() +
                 " belongs to root, and its group or others may write it: "
                 "a run as root writes nothing there. Make it root's "
                 "alone (chmod go-w), give it to the server's user "
@@ -149,22 +150,23 @@ owner_decision act_as_rotation_owner(run_start* start) {
     const gid_t group = group_for(at.status);
     if (group == 0)
       return {owner_switch::failed,
-              folder + " belongs to user " + std::to_string(at.status.st_uid) +
+              folder() + " belongs to user " +
+                  std::to_string(at.status.st_uid) +
                   ", who has no group of their own but root's in /etc/passwd: "
                   "a run as root writes nothing there. Give the folder a "
                   "group of that user's (chgrp)"};
     if (!give_up_root(at.status.st_uid, group))
       return {owner_switch::failed,
-              "a run as root couldn't give up root for the owner of " + folder +
-                  ", so it writes nothing"};
-    decision = {owner_switch::given_up,
-                "the owner of " + folder + " (user " +
-                    std::to_string(at.status.st_uid) + ", group " +
-                    std::to_string(group) + ")"};
+              "a run as root couldn't give up root for the owner of " +
+                  folder() + ", so it writes nothing"};
+    decision = {owner_switch::given_up, "the owner of " + folder() + " (user " +
+                                            std::to_string(at.status.st_uid) +
+                                            ", group " + std::to_string(group) +
+                                            ")"};
   }
   // From here on, every path the run uses starts in the rotation's folder.
   if (chdir(at.folder.c_str()) != 0)
-    return {owner_switch::failed, folder + " can't be entered"};
+    return {owner_switch::failed, folder() + " can't be entered"};
   start->rotation = at.name;
   return decision;
 }
