@@ -44,6 +44,31 @@ std::uint64_t find_backwards(std::uint64_t file_size,
   return at == std::string::npos ? 0 : file_size - back + at;
 }
 
+/// Where an end record holds its numbers, each at an offset and of a width:
+/// the disk, the disk the directory starts on, the entries on this disk,
+/// the entries in all, the directory's size and its offset.
+struct end_layout {
+  std::size_t at[6], width[6];
+};
+constexpr end_layout plain_end{{4, 6, 8, 10, 12, 16}, {2, 2, 2, 2, 4, 4}},
+    zip64_end{{16, 20, 24, 32, 40, 48}, {4, 4, 8, 8, 8, 8}};
+
+/// The directory that the end `record`, at `record_at`, states; false where
+/// the reader refuses it: a directory that runs past the record, two entry
+/// counts that differ, an archive on more than one disk.
+bool directory_in(std::string_view record, const end_layout& layout,
+                  std::uint64_t record_at, archive_directory* found) {
+  std::uint64_t n[6];
+  for (int i = 0; i < 6; ++i)
+    n[i] = number_at(record, layout.at[i], layout.width[i]);
+  const std::uint64_t entries = n[3], size = n[4], offset = n[5];
+  if (n[0] != 0 || n[1] != 0 || n[2] != entries || offset > record_at ||
+      size > record_at - offset)
+    return false;
+  *found = {offset, record_at - offset - size, entries, &layout == &zip64_end};
+  return true;
+}
+
 /// The zip64 end record, where the maintained reader finds one: its
 /// locator lies in the same tail as the end record.
 bool find_zip64(std::uint64_t file_size, const archive_reader& read,
@@ -54,18 +79,8 @@ bool find_zip64(std::uint64_t file_size, const archive_reader& read,
   const std::string locator = read(locator_at, zip64_locator_size);
   const std::uint64_t record_at = number_at(locator, 8, 8);
   const std::string record = read(record_at, zip64_end_size);
-  if (number_at(record, 0, 4) != zip64_end_signature) return false;
-  const std::uint64_t disk = number_at(record, 16, 4),
-                      disk_with_directory = number_at(record, 20, 4),
-                      here = number_at(record, 24, 8),
-                      entries = number_at(record, 32, 8),
-                      size = number_at(record, 40, 8),
-                      offset = number_at(record, 48, 8);
-  if (here != entries || disk != 0 || disk_with_directory != 0 ||
-      offset > record_at || size > record_at - offset)
-    return false;
-  *found = {offset, record_at - offset - size, entries, true};
-  return true;
+  return number_at(record, 0, 4) == zip64_end_signature &&
+         directory_in(record, zip64_end, record_at, found);
 }
 
 /// The unpacked size of the entry at `at` in `piece`, from its zip64 extra
@@ -92,18 +107,7 @@ bool find_archive_directory(std::uint64_t file_size, const archive_reader& read,
   const std::uint64_t end_at = find_backwards(file_size, read, end_signature);
   if (end_at == 0) return false;
   const std::string end = read(end_at, end_size);
-  if (end.size() < end_size) return false;
-  const std::uint64_t disk = number_at(end, 4, 2),
-                      disk_with_directory = number_at(end, 6, 2),
-                      here = number_at(end, 8, 2),
-                      entries = number_at(end, 10, 2),
-                      size = number_at(end, 12, 4),
-                      offset = number_at(end, 16, 4);
-  if (here != entries || disk != 0 || disk_with_directory != 0 ||
-      end_at < offset + size)
-    return false;
-  *found = {offset, end_at - offset - size, entries, false};
-  return true;
+  return end.size() == end_size && directory_in(end, plain_end, end_at, found);
 }
 
 void read_archive_directory(

@@ -370,8 +370,8 @@ TEST(Program, TheCheckFindsMapsWhereTheOriginalEngineWould) {
   fs::create_directories(dir / "store");
   for (const char* map :
        {"plain", "Cased", "described", "zip64", "python", "stubbed", "adjusted",
-        "commented", "signed", "secret", "shadowed", "ahead", "single", "multi",
-        "loosely", "layered", "linked"})
+        "commented", "signed", "oversized", "miscounted", "secret", "shadowed",
+        "ahead", "single", "multi", "loosely", "layered", "linked"})
     write_file(files / "maps" / (std::string(map) + ".bsp"), map);
   write_file(files / "maps" / "empty.bsp", "");
   write_file(base / "maps" / "loosely.bsp", "loose");
@@ -391,6 +391,13 @@ TEST(Program, TheCheckFindsMapsWhereTheOriginalEngineWould) {
            "'";
   };
   const std::string stub = "printf 'MZ stub of 17 bytes' > stub && ";
+  // Overwrites bytes of an archive's end record, `at` bytes into it.
+  const auto patch_end = [&](const std::string& archive, int at,
+                             const std::string& bytes) {
+    return "printf '" + bytes + "' | dd of=" + to + archive +
+           "' bs=1 conv=notrunc status=none seek=$(( $(stat -c %s " + to +
+           archive + "') - 22 + " + std::to_string(at) + " ))";
+  };
   const std::string made[] = {
       // Archives as real tools make them.
       zip("", "plain.pk3", "maps/plain.bsp"),
@@ -405,6 +412,12 @@ TEST(Program, TheCheckFindsMapsWhereTheOriginalEngineWould) {
           "adjusted.pk3'",
       python("commented.pk3", "commented", "b\"c\" * 65535"),
       python("signed.pk3", "signed", "b\"PK\\x05\\x06\" + b\"x\" * 30"),
+      // End records that say more than the archive holds: a directory
+      // larger than the file allows, and entry counts that differ.
+      zip("", "oversized.pk3", "maps/oversized.bsp") + " && " +
+          patch_end("oversized.pk3", 12, "\\377\\377\\000\\000"),
+      zip("", "miscounted.pk3", "maps/miscounted.bsp") + " && " +
+          patch_end("miscounted.pk3", 8, "\\002\\000"),
       zip("-P secret", "secret.pk3", "maps/secret.bsp"),
       zip("", "empty.pk3", "maps/empty.bsp"),
       // The order the engine searches them in.
@@ -423,7 +436,8 @@ TEST(Program, TheCheckFindsMapsWhereTheOriginalEngineWould) {
   fs::create_symlink("../store/linked.pk3", base / "linked.pk3");
   write_file(dir / "map_list.cfg",
              "plain 1 cased 1 described 1 zip64 1 python 1 stubbed 1 "
-             "adjusted 1 commented 1 signed 1 secret 1 empty 1 shadowed 1 "
+             "adjusted 1 commented 1 signed 1 oversized 1 miscounted 1 "
+             "secret 1 empty 1 shadowed 1 "
              "ahead 1 single 1 multi 1 loosely 1 layered 1 sub/deep 1 "
              "dangling 1 linked 1 plian 1");
   const outcome checked = check_in(dir.path, {mod.string(), base.string()});
@@ -444,6 +458,9 @@ TEST(Program, TheCheckFindsMapsWhereTheOriginalEngineWould) {
            "\"adjusted\": in " + at + "adjusted.pk3\n",
            "\"commented\": NOT FOUND", at + "commented.pk3: no engine reads it",
            "\"signed\": NOT FOUND", at + "signed.pk3: no engine reads it",
+           "\"oversized\": NOT FOUND", at + "oversized.pk3: no engine reads it",
+           "\"miscounted\": NOT FOUND",
+           at + "miscounted.pk3: no engine reads it",
            "\"secret\": WON'T LOAD: in " + at +
                "secret.pk3, but it is encrypted",
            "\"empty\": WON'T LOAD: in " + at + "empty.pk3, but it is 0 bytes",
