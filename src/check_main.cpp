@@ -74,20 +74,17 @@ void wait_for_enter() {
 #endif
 }
 
-/// `folders` as paths that still lead there once a check as root has moved
-/// into the rotation's folder.
-void make_absolute(std::vector<std::string>& folders) {
+/// `path`, from the current folder, as a path that still leads there once
+/// a check as root has moved into the rotation's folder. Windows: as it is,
+/// as no check moves there.
+std::string absolute(const std::string& path) {
 #ifndef _WIN32
   char here[PATH_MAX];
-  if (getcwd(here, sizeof here))
-    for (std::string& folder : folders) {
-      if (folder == ".")
-        folder = here;
-      else if (folder[0] != '/')
-        folder = std::string(here) + "/" + folder;
-    }
+  if (path.empty() || path[0] == '/' || !getcwd(here, sizeof here))
+    return path;
+  return path == "." ? here : std::string(here) + "/" + path;
 #else
-  (void)folders;
+  return path;
 #endif
 }
 
@@ -120,11 +117,9 @@ int main(int argc, char** argv) {
   }
   const bool named = !game_folders.empty();
   if (!named) game_folders.push_back(".");
-  make_absolute(game_folders);
-  make_absolute(configs.named);
-  std::vector<std::string> here = {"."};
-  make_absolute(here);
-  configs.folder = here[0];
+  for (std::string& folder : game_folders) folder = absolute(folder);
+  for (std::string& config : configs.named) config = absolute(config);
+  configs.folder = absolute(".");
   // As a run would: a check as root sees only what the rotation's owner
   // may, from the rotation's folder.
   const std::uint32_t ticks = tick_count_ms();

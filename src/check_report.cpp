@@ -16,13 +16,6 @@ std::string shown(std::string_view text) {
   return out + "\"";
 }
 
-std::string lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
 std::string counted(std::size_t count, std::string_view one,
                     std::string_view many) {
   return std::to_string(count) + " " + std::string(count == 1 ? one : many);

@@ -27,9 +27,6 @@ struct report_text {
 /// `text` quoted, in printable ASCII: any other byte as \xHH.
 std::string shown(std::string_view text);
 
-/// `text` with A to Z as a to z.
-std::string lower(std::string_view text);
-
 /// `count` and `one` or `many` after it: "1 entry", "3 entries".
 std::string counted(std::size_t count, std::string_view one,
                     std::string_view many);

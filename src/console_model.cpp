@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "path.h"
+
 namespace {
 
 bool is_line_end(char c) { return c == '\n' || c == '\r'; }
@@ -9,13 +11,6 @@ bool is_line_end(char c) { return c == '\n' || c == '\r'; }
 /// The console's idea of a blank: any byte up to ' ', and any from 0x80
 /// up, which it reads as a negative char.
 bool is_blank(char c) { return static_cast<signed char>(c) <= ' '; }
-
-std::string lowered(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
 
 /// A console playing a rotation script.
 struct console {
@@ -50,10 +45,10 @@ struct console {
       std::string value;
       for (std::size_t i = 2; i < words.size(); ++i)
         value += (i > 2 ? " " : "") + words[i];
-      variables[lowered(name)] =
+      variables[lower(name)] =
           value.size() > limits.longest_set_text ? "" : value;
     }
-    if (same_word(verb, "vstr")) run_text(variables[lowered(name)] + "\n");
+    if (same_word(verb, "vstr")) run_text(variables[lower(name)] + "\n");
     if (same_word(verb, "exec")) exec(name);
   }
 
@@ -142,7 +137,7 @@ std::vector<std::string> command_words(std::string_view command) {
 }
 
 bool same_word(std::string_view verb, std::string_view word) {
-  return lowered(verb) == lowered(word);
+  return lower(verb) == lower(word);
 }
 
 bool exec_fits(std::size_t file, std::size_t pending, std::size_t buffer) {

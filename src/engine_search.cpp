@@ -13,19 +13,10 @@ namespace {
 /// The most archives the engine reads in one folder.
 constexpr std::size_t most_archives = 1024;
 
-std::string lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
 /// Turns `name` into an archive's name for it, in place.
 void to_key(std::string& name) {
   for (char& c : name)
-    c = c >= 'A' && c <= 'Z'    ? static_cast<char>(c - 'A' + 'a')
-        : c == '\\' || c == ':' ? '/'
-                                : c;
+    c = c == '\\' || c == ':' ? '/' : lower_case(c);
 }
 
 bool ends_with(std::string_view text, std::string_view tail) {
@@ -182,24 +173,18 @@ struct searcher {
                         "broken end record); the maintained one can"
                       : ": no engine reads it as an archive (no end record "
                         "within its last 65,535 bytes, or a broken one)"));
+    // Where both engines find the same directory, it is read once for both.
+    const bool same = maintained_reads && original == maintained;
     std::uint64_t entries = 0;
-    if (original_reads && maintained_reads && original == maintained) {
+    if (original_reads)
       read_archive_directory(read, original, [&](const archive_entry& item) {
         ++entries;
-        take_entry(path, pak0, item, true, true);
+        take_entry(path, pak0, item, true, same);
       });
-    } else {
-      if (original_reads)
-        read_archive_directory(read, original, [&](const archive_entry& item) {
-          ++entries;
-          take_entry(path, pak0, item, true, false);
-        });
-      if (maintained_reads)
-        read_archive_directory(read, maintained,
-                               [&](const archive_entry& item) {
-                                 take_entry(path, pak0, item, false, true);
-                               });
-    }
+    if (maintained_reads && !(original_reads && same))
+      read_archive_directory(read, maintained, [&](const archive_entry& item) {
+        take_entry(path, pak0, item, false, true);
+      });
     if (original_reads && entries < original.entries)
       result.problems.push_back(
           path + ": the original engine reads " + std::to_string(entries) +

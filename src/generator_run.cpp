@@ -46,17 +46,10 @@ void generate(disk_interface& disk, run_start& start, const std::string& run,
       !why.empty())
     return record.keep(why);
   // The entries view their names in the list's bytes.
-  record.list_file = start.list;
-  record.list_bytes = std::move(start.list_bytes);
-  record.list_read = start.list_given
-                         ? start.list_read
-                         : read_list_file(disk, start.list, &record.list_file,
-                                          &record.list_bytes);
+  const std::string why = read_list_into(disk, start, record);
   if (record.list_read == disk_result::failed)
     return record.keep(
-        words({record.list_file, " is there but can't be read: ",
-               (start.list_given ? start.list_why : disk.failure_reason())}));
-  record.list_text = map_list_text(&record.list_bytes, &record.encoding);
+        words({record.list_file, " is there but can't be read: ", why}));
   record.rotation = build_rotation(read_map_list(record.list_text).entries);
   record.ordered = true;
   // A list that gives no map (emptied by mistake, renamed, every map left
@@ -69,6 +62,19 @@ void generate(disk_interface& disk, run_start& start, const std::string& run,
 }
 
 }  // namespace
+
+std::string read_list_into(disk_interface& disk, run_start& start,
+                           run_record& record) {
+  record.list_file = start.list;
+  record.list_bytes = std::move(start.list_bytes);
+  record.list_read = start.list_given
+                         ? start.list_read
+                         : read_list_file(disk, start.list, &record.list_file,
+                                          &record.list_bytes);
+  if (record.list_read == disk_result::done)
+    record.list_text = map_list_text(&record.list_bytes, &record.encoding);
+  return start.list_given ? start.list_why : disk.failure_reason();
+}
 
 int run_generator() {
   const std::uint32_t ticks = tick_count_ms();

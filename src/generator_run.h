@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "disk.h"
 #include "folder_owner.h"
@@ -30,6 +31,13 @@ int run_generator();
 int run_generator(disk_interface& disk, run_start start = {},
                   std::uint32_t ticks = tick_count_ms(),
                   run_record* record = nullptr);
+
+/// Reads the map list into `record` as a run does: the bytes that `start`
+/// holds where root read them before the run (taken, not copied), else the
+/// file at `start.list`, as the user the run acts as; and its text, where
+/// read. Returns why it couldn't be read, where it couldn't.
+std::string read_list_into(disk_interface& disk, run_start& start,
+                           run_record& record);
 
 /// How long a run waits for another run that holds the folder: longer than
 /// a run on a list of a million maps takes, and short enough that a stuck

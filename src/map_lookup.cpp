@@ -7,12 +7,9 @@
 #include <utility>
 
 #include "engine_search.h"
+#include "path.h"
 
 namespace {
-
-char folded(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 /// Compares names in any case, as archives do.
 std::size_t edit_distance(std::string_view a, std::string_view b) {
@@ -25,7 +22,7 @@ std::size_t edit_distance(std::string_view a, std::string_view b) {
       const std::size_t above = row[j];
       row[j] =
           std::min({row[j] + 1, row[j - 1] + 1,
-                    diagonal + (folded(a[i - 1]) == folded(b[j - 1]) ? 0 : 1)});
+                    diagonal + (lower_case(a[i - 1]) == lower_case(b[j - 1]) ? 0 : 1)});
       diagonal = above;
     }
   }

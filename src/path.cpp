@@ -16,3 +16,13 @@ std::string path_in(const std::string& folder, const std::string& name) {
          : folder == "/" ? "/" + name
                          : folder + "/" + name;
 }
+
+char lower_case(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = lower_case(c);
+  return out;
+}

@@ -42,17 +42,9 @@ void read_list_for_report(disk_interface& disk, const run_start& start,
                           bool runs, run_record& record) {
   if (!record.list_file.empty()) return;
   record.list_file = start.list;
-  if (start.list_given) {
-    record.list_read = start.list_read;
-    record.list_bytes = start.list_bytes;
-  } else if (runs) {
-    record.list_read =
-        read_list_file(disk, start.list, &record.list_file, &record.list_bytes);
-  } else {
-    return;
-  }
-  if (record.list_read == disk_result::done)
-    record.list_text = map_list_text(&record.list_bytes, &record.encoding);
+  if (!start.list_given && !runs) return;
+  run_start copy = start;
+  read_list_into(disk, copy, record);
 }
 
 void report_order(report_text& out, const run_record& record) {
@@ -96,11 +88,8 @@ void report_case_twins(report_text& out, disk_interface& disk,
   if (folder.empty() || disk.list_folder(folder, &names) != disk_result::done)
     return;
   for (const std::string& name : names) {
-    const std::string canon = lower(name);
-    const std::string as_named =
-        "SW_rotate" + (canon.size() > 9 ? canon.substr(9) : "");
-    if (canon.substr(0, 9) == "sw_rotate" &&
-        is_rotation_script_file(as_named) && as_named != name)
+    const std::string as_named = rotation_file_in_any_case(name);
+    if (!as_named.empty() && as_named != name)
       out << path_in(folder, name) << " differs from " << as_named
           << " only in case: a server may run it instead\n";
   }

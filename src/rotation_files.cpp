@@ -11,6 +11,17 @@
 
 namespace {
 
+/// Stages `bytes` beside `target`, like file `like`; false, with the reason
+/// in `record`, where no new file can be made there.
+bool stage(disk_interface& disk, file_set& set, const std::string& target,
+           std::string_view bytes, const std::string& like,
+           run_record& record) {
+  if (stage_file(disk, set, target, bytes, like)) return true;
+  record.keep(words({"no new file can be made beside ", target, ": ",
+                     disk.failure_reason()}));
+  return false;
+}
+
 /// Stages `text`, part `part` of the rotation script, beside its file;
 /// false, with the reason in `record`, where that part is frozen or can't
 /// be staged. A new part takes the mode, owner and group of the script.
@@ -30,12 +41,9 @@ bool stage_part(disk_interface& disk, const rotation_place& place,
     record.keep(why);
     return false;
   }
-  if (stage_file(disk, set, target, text,
-                 facts.found == disk_result::missing ? place.first : target))
-    return true;
-  record.keep(words({"no new file can be made beside ", target, ": ",
-                     disk.failure_reason()}));
-  return false;
+  return stage(disk, set, target, text,
+               facts.found == disk_result::missing ? place.first : target,
+               record);
 }
 
 /// Stages a step back to the start for each part of a longer earlier
@@ -66,11 +74,8 @@ bool stage_steps_back(disk_interface& disk, const rotation_place& place,
     if (disk.read_file(target, &text) == disk_result::done &&
         text == step_back_script)
       continue;
-    if (!stage_file(disk, set, target, step_back_script, target)) {
-      record.keep(words({"no new file can be made beside ", target, ": ",
-                         disk.failure_reason()}));
+    if (!stage(disk, set, target, step_back_script, target, record))
       return false;
-    }
   }
 }
 
@@ -87,13 +92,10 @@ void write_over(disk_interface& disk, const std::string& path,
                " can't be read to be written over: ", disk.failure_reason()}));
     return;
   }
-  if (previous == bytes) {
-    record.result = run_record::outcome::unchanged;
-    record.files.emplace_back(path, bytes.size());
-    return;
-  }
-  if (disk.write_in_place(path, bytes) == disk_result::done) {
-    record.result = run_record::outcome::placed;
+  const bool same = previous == bytes;
+  if (same || disk.write_in_place(path, bytes) == disk_result::done) {
+    record.result = same ? run_record::outcome::unchanged
+                         : run_record::outcome::placed;
     record.files.emplace_back(path, bytes.size());
     return;
   }

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstdint>
 
+#include "path.h"
+
 namespace {
 
 constexpr std::string_view variable_head = "set SW";
@@ -119,6 +121,14 @@ bool is_rotation_script_file(std::string_view name) {
     return false;
   // Part 1 has no number, and no part is 0 or has a leading zero.
   return part >= 1 && rotation_script_file(part) == name;
+}
+
+std::string rotation_file_in_any_case(std::string_view name) {
+  constexpr std::string_view head = "sw_rotate";
+  const std::string canon = lower(name);
+  if (canon.compare(0, head.size(), head) != 0) return "";
+  const std::string as_named = "SW_rotate" + canon.substr(head.size());
+  return is_rotation_script_file(as_named) ? as_named : "";
 }
 
 bool fits_one_file(const std::vector<map_entry>& rotation) {

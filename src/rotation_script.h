@@ -22,6 +22,10 @@ std::string rotation_script_file(std::size_t part);
 /// rotation_script_file gives it for some part.
 bool is_rotation_script_file(std::string_view name);
 
+/// The name of the rotation's file that `name` names in any case, as
+/// rotation_script_file gives it; empty where it names none.
+std::string rotation_file_in_any_case(std::string_view name);
+
 /// What a part holds that a shorter rotation no longer needs: a server that
 /// reaches it, still in the earlier rotation, goes on from the new one's
 /// start.

@@ -220,14 +220,9 @@ std::vector<std::string> configs_in(disk_interface& disk,
   if (disk.list_folder(folder, &names) != disk_result::done) return configs;
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
-    std::string canon = name;
-    for (char& c : canon)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    const bool rotation =
-        canon.rfind("sw_rotate", 0) == 0 &&
-        is_rotation_script_file("SW_rotate" + canon.substr(9));
+    const std::string canon = lower(name);
     if (canon.size() > 4 && canon.compare(canon.size() - 4, 4, ".cfg") == 0 &&
-        !rotation && canon != map_list_file)
+        rotation_file_in_any_case(name).empty() && canon != map_list_file)
       configs.push_back(path_in(folder, name));
   }
   return configs;
