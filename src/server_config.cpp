@@ -188,7 +188,9 @@ reading run_config(config_reader& reader, const config_file& root,
       }
       if (++execs > most_execs) {
         result.lines.push_back(at + "exec " + argument +
-                               " runs configs in a loop: read no further");
+                               " runs configs in a loop, which holds the "
+                               "console for ever: read no further");
+        result.stops = true;
         break;
       }
       buffer.push_back({next, next->text + "\n", 0});

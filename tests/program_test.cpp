@@ -541,6 +541,16 @@ TEST(Program, TheCheckReadsTheServersConfigAsTheConsoleRunsIt) {
            "more.cfg, line 2: devmap q3dm1 loads a map",
            1},
           // Windows finds the file in any case; Linux doesn't.
+          // What waits behind an exec in a config that another runs.
+          {{{"server.cfg", "exec inner\nabc\n"},
+            {"inner.cfg", "exec SW_rotate.cfg\nxy\n"}},
+           "inner.cfg, line 1: exec SW_rotate.cfg, with 8 bytes",
+           0},
+          {{{"server.cfg", "exec SW_rotate.cfg\nexec a\n"},
+            {"a.cfg", "exec b\n"},
+            {"b.cfg", "exec a\n"}},
+           "runs configs in a loop",
+           1},
           {{{"server.cfg", "exec sw_rotate.cfg\n"}},
            "another case than SW_rotate.cfg: that works on Windows",
            under_runner() ? 0 : 1},

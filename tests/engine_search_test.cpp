@@ -1,0 +1,191 @@
+#include "engine_search.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "archive_names.h"
+#include "memory_disk.h"
+
+namespace {
+
+/// One file of an archive that zip_of makes.
+struct zipped {
+  std::string name, data;
+  bool encrypted = false;
+};
+
+void put(std::string& out, std::uint64_t number, int width) {
+  for (int i = 0; i < width; ++i) out += static_cast<char>(number >> (8 * i));
+}
+
+/// A stored zip of `files`, after `stub` bytes whose offsets it doesn't
+/// count (as a self-extracting stub prepended by hand), with zip64 end
+/// records where `zip64`, and `comment` at its end. `broken` spoils the
+/// directory entry of that file.
+std::string zip_of(const std::vector<zipped>& files,
+                   const std::string& stub = "", bool zip64 = false,
+                   const std::string& comment = "", int broken = -1) {
+  std::string body, directory;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const zipped& file = files[i];
+    const std::uint64_t at = body.size();
+    body += "PK\x03\x04";
+    put(body, 20, 2), put(body, file.encrypted, 2), put(body, 0, 2);
+    put(body, 0, 8);  // time, date, CRC: no reader here asks for them
+    put(body, file.data.size(), 4), put(body, file.data.size(), 4);
+    put(body, file.name.size(), 2), put(body, 0, 2);
+    body += file.name + file.data;
+    directory += static_cast<int>(i) == broken ? "PK\x09\x09" : "PK\x01\x02";
+    put(directory, 20, 2), put(directory, 20, 2);
+    put(directory, file.encrypted, 2), put(directory, 0, 2);
+    put(directory, 0, 8);
+    put(directory, file.data.size(), 4), put(directory, file.data.size(), 4);
+    put(directory, file.name.size(), 2), put(directory, 0, 6);
+    put(directory, 0, 6), put(directory, at, 4);
+    directory += file.name;
+  }
+  std::string end;
+  const std::uint64_t directory_at = body.size();
+  if (zip64) {
+    end += "PK\x06\x06";
+    put(end, 44, 8), put(end, 45, 2), put(end, 45, 2), put(end, 0, 8);
+    put(end, files.size(), 8), put(end, files.size(), 8);
+    put(end, directory.size(), 8), put(end, directory_at, 8);
+    end += "PK\x06\x07";
+    put(end, 0, 4), put(end, directory_at + directory.size(), 8);
+    put(end, 1, 4);
+  }
+  end += "PK\x05\x06";
+  put(end, 0, 4);
+  // As `zip -fz` writes it: the plain end record still holds the numbers.
+  put(end, files.size(), 2), put(end, files.size(), 2);
+  put(end, directory.size(), 4), put(end, directory_at, 4);
+  put(end, comment.size(), 2);
+  return stub + body + directory + end + comment;
+}
+
+/// The names each engine's reader reads from `bytes`, joined by " ", or
+/// "refused"; and in `*read`, the bytes both asked for in all.
+std::string names_read(const std::string& bytes, zip_reader reader,
+                       std::size_t* read = nullptr) {
+  std::size_t asked = 0;
+  const archive_reader from = [&](std::uint64_t offset, std::size_t count) {
+    const std::string part =
+        offset < bytes.size() ? bytes.substr(offset, count) : "";
+    asked += part.size();
+    return part;
+  };
+  archive_directory found;
+  if (!find_archive_directory(bytes.size(), from, reader, &found))
+    return "refused";
+  std::string names;
+  read_archive_directory(from, found, [&](const archive_entry& entry) {
+    names += (names.empty() ? "" : " ") + std::string(entry.name);
+  });
+  if (read) *read = asked;
+  return names;
+}
+
+TEST(ArchiveNames, ReadsTheDirectoryAsEachEnginesUnzipDoes) {
+  const std::vector<zipped> two = {{"maps/a.bsp", "a"}, {"maps/b.bsp", "b"}};
+  // The archive, and what the original and the maintained reader read.
+  const std::tuple<std::string, std::string, std::string> rows[] = {
+      {zip_of(two), "maps/a.bsp maps/b.bsp", "maps/a.bsp maps/b.bsp"},
+      {zip_of(two, std::string(100, 'S')), "maps/a.bsp maps/b.bsp",
+       "maps/a.bsp maps/b.bsp"},
+      // An empty archive: its end record at byte 0 counts as none.
+      {zip_of({}), "refused", "refused"},
+      // zip64: the original reads its directory 76 bytes out of place.
+      {zip_of(two, "", true), "", "maps/a.bsp maps/b.bsp"},
+      // A broken entry ends the directory; those before it are kept.
+      {zip_of(two, "", false, "", 1), "maps/a.bsp", "maps/a.bsp"},
+      // The signature nearest the end is taken, even in a comment.
+      {zip_of(two, "", false, "PK\x05\x06 and more"), "refused", "refused"},
+      {zip_of(two, "", false, std::string(65000, 'c')), "maps/a.bsp maps/b.bsp",
+       "maps/a.bsp maps/b.bsp"},
+      {zip_of(two, "", false, std::string(65535, 'c')), "refused", "refused"},
+  };
+  for (const auto& [bytes, original, maintained] : rows) {
+    EXPECT_EQ(original, names_read(bytes, zip_reader::original))
+        << bytes.size();
+    EXPECT_EQ(maintained, names_read(bytes, zip_reader::maintained))
+        << bytes.size();
+  }
+  // A directory of several pieces is read whole, and little else.
+  std::vector<zipped> many;
+  for (int i = 0; i < 30000; ++i)
+    many.push_back(
+        {"maps/" + std::string(30, 'm') + std::to_string(i) + ".bsp", ""});
+  const std::string big = zip_of(many, std::string(1 << 20, 'D'));
+  std::size_t read = 0;
+  const std::string names = names_read(big, zip_reader::original, &read);
+  EXPECT_EQ(30000, std::count(names.begin(), names.end(), ' ') + 1);
+  EXPECT_NE(std::string::npos, names.find("m29999.bsp"));
+  const std::size_t directory = 30000 * (46 + 45);
+  EXPECT_LT(read, 2 * directory + 3 * 65557);
+}
+
+TEST(EngineSearch, LooksWhereEachEngineLooks) {
+  memory_disk disk;
+  disk.folders.insert("mod");
+  disk.put("base/pak0.pk3", zip_of({{"maps/held.bsp", "x"},
+                                    {"MAPS\\Cased.BSP", "x"},
+                                    {"maps/first.bsp", "x"}}));
+  disk.put("base/maps.pk3", zip_of({{"maps/held.bsp", "x"},
+                                    {"maps/empty.bsp", ""},
+                                    {"maps:sealed.bsp", "x", true}}));
+  disk.put("base/mp_first.pk3",
+           zip_of({{"maps/empty.bsp", "x"}, {"maps/first.bsp", "x"}}));
+  disk.put("base/sp_never.pk3", zip_of({{"maps/never.bsp", "x"}}));
+  disk.put("base/wide.pk3", zip_of({{"maps/wide.bsp", "x"}}, "", true));
+  disk.put("base/maps/loose.bsp", "x");
+  disk.put("base/maps/zero.bsp", "");
+  disk.put("mod/over.pk3", zip_of({{"maps/loose.bsp", "x", true}}));
+  const game_search found =
+      search_game(disk, {"mod", "base", "gone"},
+                  {"held", "cased", "first", "empty", "sealed", "never", "wide",
+                   "loose", "zero", "loosely"});
+  // What each engine does with each map: "file" where it loads it, "file!"
+  // where found there but it won't load, "-" where not found.
+  const auto says = [&](const map_source& source) {
+    return source.where == map_source::kind::none
+               ? std::string("-")
+               : source.file + (source.loads() ? "" : "!");
+  };
+  const std::tuple<const char*, const char*, const char*> rows[] = {
+      {"held", "base/pak0.pk3!", "base/maps.pk3"},
+      {"cased", "base/pak0.pk3!", "-"},
+      // mp_ sorts as zz: after pak0, so it is searched before it.
+      {"first", "base/mp_first.pk3", "base/mp_first.pk3"},
+      {"empty", "base/mp_first.pk3", "base/mp_first.pk3"},
+      {"sealed", "base/maps.pk3!", "base/maps.pk3!"},
+      {"never", "-", "-"},
+      {"wide", "-", "base/wide.pk3"},
+      {"loose", "mod/over.pk3!", "mod/over.pk3!"},
+      {"zero", "base/maps/zero.bsp!", "base/maps/zero.bsp!"},
+      {"loosely", "-", "-"},
+  };
+  for (const auto& [map, original, maintained] : rows) {
+    const map_sources& sources = found.maps.at(map);
+    EXPECT_EQ(original, says(sources.original)) << map;
+    EXPECT_EQ(maintained, says(sources.maintained)) << map;
+  }
+  EXPECT_EQ(1, std::count_if(found.problems.begin(), found.problems.end(),
+                             [](const std::string& line) {
+                               return line.rfind("gone: can't be listed", 0) ==
+                                      0;
+                             }));
+  // Close names only from where a map would load first.
+  for (const char* name : {"empty", "held", "wide", "loose", "zero"})
+    EXPECT_EQ(
+        std::string(name) == "empty",
+        std::count(found.loadable.begin(), found.loadable.end(), name) > 0)
+        << name;
+}
+
+}  // namespace
