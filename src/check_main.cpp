@@ -4,15 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "folder_owner.h"
 #include "rotation_check.h"
 #include "tick_count.h"
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <unistd.h>
-
-#include <climits>
 #endif
 
 namespace {
@@ -74,20 +71,6 @@ void wait_for_enter() {
 #endif
 }
 
-/// `path`, from the current folder, as a path that still leads there once
-/// a check as root has moved into the rotation's folder. Windows: as it is,
-/// as no check moves there.
-std::string absolute(const std::string& path) {
-#ifndef _WIN32
-  char here[PATH_MAX];
-  if (path.empty() || path[0] == '/' || !getcwd(here, sizeof here))
-    return path;
-  return path == "." ? here : std::string(here) + "/" + path;
-#else
-  return path;
-#endif
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -117,19 +100,18 @@ int main(int argc, char** argv) {
   }
   const bool named = !game_folders.empty();
   if (!named) game_folders.push_back(".");
-  for (std::string& folder : game_folders) folder = absolute(folder);
-  for (std::string& config : configs.named) config = absolute(config);
-  configs.folder = absolute(".");
   // As a run would: a check as root sees only what the rotation's owner
-  // may, from the rotation's folder.
+  // may.
   const std::uint32_t ticks = tick_count_ms();
-  run_start start;
-  const owner_decision owner = act_as_rotation_owner(&start);
   system_disk disk;
   check_result result;
   try {
-    result =
-        check_rotation(disk, owner, start, game_folders, named, configs, ticks);
+    const user_database users =
+        disk.user() == 0 ? system_user_database() : user_database();
+    run_start start;
+    const owner_decision owner = start_run(disk, users, &start);
+    result = check_rotation(disk, users, owner, start, game_folders, named,
+                            configs, ticks);
   } catch (const std::bad_alloc&) {
     result.report = "map_rotation_check ran out of memory: nothing checked.\n";
     result.status = 1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -9,155 +10,262 @@
 /// How a call on the disk ended.
 enum class disk_result {
   done,
-  /// Nothing is at the path.
+  /// Nothing is at the name.
   missing,
-  /// Something is already at the path that was to be created.
+  /// Something is already at the name that was to be created.
   exists,
-  /// The folder's lock: another run held it for the whole wait.
+  /// A lock that another run held for the whole wait.
   busy,
   failed,
 };
 
-/// A folder's lock, held until it is destroyed or the process ends.
+/// How a call ended and why, for a person to read: the system's own words
+/// for its error, or the rule of ours that refused it. Each call returns
+/// its own, so that no call in between can overwrite the reason of another
+/// (LevelDB's Status).
+struct disk_status {
+  disk_status(disk_result result = disk_result::done, std::string reason = "")
+      : result(result), reason(std::move(reason)) {}
+  bool ok() const { return result == disk_result::done; }
+  friend bool operator==(const disk_status& status, disk_result result) {
+    return status.result == result;
+  }
+  friend bool operator!=(const disk_status& status, disk_result result) {
+    return status.result != result;
+  }
+  friend bool operator==(disk_result result, const disk_status& status) {
+    return status.result == result;
+  }
+  disk_result result;
+  std::string reason;
+};
+
+/// What a name is.
+enum class file_kind { missing, regular, folder, link, other };
+
+/// What is at a name, as the system tells it without opening it or
+/// following a link.
+struct file_facts {
+  file_kind kind = file_kind::missing;
+  /// POSIX owner and group; 0 on Windows.
+  std::uint32_t owner = 0, group = 0;
+  /// The permission bits with the set-id and sticky bits (07777). Windows:
+  /// 0444 for a read-only file, else 0666; a folder 0777.
+  std::uint32_t mode = 0;
+  std::uint64_t size = 0;
+  /// How many names the file has (hard links).
+  std::uint64_t names = 1;
+  /// Linux's append-only and immutable flags (chattr +a, +i): such a file
+  /// can be neither replaced nor removed, and in such a folder no name can
+  /// be replaced or removed.
+  bool append_only = false, immutable = false;
+  /// Whether this process may write it, asked of the system (POSIX: ACLs
+  /// and the flags above included). Asked for a regular file or a folder
+  /// only.
+  bool may_write = false;
+  /// Whether any write bit is set: none means read-only, for root as well.
+  bool write_flags() const { return (mode & 0222) != 0; }
+};
+
+/// A handle that a disk keeps for a folder it opened.
+struct disk_handle {
+  virtual ~disk_handle() = default;
+};
+
+/// A folder that the disk holds open, so that every later call names a
+/// file in it and no call resolves the folder's path again (POSIX: an
+/// O_PATH descriptor, kept until the last copy goes). Windows and the
+/// tests' disk in memory hold its path instead.
+struct disk_folder {
+  /// How the walk reached it, for a person to read: from the working
+  /// folder (".", "..", "game") or from "/".
+  std::string path;
+  std::shared_ptr<const disk_handle> handle;
+  /// What the folder was when it was opened.
+  file_facts facts;
+};
+
+/// The path of `name` in `folder`, for a person to read.
+std::string shown_path(const disk_folder& folder, const std::string& name);
+
+/// A file held open for reading at any offset, so that all the pieces read
+/// come from the one file that was opened (LevelDB's RandomAccessFile).
+struct readable_file {
+  virtual ~readable_file() = default;
+  /// Sets `*bytes` to up to `size` bytes from `offset` on; fewer where the
+  /// file ends sooner. Reads only those bytes.
+  virtual disk_status read(std::uint64_t offset, std::size_t size,
+                           std::string* bytes) = 0;
+  /// The file's size when it was opened.
+  std::uint64_t size = 0;
+};
+
+/// A lock file's lock, held until it is destroyed or the process ends.
 struct disk_lock {
   virtual ~disk_lock() = default;
 };
 
-/// What look() finds at a path, without opening it.
-struct file_facts {
-  /// done where something is there, else missing or failed.
-  disk_result found = disk_result::missing;
-  /// A regular file: not a folder, a pipe or a device.
-  bool regular = false;
-  /// Whether anyone may write it as far as its own flags say: on POSIX any
-  /// write bit, on Windows no read-only attribute.
-  bool write_flags = false;
-  /// Whether this process may write it.
-  bool may_write = false;
-  /// Whether write_in_place() may write it: a regular file with no other
-  /// name besides, and on POSIX one of this process's user.
-  bool alone = false;
+/// What a file system has left for this process: files, and blocks of
+/// `block_size` bytes.
+struct disk_room {
+  std::uint64_t files = 0, blocks = 0, block_size = 0;
 };
 
-/// Every call a run makes on the disk, in paths and bytes, shaped like the
-/// system's own, so that a test can run the tool on a disk in memory and
-/// make any call fail. The real disk is system_disk. No call prints
-/// anything; only lock() waits, and only as long as it is told. On Windows
-/// a call on a file that another program holds for a moment (a virus
-/// scanner, an indexer) is tried again inside it for about 2 s before it
-/// fails, so no caller ever sees that; a folder in the way or a read-only
-/// file fails at once.
+/// Every call a run makes on the disk, shaped like the system's own, so
+/// that a test can run the tool on a disk in memory and make any call
+/// fail. The real disk is system_disk. A file is named by its name in a
+/// folder the disk holds open: a path is walked one name at a time
+/// (folder_walk.h), and nothing is looked up again by its path. On Windows
+/// the folder is its path, no link is followed and no one is root. No call
+/// prints anything; only lock() waits, and only as long as it is told. On
+/// Windows a call on a file that another program holds for a moment (a
+/// virus scanner, an indexer) is tried again inside it for about 2 s
+/// before it fails; a folder in the way or a read-only file fails at once.
 struct disk_interface {
   virtual ~disk_interface() = default;
 
-  /// Makes runs take turns on the lock file `path`, a file of the tool's
-  /// own, made where it is missing: takes its lock into `*held` (done),
-  /// waiting up to `wait_ms` while another run holds it; busy where it was
-  /// held all that time. Only those who may open the file can hold it: on
-  /// POSIX a new lock file lets its owner and group open it and no one
-  /// else, whatever the umask; on Windows it takes the folder's defaults.
-  /// failed, and no lock, where it can't be opened or made, or isn't a
-  /// regular file (a link is never followed).
-  virtual disk_result lock(const std::string& path, unsigned wait_ms,
-                           std::unique_ptr<disk_lock>* held) = 0;
-  /// Appends the whole content of regular file `path` to `*bytes`. missing
-  /// where nothing is there; failed where it can't be opened, is a symbolic
-  /// link or not a regular file (a folder, a pipe: never waited on) or a
-  /// read fails.
-  virtual disk_result read_file(const std::string& path,
-                                std::string* bytes) = 0;
-  /// Sets `*bytes` to up to `size` bytes of regular file `path` from byte
-  /// `offset` on (fewer where the file ends sooner), and `*file_size` to the
-  /// whole file's size. Reads only those bytes, whatever the file's size, as
-  /// LevelDB's RandomAccessFile::Read does. Unlike read_file it follows
-  /// symbolic links, as the game does when it opens its archives and maps.
-  /// missing where nothing is there (a link that leads nowhere too); failed
-  /// where it can't be opened, isn't a regular file or a read fails.
-  virtual disk_result read_range(const std::string& path, std::uint64_t offset,
-                                 std::size_t size, std::string* bytes,
-                                 std::uint64_t* file_size) = 0;
-  /// Sets `*target` to the file that writing to `path` really changes, and
-  /// `*facts` to what is there. Where `path` is a symbolic link (POSIX; even
-  /// to a file not made yet), that is the file it points to, link after
-  /// link; a link is followed only where it belongs to this process's user
-  /// or to the owner of the folder it lies in, as Linux does in sticky
-  /// folders that anyone may write. failed at a link that another user
-  /// planted, or after too many; otherwise done, whatever is there. Windows
-  /// follows no links.
-  virtual disk_result look(const std::string& path, std::string* target,
+  /// The user this process acts as: 0 for root. Never 0 on Windows.
+  virtual std::uint32_t user() = 0;
+  /// Gives up root for good for `user`, in `group` and no other, and
+  /// checks that it is gone: real, effective and saved ids, and no
+  /// supplementary group. failed where it couldn't be.
+  virtual disk_status give_up_root(std::uint32_t user, std::uint32_t group) = 0;
+  /// What `work` does as another user: it is given a disk and adds bytes.
+  using user_work = std::function<disk_status(disk_interface&, std::string*)>;
+  /// Runs `work` as `user` in `group`, apart from this process, which keeps
+  /// its rights (POSIX: in a child that gives up root for good first), and
+  /// appends the bytes it gave to `*bytes`: its status, or failed where it
+  /// couldn't run.
+  virtual disk_status as_user(std::uint32_t user, std::uint32_t group,
+                              const user_work& work, std::string* bytes) = 0;
+
+  /// Sets `*folders` to the folders from "/" down to the working folder,
+  /// each open, the working folder last (path "."; above it "..", "../..",
+  /// and "/"). Windows: the working folder alone.
+  virtual disk_status working_folders(std::vector<disk_folder>* folders) = 0;
+  /// Opens folder `name` in `at` into `*folder`: never through a symbolic
+  /// link (failed), and its facts are those of what was opened.
+  virtual disk_status open_folder(const disk_folder& at,
+                                  const std::string& name,
+                                  disk_folder* folder) = 0;
+  /// Sets `*facts` to what is at `name` in `at`, without following a link:
+  /// done, with kind missing where nothing is there; failed where it can't
+  /// be asked.
+  virtual disk_status look(const disk_folder& at, const std::string& name,
                            file_facts* facts) = 0;
-  /// Creates file `path`, which must not exist yet (else exists), holding
-  /// `bytes`: on Windows they reach the disk before it returns, on POSIX at
-  /// sync(). On POSIX it takes the mode, owner and group of file `like`
-  /// where `like` exists, each as far as this process may set them; where
-  /// it doesn't, the folder's group where this process may set it, and a
-  /// mode that lets the owner read and write it and the group read it,
-  /// whatever the umask. On Windows it takes the folder's defaults. Unless
-  /// done, nothing that this call wrote is left at `path`.
-  virtual disk_result write_new(const std::string& path, std::string_view bytes,
-                                const std::string& like) = 0;
-  /// Writes `bytes` over the existing regular file `path` in place (never
-  /// through a symbolic link), without emptying it first, ends it there and
-  /// makes it reach the disk. failed, and the file as it was, where it has
-  /// another name besides (a hard link: every name would change with it)
-  /// or, on POSIX, belongs to another user than this process's. Unless
-  /// done, the file may hold anything.
-  virtual disk_result write_in_place(const std::string& path,
+  /// Sets `*target` to what symbolic link `name` in `at` holds.
+  virtual disk_status read_link(const disk_folder& at, const std::string& name,
+                                std::string* target) = 0;
+
+  /// Opens regular file `name` in `at` for reading. missing where nothing
+  /// is there; failed where it is a symbolic link (never followed), not a
+  /// regular file (a folder, a pipe: never waited on) or can't be opened.
+  virtual disk_status open_file(const disk_folder& at, const std::string& name,
+                                std::unique_ptr<readable_file>* file) = 0;
+  /// Makes runs take turns on the lock file `name` in `at`, a file of the
+  /// tool's own, made where it is missing: takes its lock into `*held`
+  /// (done), waiting up to `wait_ms` while another run holds it (busy).
+  /// Only the file's owner and group may open it: it is made 0660 whatever
+  /// the umask, and any ACL entry beyond those is taken off (POSIX; on
+  /// Windows it takes the folder's defaults). missing where there is none
+  /// and none can be made (a folder this user may not write, a full disk);
+  /// failed where one is there that can't be used: it can't be opened,
+  /// isn't a regular file (a link is never followed), or carries ACL
+  /// entries that can't be taken off. Where `held` is null it only asks,
+  /// holding nothing and making nothing: done where no run holds it.
+  virtual disk_status lock(const disk_folder& at, const std::string& name,
+                           unsigned wait_ms,
+                           std::unique_ptr<disk_lock>* held) = 0;
+  /// Creates file `name` in `at`, which must not exist yet (else exists),
+  /// holding `bytes`: on Windows they reach the disk before it returns, on
+  /// POSIX at sync(). On POSIX it takes the mode, owner and group of
+  /// `like` where given, each as far as this process may set them; where
+  /// not, the folder's group where this process may set it, and mode 0640
+  /// (its owner reads and writes it, its group reads it), whatever the
+  /// umask. On Windows it takes the folder's defaults. Unless done, nothing
+  /// that this call wrote is left there.
+  virtual disk_status write_new(const disk_folder& at, const std::string& name,
+                                std::string_view bytes,
+                                const file_facts* like) = 0;
+  /// Writes `bytes` over the existing regular file `name` in `at` in place
+  /// (never through a symbolic link), without emptying it first, ends it
+  /// there and makes it reach the disk. failed, and the file as it was,
+  /// where it has another name besides (a hard link: every name would
+  /// change with it) or, on POSIX, belongs to another user than this
+  /// process's. Unless done, the file may hold anything.
+  virtual disk_status write_in_place(const disk_folder& at,
+                                     const std::string& name,
                                      std::string_view bytes) = 0;
-  /// Makes `link` a second name of file `from`, which must not exist yet
-  /// (else exists). failed where the file system has no such names (FAT).
-  virtual disk_result hard_link(const std::string& from,
+  /// Makes `link` in `at` a second name of file `from` in `at`, which must
+  /// not exist yet (else exists). failed where the file system has no such
+  /// names (FAT).
+  virtual disk_status hard_link(const disk_folder& at, const std::string& from,
                                 const std::string& link) = 0;
-  /// Makes the content of the files and the entries of the folders in
-  /// `paths` reach the disk. POSIX: fsync of each, or on Linux, for many,
-  /// syncfs of the file system of each one's folder. Windows: nothing, as
-  /// write_new put every file's bytes on the disk and a folder can't be
-  /// synced there.
-  virtual disk_result sync(const std::vector<std::string>& paths) = 0;
-  /// Puts file `from` in the place of file `to` in one step, replacing what
-  /// is there; unless done, both are as they were. failed where `to` is a
-  /// folder.
-  virtual disk_result rename(const std::string& from,
+  /// Makes the content of the files `names` in `at` reach the disk, and,
+  /// where a name is ".", the folder's entries. POSIX: fsync of each, or on
+  /// Linux, for many, one syncfs. Windows: nothing, as write_new put every
+  /// file's bytes on the disk and a folder can't be synced there.
+  virtual disk_status sync(const disk_folder& at,
+                           const std::vector<std::string>& names) = 0;
+  /// Puts file `from` in `at` in the place of file `to` in `at` in one
+  /// step, replacing what is there; unless done, both are as they were.
+  /// failed where `to` is a folder.
+  virtual disk_status rename(const disk_folder& at, const std::string& from,
                              const std::string& to) = 0;
-  /// Deletes file `path`.
-  virtual disk_result remove(const std::string& path) = 0;
-  /// Appends the names of the entries of `folder` to `*names`, in no set
-  /// order.
-  virtual disk_result list_folder(const std::string& folder,
+  /// Deletes file `name` in `at`.
+  virtual disk_status remove(const disk_folder& at,
+                             const std::string& name) = 0;
+  /// Appends the names of the entries of `at` to `*names`, in no set
+  /// order, without "." and "..".
+  virtual disk_status list_folder(const disk_folder& at,
                                   std::vector<std::string>* names) = 0;
-  /// Why the last call that didn't end done ended so, for a person to
-  /// read: the system's own words for its error, or the rule of ours that
-  /// refused it (a link not followed, not a regular file). Empty where no
-  /// call has failed yet.
-  virtual std::string failure_reason() const { return ""; }
+  /// Sets `*room` to how many files and blocks this process may still add
+  /// to the file system of `at`. failed where that can't be asked
+  /// (Windows).
+  virtual disk_status room(const disk_folder& at, disk_room* room) = 0;
 };
+
+/// Appends the whole of regular file `name` in `at` to `*bytes`, as
+/// open_file() opens it.
+disk_status read_whole(disk_interface& disk, const disk_folder& at,
+                       const std::string& name, std::string* bytes);
 
 /// The disk of the machine the tool runs on: disk_posix.cpp or
 /// disk_windows.cpp.
 struct system_disk : disk_interface {
-  disk_result lock(const std::string& path, unsigned wait_ms,
-                   std::unique_ptr<disk_lock>* held) override;
-  disk_result read_file(const std::string& path, std::string* bytes) override;
-  disk_result read_range(const std::string& path, std::uint64_t offset,
-                         std::size_t size, std::string* bytes,
-                         std::uint64_t* file_size) override;
-  disk_result look(const std::string& path, std::string* target,
+  std::uint32_t user() override;
+  disk_status give_up_root(std::uint32_t user, std::uint32_t group) override;
+  disk_status as_user(std::uint32_t user, std::uint32_t group,
+                      const user_work& work, std::string* bytes) override;
+  disk_status working_folders(std::vector<disk_folder>* folders) override;
+  disk_status open_folder(const disk_folder& at, const std::string& name,
+                          disk_folder* folder) override;
+  disk_status look(const disk_folder& at, const std::string& name,
                    file_facts* facts) override;
-  disk_result write_new(const std::string& path, std::string_view bytes,
-                        const std::string& like) override;
-  disk_result write_in_place(const std::string& path,
+  disk_status read_link(const disk_folder& at, const std::string& name,
+                        std::string* target) override;
+  disk_status open_file(const disk_folder& at, const std::string& name,
+                        std::unique_ptr<readable_file>* file) override;
+  disk_status lock(const disk_folder& at, const std::string& name,
+                   unsigned wait_ms, std::unique_ptr<disk_lock>* held) override;
+  disk_status write_new(const disk_folder& at, const std::string& name,
+                        std::string_view bytes,
+                        const file_facts* like) override;
+  disk_status write_in_place(const disk_folder& at, const std::string& name,
                              std::string_view bytes) override;
-  disk_result hard_link(const std::string& from,
+  disk_status hard_link(const disk_folder& at, const std::string& from,
                         const std::string& link) override;
-  disk_result sync(const std::vector<std::string>& paths) override;
-  disk_result rename(const std::string& from, const std::string& to) override;
-  disk_result remove(const std::string& path) override;
-  disk_result list_folder(const std::string& folder,
+  disk_status sync(const disk_folder& at,
+                   const std::vector<std::string>& names) override;
+  disk_status rename(const disk_folder& at, const std::string& from,
+                     const std::string& to) override;
+  disk_status remove(const disk_folder& at, const std::string& name) override;
+  disk_status list_folder(const disk_folder& at,
                           std::vector<std::string>* names) override;
-  std::string failure_reason() const override { return reason; }
+  disk_status room(const disk_folder& at, disk_room* room) override;
 
-  /// What failure_reason() says.
-  std::string reason;
+  /// The umask (POSIX), read where a new file's mode is first set.
+  int mask = -1;
 };
 
 /// A disk that forwards every call to another, `target`: the base of a disk
@@ -165,49 +273,68 @@ struct system_disk : disk_interface {
 /// those that write.
 struct disk_wrapper : disk_interface {
   explicit disk_wrapper(disk_interface& target) : target(target) {}
-  disk_result lock(const std::string& path, unsigned wait_ms,
-                   std::unique_ptr<disk_lock>* held) override {
-    return target.lock(path, wait_ms, held);
+  std::uint32_t user() override { return target.user(); }
+  disk_status give_up_root(std::uint32_t user, std::uint32_t group) override {
+    return target.give_up_root(user, group);
   }
-  disk_result read_file(const std::string& path, std::string* bytes) override {
-    return target.read_file(path, bytes);
+  disk_status as_user(std::uint32_t user, std::uint32_t group,
+                      const user_work& work, std::string* bytes) override {
+    return target.as_user(user, group, work, bytes);
   }
-  disk_result read_range(const std::string& path, std::uint64_t offset,
-                         std::size_t size, std::string* bytes,
-                         std::uint64_t* file_size) override {
-    return target.read_range(path, offset, size, bytes, file_size);
+  disk_status working_folders(std::vector<disk_folder>* folders) override {
+    return target.working_folders(folders);
   }
-  disk_result look(const std::string& path, std::string* found,
+  disk_status open_folder(const disk_folder& at, const std::string& name,
+                          disk_folder* folder) override {
+    return target.open_folder(at, name, folder);
+  }
+  disk_status look(const disk_folder& at, const std::string& name,
                    file_facts* facts) override {
-    return target.look(path, found, facts);
+    return target.look(at, name, facts);
   }
-  disk_result write_new(const std::string& path, std::string_view bytes,
-                        const std::string& like) override {
-    return target.write_new(path, bytes, like);
+  disk_status read_link(const disk_folder& at, const std::string& name,
+                        std::string* link) override {
+    return target.read_link(at, name, link);
   }
-  disk_result write_in_place(const std::string& path,
+  disk_status open_file(const disk_folder& at, const std::string& name,
+                        std::unique_ptr<readable_file>* file) override {
+    return target.open_file(at, name, file);
+  }
+  disk_status lock(const disk_folder& at, const std::string& name,
+                   unsigned wait_ms,
+                   std::unique_ptr<disk_lock>* held) override {
+    return target.lock(at, name, wait_ms, held);
+  }
+  disk_status write_new(const disk_folder& at, const std::string& name,
+                        std::string_view bytes,
+                        const file_facts* like) override {
+    return target.write_new(at, name, bytes, like);
+  }
+  disk_status write_in_place(const disk_folder& at, const std::string& name,
                              std::string_view bytes) override {
-    return target.write_in_place(path, bytes);
+    return target.write_in_place(at, name, bytes);
   }
-  disk_result hard_link(const std::string& from,
+  disk_status hard_link(const disk_folder& at, const std::string& from,
                         const std::string& link) override {
-    return target.hard_link(from, link);
+    return target.hard_link(at, from, link);
   }
-  disk_result sync(const std::vector<std::string>& paths) override {
-    return target.sync(paths);
+  disk_status sync(const disk_folder& at,
+                   const std::vector<std::string>& names) override {
+    return target.sync(at, names);
   }
-  disk_result rename(const std::string& from, const std::string& to) override {
-    return target.rename(from, to);
+  disk_status rename(const disk_folder& at, const std::string& from,
+                     const std::string& to) override {
+    return target.rename(at, from, to);
   }
-  disk_result remove(const std::string& path) override {
-    return target.remove(path);
+  disk_status remove(const disk_folder& at, const std::string& name) override {
+    return target.remove(at, name);
   }
-  disk_result list_folder(const std::string& folder,
+  disk_status list_folder(const disk_folder& at,
                           std::vector<std::string>* names) override {
-    return target.list_folder(folder, names);
+    return target.list_folder(at, names);
   }
-  std::string failure_reason() const override {
-    return target.failure_reason();
+  disk_status room(const disk_folder& at, disk_room* room) override {
+    return target.room(at, room);
   }
 
   disk_interface& target;

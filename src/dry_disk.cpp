@@ -1,145 +1,136 @@
 #include "dry_disk.h"
 
-#include "path.h"
+namespace {
 
-#ifndef _WIN32
-#include <sys/statvfs.h>
-#include <unistd.h>
+constexpr const char* not_permitted = "Permission denied";
 
-#include <cerrno>
-#include <cstring>
-#endif
+}  // namespace
 
-disk_result dry_disk::forwarded(disk_result result) {
-  if (result != disk_result::done) reason = target.failure_reason();
-  return result;
-}
-
-disk_result dry_disk::refused(const std::string& why) {
-  reason = why;
-  return disk_result::failed;
-}
-
-disk_result dry_disk::found(const std::string& path) {
-  const auto changed = files.find(path);
+disk_result dry_disk::found(const disk_folder& at, const std::string& name) {
+  const auto changed = files.find(shown_path(at, name));
   if (changed != files.end())
     return changed->second < 0 ? disk_result::missing : disk_result::done;
-  std::string where;
   file_facts facts;
-  target.look(path, &where, &facts);
-  return facts.found;
+  if (!target.look(at, name, &facts).ok()) return disk_result::failed;
+  return facts.kind == file_kind::missing ? disk_result::missing
+                                          : disk_result::done;
 }
 
-bool dry_disk::may_change_folder_of(const std::string& path) {
-#ifdef _WIN32
-  (void)path;  // Windows can't be asked without trying.
-  return true;
-#else
-  if (access(folder_of(path).c_str(), W_OK | X_OK) == 0) return true;
-  reason = std::strerror(errno);
-  return false;
-#endif
+disk_status dry_disk::may_change(const disk_folder& at) {
+  file_facts folder;
+  if (const disk_status looked = target.look(at, ".", &folder); !looked.ok())
+    return looked;
+  return folder.may_write ? disk_status()
+                          : disk_status(disk_result::failed, not_permitted);
 }
 
-bool dry_disk::room_for(const std::string& path, std::size_t size) {
-#ifdef _WIN32
-  (void)path, (void)size;  // asked for by trying, on Windows
-  return true;
-#else
-  struct statvfs disk;
-  if (statvfs(folder_of(path).c_str(), &disk) != 0 || disk.f_frsize == 0)
-    return true;  // can't be asked: let the run find out
-  // Root may use the blocks kept back for it; no one may use more inodes
-  // or blocks than are free.
-  const unsigned long long blocks = (size + disk.f_frsize - 1) / disk.f_frsize;
-  const unsigned long long free_blocks =
-      geteuid() == 0 ? disk.f_bfree : disk.f_bavail;
-  if (disk.f_favail > made && free_blocks >= blocks + blocks_made) {
-    ++made;
-    blocks_made += blocks;
-    return true;
-  }
-  reason = std::strerror(ENOSPC);
-  return false;
-#endif
+disk_status dry_disk::room_for(const disk_folder& at, std::size_t size) {
+  disk_room room;
+  if (!target.room(at, &room).ok() || room.block_size == 0)
+    return {};  // can't be asked: let the run find out
+  // No one may use more files or blocks than are free.
+  const unsigned long long blocks =
+      (size + room.block_size - 1) / room.block_size;
+  if (room.files <= made || room.blocks < blocks + blocks_made)
+    return {disk_result::failed, "No space left on device"};
+  ++made;
+  blocks_made += blocks;
+  return {};
 }
 
-disk_result dry_disk::lock(const std::string& path, unsigned,
-                           std::unique_ptr<disk_lock>* held) {
-  // A lock file that isn't there yet is held by no one; one that is there
-  // is only asked, never waited for, so that the check holds nothing up.
-  if (found(path) == disk_result::missing) {
-    *held = std::make_unique<disk_lock>();
-    return disk_result::done;
-  }
-  return forwarded(target.lock(path, 0, held));
-}
-
-disk_result dry_disk::read_file(const std::string& path, std::string* bytes) {
-  if (files.count(path)) return refused("a file this run made");
-  return forwarded(target.read_file(path, bytes));
-}
-
-disk_result dry_disk::look(const std::string& path, std::string* where,
+disk_status dry_disk::look(const disk_folder& at, const std::string& name,
                            file_facts* facts) {
-  const disk_result looked = forwarded(target.look(path, where, facts));
-  const auto changed = files.find(*where);
-  if (looked == disk_result::done && changed != files.end()) {
-    *facts = file_facts{};
-    facts->found =
-        changed->second < 0 ? disk_result::missing : disk_result::done;
-    facts->regular = facts->write_flags = facts->may_write = true;
+  const auto changed = files.find(shown_path(at, name));
+  if (changed == files.end()) return target.look(at, name, facts);
+  *facts = file_facts{};
+  if (changed->second >= 0) {
+    facts->kind = file_kind::regular;
+    facts->owner = target.user();
+    facts->mode = 0640;
+    facts->size = static_cast<std::uint64_t>(changed->second);
+    facts->may_write = true;
   }
-  return looked;
+  return {};
 }
 
-disk_result dry_disk::write_new(const std::string& path, std::string_view bytes,
-                                const std::string&) {
-  if (found(path) != disk_result::missing) return disk_result::exists;
-  if (!may_change_folder_of(path) || !room_for(path, bytes.size()))
-    return disk_result::failed;
-  files[path] = static_cast<long long>(bytes.size());
-  return disk_result::done;
+disk_status dry_disk::open_file(const disk_folder& at, const std::string& name,
+                                std::unique_ptr<readable_file>* file) {
+  if (files.count(shown_path(at, name)))
+    return {disk_result::failed, "a file this run made"};
+  return target.open_file(at, name, file);
 }
 
-disk_result dry_disk::write_in_place(const std::string& path,
+disk_status dry_disk::lock(const disk_folder& at, const std::string& name,
+                           unsigned, std::unique_ptr<disk_lock>* held) {
+  // A lock file that isn't there yet is made by the run, where it may: one
+  // more file on the disk. One that is there is only asked, never waited
+  // for, so that the check holds nothing up.
+  if (found(at, name) == disk_result::missing) {
+    disk_status made_here = may_change(at);
+    if (made_here.ok()) made_here = room_for(at, 0);
+    if (!made_here.ok()) return {disk_result::missing, made_here.reason};
+    files[shown_path(at, name)] = 0;
+  } else if (const disk_status asked = target.lock(at, name, 0, nullptr);
+             !asked.ok()) {
+    return asked;
+  }
+  if (held) *held = std::make_unique<disk_lock>();
+  return {};
+}
+
+disk_status dry_disk::write_new(const disk_folder& at, const std::string& name,
+                                std::string_view bytes, const file_facts*) {
+  if (found(at, name) != disk_result::missing) return disk_result::exists;
+  disk_status made_here = may_change(at);
+  if (made_here.ok()) made_here = room_for(at, bytes.size());
+  if (!made_here.ok()) return {disk_result::failed, made_here.reason};
+  files[shown_path(at, name)] = static_cast<long long>(bytes.size());
+  return {};
+}
+
+disk_status dry_disk::write_in_place(const disk_folder& at,
+                                     const std::string& name,
                                      std::string_view bytes) {
-  std::string where;
   file_facts facts;
-  target.look(path, &where, &facts);
-  if (facts.found != disk_result::done || !facts.alone || where != path)
-    return refused(
-        "no file of this user's alone (a hard link, a link, "
-        "another user's file)");
-  files[path] = static_cast<long long>(bytes.size());
-  return disk_result::done;
+  target.look(at, name, &facts);
+  if (facts.kind != file_kind::regular || facts.names != 1 ||
+      facts.owner != target.user() || facts.append_only || facts.immutable ||
+      !facts.may_write)
+    return {disk_result::failed,
+            "no file of this user's alone (a hard link, another user's "
+            "file)"};
+  files[shown_path(at, name)] = static_cast<long long>(bytes.size());
+  return {};
 }
 
-disk_result dry_disk::hard_link(const std::string& from,
+disk_status dry_disk::hard_link(const disk_folder& at, const std::string& from,
                                 const std::string& link) {
-  if (found(link) != disk_result::missing) return disk_result::exists;
-  const disk_result original = found(from);
+  if (found(at, link) != disk_result::missing) return disk_result::exists;
+  const disk_result original = found(at, from);
   if (original != disk_result::done) return original;
-  if (!may_change_folder_of(link)) return disk_result::failed;
-  files[link] = 0;
-  return disk_result::done;
+  if (const disk_status changes = may_change(at); !changes.ok()) return changes;
+  files[shown_path(at, link)] = 0;
+  return {};
 }
 
-disk_result dry_disk::rename(const std::string& from, const std::string& to) {
-  const auto staged = files.find(from);
+disk_status dry_disk::rename(const disk_folder& at, const std::string& from,
+                             const std::string& to) {
+  const auto staged = files.find(shown_path(at, from));
   if (staged == files.end() || staged->second < 0)
-    return refused("no file this run made");
-  if (!may_change_folder_of(to)) return disk_result::failed;
+    return {disk_result::failed, "no file this run made"};
+  if (const disk_status changes = may_change(at); !changes.ok()) return changes;
   const long long size = staged->second;
   staged->second = -1;
-  files[to] = size;
-  return disk_result::done;
+  files[shown_path(at, to)] = size;
+  return {};
 }
 
-disk_result dry_disk::remove(const std::string& path) {
-  if (found(path) == disk_result::missing) return disk_result::missing;
-  if (!files.count(path) && !may_change_folder_of(path))
-    return disk_result::failed;
+disk_status dry_disk::remove(const disk_folder& at, const std::string& name) {
+  if (found(at, name) == disk_result::missing) return disk_result::missing;
+  const std::string path = shown_path(at, name);
+  if (!files.count(path))
+    if (const disk_status changes = may_change(at); !changes.ok())
+      return changes;
   files[path] = -1;
-  return disk_result::done;
+  return {};
 }

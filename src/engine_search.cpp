@@ -15,8 +15,7 @@ constexpr std::size_t most_archives = 1024;
 
 /// Turns `name` into an archive's name for it, in place.
 void to_key(std::string& name) {
-  for (char& c : name)
-    c = c == '\\' || c == ':' ? '/' : lower_case(c);
+  for (char& c : name) c = c == '\\' || c == ':' ? '/' : lower_case(c);
 }
 
 bool ends_with(std::string_view text, std::string_view tail) {
@@ -136,28 +135,48 @@ struct searcher {
     return names;
   }
 
-  /// Reads archive `path` as both engines do.
-  void search_archive(const std::string& path, const std::string& name) {
-    std::uint64_t size = 0;
-    std::string bytes;
-    if (disk.read_range(path, 0, 0, &bytes, &size) != disk_result::done) {
-      result.problems.push_back(path +
-                                ": can't be read: " + disk.failure_reason());
+  /// Opens file `name`, walked from `folder` as the game opens it, through
+  /// links; shown as `shown`. Null, with the reason in `*why`, where it
+  /// can't be.
+  std::unique_ptr<readable_file> open_walked(const folder_trail& folder,
+                                             const std::string& name,
+                                             std::string* why) {
+    const walk_end end = walk(disk, folder, name, link_rule::any);
+    if (end.stop != walk_stop::reached) {
+      *why = end.why;
+      return nullptr;
+    }
+    std::unique_ptr<readable_file> file;
+    if (const disk_status opened =
+            disk.open_file(end.trail.back(), end.name, &file);
+        !opened.ok()) {
+      *why = opened.reason;
+      return nullptr;
+    }
+    return file;
+  }
+
+  /// Reads archive `name` of `folder` as both engines do.
+  void search_archive(const folder_trail& folder, const std::string& name) {
+    const std::string path = shown_path(folder.back(), name);
+    std::string why;
+    const std::unique_ptr<readable_file> file = open_walked(folder, name, &why);
+    if (!file) {
+      result.problems.push_back(path + ": can't be read: " + why);
       return;
     }
-    // The tail is asked for more than once: it is read once.
-    std::pair<std::uint64_t, std::size_t> cached{size, 0};
+    // The tail is asked for more than once: it is read once. Every piece
+    // comes from the one file opened.
+    std::pair<std::uint64_t, std::size_t> cached{file->size, 0};
     std::string cache;
     const archive_reader read = [&](std::uint64_t offset, std::size_t count) {
       if (cached != std::make_pair(offset, count)) {
-        std::uint64_t ignored = 0;
-        if (disk.read_range(path, offset, count, &cache, &ignored) !=
-            disk_result::done)
-          cache.clear();
+        if (!file->read(offset, count, &cache).ok()) cache.clear();
         cached = {offset, count};
       }
       return cache;
     };
+    const std::uint64_t size = file->size;
     archive_directory original, maintained;
     const bool original_reads =
         find_archive_directory(size, read, zip_reader::original, &original);
@@ -193,9 +212,12 @@ struct searcher {
   }
 
   /// Looks for the maps still undecided among the loose files of `folder`.
-  void search_loose(const std::string& folder) {
+  void search_loose(const folder_trail& folder) {
     std::vector<std::string> names;
-    disk.list_folder(path_in(folder, "maps"), &names);
+    const walk_end maps_folder =
+        walk(disk, folder, "maps", link_rule::any, true);
+    if (maps_folder.stop == walk_stop::reached)
+      disk.list_folder(maps_folder.trail.back(), &names);
     std::unordered_set<std::string> there;
     for (const std::string& name : names) {
       if (!ends_with(lower(name), ".bsp")) continue;
@@ -205,12 +227,10 @@ struct searcher {
       there.insert(name);
 #endif
       // A close name only where the file opens, as one that loads.
-      std::uint64_t size = 0;
-      std::string bytes;
-      if (disk.read_range(path_in(folder, "maps/" + name), 0, 0, &bytes,
-                          &size) != disk_result::done ||
-          size == 0)
-        continue;
+      std::string why;
+      const std::unique_ptr<readable_file> file =
+          open_walked(maps_folder.trail, name, &why);
+      if (!file || file->size == 0) continue;
       ++result.loose;
       candidates.emplace_back(name.substr(0, name.size() - 4), place);
     }
@@ -224,19 +244,18 @@ struct searcher {
       const bool listed = there.count(file) > 0;
 #endif
       if (!listed && file.find('/') == std::string::npos) continue;
-      const std::string path = path_in(folder, "maps/" + file);
-      std::uint64_t size = 0;
-      std::string bytes;
-      const disk_result opened = disk.read_range(path, 0, 0, &bytes, &size);
-      if (opened != disk_result::done) {
+      const std::string path = shown_path(folder.back(), "maps/" + file);
+      std::string why;
+      const std::unique_ptr<readable_file> opened =
+          open_walked(folder, "maps/" + file, &why);
+      if (!opened) {
         // The engine's open fails, and it looks on.
-        if (listed || opened != disk_result::missing)
-          m.found.unopened.push_back(path + ": " + disk.failure_reason());
+        if (listed) m.found.unopened.push_back(path + ": " + why);
         continue;
       }
       const map_source source{
           map_source::kind::loose, path, "",
-          size == 0 ? "it is 0 bytes, which doesn't load" : nullptr};
+          opened->size == 0 ? "it is 0 bytes, which doesn't load" : nullptr};
       decide(m, engine::original, source);
       decide(m, engine::maintained, source);
     }
@@ -251,7 +270,7 @@ std::string archive_key(std::string_view name) {
   return key;
 }
 
-game_search search_game(disk_interface& disk,
+game_search search_game(disk_interface& disk, const folder_trail& here,
                         const std::vector<std::string>& folders,
                         const std::vector<std::string_view>& names) {
   searcher search{disk, {}, {}, {}, {}, {}, 0, {}};
@@ -266,20 +285,30 @@ game_search search_game(disk_interface& disk,
     search.maps.push_back({std::string(name), {}, {false, false}});
   }
   for (const std::string& folder : folders) {
+    const walk_end opened = walk(disk, here, folder, link_rule::any, true);
     std::vector<std::string> entries;
-    if (disk.list_folder(folder, &entries) != disk_result::done) {
+    const disk_status listed =
+        opened.stop == walk_stop::reached
+            ? disk.list_folder(opened.trail.back(), &entries)
+            : disk_status(disk_result::failed, opened.why);
+    if (!listed.ok()) {
       search.result.problems.push_back(
-          folder + ": can't be listed: " + disk.failure_reason());
+          folder + ": can't be listed: " + listed.reason +
+          (opened.stop == walk_stop::other_user ||
+                   opened.stop == walk_stop::refused
+               ? ". A check as root reads nothing that another user may "
+                 "change: run it as the user the server runs as"
+               : ""));
       continue;
     }
     std::size_t skipped = 0;
     for (const std::string& name : archives_of(entries, &skipped))
-      search.search_archive(path_in(folder, name), name);
+      search.search_archive(opened.trail, name);
     if (skipped > 0)
       search.result.problems.push_back(
-          folder + ": " + std::to_string(skipped) +
+          opened.trail.back().path + ": " + std::to_string(skipped) +
           " archives past the first 1,024 are not read by the engine");
-    search.search_loose(folder);
+    search.search_loose(opened.trail);
   }
   for (wanted_map& m : search.maps)
     search.result.maps.emplace(m.name, std::move(m.found));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "disk.h"
+#include "folder_walk.h"
 
 /// How the game's engines find `map NAME`, maps/NAME.bsp, in the game's
 /// folders: the original engine, which operators run, and the maintained
@@ -64,9 +65,11 @@ struct game_search {
   std::size_t archives = 0, loose = 0;
 };
 
-/// Looks for each of `names` in `folders` as the engines would, reading of
-/// each archive only its end and its directory.
-game_search search_game(disk_interface& disk,
+/// Looks for each of `names` in `folders`, walked from `here` as this
+/// process may (folder_walk.h: as root, only where root alone may change
+/// everything on the way), as the engines would, reading of each archive
+/// only its end and its directory, through one open handle.
+game_search search_game(disk_interface& disk, const folder_trail& here,
                         const std::vector<std::string>& folders,
                         const std::vector<std::string_view>& names);
 

@@ -1,5 +1,6 @@
 #include "file_set.h"
 
+#include <algorithm>
 #include <new>
 
 #include "path.h"
@@ -16,90 +17,132 @@ constexpr std::string_view new_kind = ".map_rotation-tmp.",
 /// run without the lock can meet names of another run.
 constexpr int attempts = 100;
 
-std::string name_beside(const file_set& set, const std::string& path,
+std::string name_beside(const file_set& set, const std::string& name,
                         std::string_view kind, int attempt) {
-  return path + std::string(kind) + set.run + "." + std::to_string(attempt);
+  return name + std::string(kind) + set.run + "." + std::to_string(attempt);
 }
 
-bool remove_file(disk_interface& disk, const std::string& path) {
-  return disk.remove(path) == disk_result::done;
+bool remove_file(disk_interface& disk, const disk_folder& folder,
+                 const std::string& name) {
+  return disk.remove(folder, name).ok();
 }
 
-/// Makes `copy` hold what `from` holds now, and keep it when `from` is
+/// Makes `copy` hold what `file.target` holds now, and keep it when it is
 /// replaced: a second name for the same file, which costs nothing and can't
 /// half fail, or where the file system has none, a copy of its bytes.
-disk_result keep_copy(disk_interface& disk, const std::string& from,
+disk_status keep_copy(disk_interface& disk, const staged_file& file,
                       const std::string& copy) {
-  const disk_result linked = disk.hard_link(from, copy);
+  const disk_status linked = disk.hard_link(file.folder, file.target, copy);
   if (linked != disk_result::failed) return linked;
   std::string bytes;
-  const disk_result read = disk.read_file(from, &bytes);
-  return read == disk_result::done ? disk.write_new(copy, bytes, from) : read;
+  const disk_status read = read_whole(disk, file.folder, file.target, &bytes);
+  return read.ok() ? disk.write_new(file.folder, copy, bytes, &file.was) : read;
 }
 
-/// Keeps the target's present file beside it in `file.kept`; true also
+/// Keeps the target's present file beside it in `file.kept`; done also
 /// where there is none to keep.
-bool keep_previous(disk_interface& disk, const file_set& set,
-                   staged_file& file) {
+disk_status keep_previous(disk_interface& disk, const file_set& set,
+                          staged_file& file) {
+  disk_status kept;
   for (int attempt = 0; attempt < attempts; ++attempt) {
-    const std::string kept = name_beside(set, file.target, kept_kind, attempt);
-    const disk_result result = keep_copy(disk, file.target, kept);
-    if (result == disk_result::exists) continue;
-    if (result == disk_result::done) file.kept = kept;
-    return result == disk_result::done || result == disk_result::missing;
+    const std::string copy = name_beside(set, file.target, kept_kind, attempt);
+    kept = keep_copy(disk, file, copy);
+    if (kept == disk_result::exists) continue;
+    if (kept.ok()) file.kept = copy;
+    return kept == disk_result::missing ? disk_status() : kept;
   }
-  return false;
+  return kept;
+}
+
+/// The folders of the set's files, each once.
+std::vector<const disk_folder*> folders_of(const file_set& set) {
+  std::vector<const disk_folder*> folders;
+  for (const staged_file& file : set.files)
+    if (std::none_of(folders.begin(), folders.end(),
+                     [&](const disk_folder* folder) {
+                       return folder->path == file.folder.path;
+                     }))
+      folders.push_back(&file.folder);
+  return folders;
+}
+
+/// Makes `names(file)` of every file of the set reach the disk, folder by
+/// folder, and each folder's entries where `entries`.
+template <typename Names>
+disk_status sync_set(disk_interface& disk, const file_set& set,
+                     const Names& names, bool entries) {
+  for (const disk_folder* folder : folders_of(set)) {
+    std::vector<std::string> in;
+    for (const staged_file& file : set.files)
+      if (file.folder.path == folder->path) names(file, &in);
+    if (entries) in.push_back(".");
+    if (in.empty()) continue;
+    if (const disk_status synced = disk.sync(*folder, in); !synced.ok())
+      return synced;
+  }
+  return {};
 }
 
 /// Brings back the files the set replaced, the one placed last first, so
 /// that each step returns to a state the placing passed through; stops at
 /// the first that can't be brought back. Then removes what is left over.
 void roll_back(disk_interface& disk, file_set& set) {
-  std::vector<std::string> kept;
-  for (const staged_file& file : set.files)
-    if (file.placed && !file.kept.empty()) kept.push_back(file.kept);
   // A copy of bytes, where there are no hard links, must outlive a power cut
   // once it is back in place: where it can't be made to, none goes back.
   const bool kept_durable =
-      kept.empty() || disk.sync(kept) == disk_result::done;
+      sync_set(
+          disk, set,
+          [](const staged_file& file, std::vector<std::string>* names) {
+            if (file.placed && !file.kept.empty()) names->push_back(file.kept);
+          },
+          false)
+          .ok();
   for (auto file = set.files.rbegin(); file != set.files.rend(); ++file) {
     if (!file->placed) continue;
     const bool back =
         file->kept.empty()
-            ? remove_file(disk, file->target)
+            ? remove_file(disk, file->folder, file->target)
             : kept_durable &&
-                  disk.rename(file->kept, file->target) == disk_result::done;
+                  disk.rename(file->folder, file->kept, file->target).ok();
     if (!back) break;
     file->placed = false;
     file->kept.clear();
   }
-  disk.sync({set.folder});
+  sync_set(
+      disk, set, [](const staged_file&, std::vector<std::string>*) {}, true);
   discard(disk, set);
 }
 
 /// Puts the files in place, in order; false at the first that can't be.
 bool place_all(disk_interface& disk, file_set& set) {
-  std::vector<std::string> temps;
-  for (const staged_file& file : set.files) temps.push_back(file.temp);
-  if (disk.sync(temps) != disk_result::done) {
-    set.failure =
-        words({"the new files can't be made durable: ", disk.failure_reason(),
-               "; every file is as it was"});
+  if (const disk_status synced = sync_set(
+          disk, set,
+          [](const staged_file& file, std::vector<std::string>* names) {
+            names->push_back(file.temp);
+          },
+          false);
+      !synced.ok()) {
+    set.failure = words({"the new files can't be made durable: ", synced.reason,
+                         "; every file is as it was"});
     return false;
   }
   for (std::size_t i = 0; i < set.files.size(); ++i) {
     staged_file& file = set.files[i];
     // The file placed last needs no copy: if it can't be placed, it is as
     // it was.
-    if (i + 1 < set.files.size() && !keep_previous(disk, set, file)) {
-      set.failure = words({"no copy of ", file.target,
-                           " can be kept while the new files go in place: ",
-                           disk.failure_reason()});
-      return false;
+    if (i + 1 < set.files.size()) {
+      if (const disk_status kept = keep_previous(disk, set, file); !kept.ok()) {
+        set.failure = words(
+            {"no copy of ", file.shown(),
+             " can be kept while the new files go in place: ", kept.reason});
+        return false;
+      }
     }
-    if (disk.rename(file.temp, file.target) != disk_result::done) {
+    if (const disk_status renamed =
+            disk.rename(file.folder, file.temp, file.target);
+        !renamed.ok()) {
       set.failure =
-          words({file.target, " can't be replaced: ", disk.failure_reason()});
+          words({file.shown(), " can't be replaced: ", renamed.reason});
       return false;
     }
     file.placed = true;
@@ -109,17 +152,20 @@ bool place_all(disk_interface& disk, file_set& set) {
 
 }  // namespace
 
-bool stage_file(disk_interface& disk, file_set& set, const std::string& target,
-                std::string_view bytes, const std::string& like) {
+disk_status stage_file(disk_interface& disk, file_set& set,
+                       const file_place& target, std::string_view bytes,
+                       const file_facts* like) {
+  disk_status written;
   for (int attempt = 0; attempt < attempts; ++attempt) {
-    const std::string temp = name_beside(set, target, new_kind, attempt);
-    const disk_result result = disk.write_new(temp, bytes, like);
-    if (result == disk_result::exists) continue;
-    if (result != disk_result::done) return false;
-    set.files.push_back({target, temp, "", false, bytes.size()});
-    return true;
+    const std::string temp = name_beside(set, target.name, new_kind, attempt);
+    written = disk.write_new(target.folder(), temp, bytes, like);
+    if (written == disk_result::exists) continue;
+    if (written.ok())
+      set.files.push_back({target.folder(), target.name, target.facts, temp, "",
+                           false, bytes.size()});
+    return written;
   }
-  return false;
+  return written;
 }
 
 bool put_in_place(disk_interface& disk, file_set& set) {
@@ -133,16 +179,17 @@ bool put_in_place(disk_interface& disk, file_set& set) {
     roll_back(disk, set);
     return false;
   }
-  disk.sync({set.folder});
+  sync_set(
+      disk, set, [](const staged_file&, std::vector<std::string>*) {}, true);
   for (staged_file& file : set.files)
-    if (!file.kept.empty()) remove_file(disk, file.kept);
+    if (!file.kept.empty()) remove_file(disk, file.folder, file.kept);
   return true;
 }
 
 void discard(disk_interface& disk, file_set& set) {
   for (staged_file& file : set.files) {
-    if (!file.placed) remove_file(disk, file.temp);
-    if (!file.kept.empty()) remove_file(disk, file.kept);
+    if (!file.placed) remove_file(disk, file.folder, file.temp);
+    if (!file.kept.empty()) remove_file(disk, file.folder, file.kept);
   }
 }
 

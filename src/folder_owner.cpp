@@ -1,174 +1,148 @@
 #include "folder_owner.h"
 
-#ifdef _WIN32
-
-owner_decision act_as_rotation_owner(run_start*) { return {}; }
-
-#else
-#include <grp.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <climits>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <vector>
+#include <utility>
 
 #include "path.h"
+#include "rotation_script.h"
 
 namespace {
 
-/// Whether only root may change the entries of a folder: root's, and no
-/// write bit for its group or others.
-bool only_root_changes(const struct stat& folder) {
-  return folder.st_uid == 0 && (folder.st_mode & 022) == 0;
+/// Where a walk that stopped at another user's (other_user) still had to
+/// go, for a person to read.
+std::string still_to_walk(const walk_end& end) {
+  std::string path = end.trail.back().path;
+  for (auto name = end.rest.rbegin(); name != end.rest.rend(); ++name)
+    path = path_in(path, *name);
+  return path;
 }
 
-/// Where following a path as root stops.
-struct stop {
-  std::string folder, name;
-  struct stat status {};
-};
-
-/// Follows `path` as root, link after link, only while the link lies in a
-/// folder that only root may change: no one else could have put it there.
-/// Stops at the first thing that is no link, or at a link in any other
-/// folder, which the run then follows, if at all, as the user it acts as.
-bool follow_as_root(std::string path, stop* at) {
-  for (int hops = 0; hops < 40; ++hops) {
-    at->folder = folder_of(path);
-    at->name = name_of(path);
-    struct stat entry;
-    if (stat(at->folder.c_str(), &at->status) != 0) return false;
-    if (!only_root_changes(at->status) || lstat(path.c_str(), &entry) != 0 ||
-        !S_ISLNK(entry.st_mode))
-      return true;
-    char link[PATH_MAX];
-    const ssize_t size = readlink(path.c_str(), link, sizeof link);
-    if (size <= 0 || size == static_cast<ssize_t>(sizeof link)) return false;
-    const std::string next(link, static_cast<std::size_t>(size));
-    path = next[0] == '/' ? next : path_in(at->folder, next);
-  }
-  return false;
-}
-
-/// The fields of the line of `file` (/etc/passwd, /etc/group) whose field
-/// `key_field` is `key`; empty where there is none. Read by hand rather than
-/// through the C library, whose look-ups a static program can't rely on.
-std::vector<std::string> database_line(const char* file, std::size_t key_field,
-                                       const std::string& key) {
-  std::ifstream in(file);
-  for (std::string line; std::getline(in, line);) {
-    std::vector<std::string> fields;
-    std::istringstream split(line);
-    for (std::string field; std::getline(split, field, ':');)
-      fields.push_back(field);
-    if (fields.size() > key_field && fields[key_field] == key) return fields;
-  }
-  return {};
-}
-
-/// The group a run acts in for the owner of `folder`: the folder's own,
-/// where the owner belongs to it, as their own group or as a member;
-/// otherwise the owner's own group. Never root's: 0 where there is none.
-gid_t group_for(const struct stat& folder) {
-  const std::vector<std::string> user =
-      database_line("/etc/passwd", 2, std::to_string(folder.st_uid));
-  if (user.size() < 4) return 0;
-  const gid_t own =
-      static_cast<gid_t>(std::strtoul(user[3].c_str(), nullptr, 10));
-  if (folder.st_gid == 0 || folder.st_gid == own) return own;
-  const std::vector<std::string> group =
-      database_line("/etc/group", 2, std::to_string(folder.st_gid));
-  std::istringstream members(group.size() > 3 ? group[3] : "");
-  for (std::string member; std::getline(members, member, ',');)
-    if (member == user[0]) return folder.st_gid;
-  return own;
-}
-
-/// Gives root up for good for `user` in `group`, and checks that it is gone.
-bool give_up_root(uid_t user, gid_t group) {
-  // Groups first, while root may still change them; the user last, which
-  // ends every right to change anything back.
-  if (setgroups(0, nullptr) != 0 || setgid(group) != 0 || setuid(user) != 0)
-    return false;
-  gid_t groups[1];
-  return getuid() == user && geteuid() == user && getgid() == group &&
-         getegid() == group && getgroups(1, groups) == 0 && setuid(0) != 0 &&
-         setgid(0) != 0;
-}
-
-std::string shown_folder(const std::string& folder) {
-  char full[PATH_MAX];
-  return realpath(folder.c_str(), full) ? full : folder;
-}
-
-/// Reads the map list as root where it lies in a folder of root's alone;
-/// otherwise leaves it, at a path that still leads there from the
-/// rotation's folder, to the run.
-void take_map_list(run_start* start) {
-  stop at;
-  if (!follow_as_root(start->list, &at)) {
-    start->list_given = true;
-    start->list_read = disk_result::failed;
-    start->list_why = "too many links, or a folder on the way is missing";
+/// Reads the map list that `end` reached, or says why it can't be.
+void read_list(disk_interface& disk, const walk_end& end, run_start* start) {
+  if (end.stop != walk_stop::reached) {
+    start->list_read = {
+        end.missing ? disk_result::missing : disk_result::failed, end.why};
     return;
   }
-  if (only_root_changes(at.status)) {
-    system_disk disk;
-    start->list_given = true;
-    start->list_read =
-        disk.read_file(path_in(at.folder, at.name), &start->list_bytes);
-    start->list_why = disk.failure_reason();
+  start->list_file = shown_path(end.trail.back(), end.name);
+  start->list_read =
+      read_whole(disk, end.trail.back(), end.name, &start->list_bytes);
+}
+
+/// Reads the map list, whose walk stopped at user `end.owner`'s, as that
+/// user, in a process of its own: this one keeps root, or acts as another.
+void read_list_as_owner(disk_interface& disk, const user_database& users,
+                        const walk_end& end, run_start* start) {
+  start->list_file = still_to_walk(end);
+  const std::uint32_t group = group_to_act_in(users, end.owner, end.group);
+  if (group == 0) {
+    start->list_read = {disk_result::failed,
+                        "it lies where user " + user_shown(users, end.owner) +
+                            " may change it, who has no group of their own "
+                            "but root's to read it in"};
     return;
   }
-  start->list = path_in(shown_folder(at.folder), at.name);
+  start->list_read = disk.as_user(
+      end.owner, group,
+      [&](disk_interface& as_owner, std::string* bytes) {
+        const walk_end rest =
+            walk_on(as_owner, end, link_rule::own_or_folder_owner);
+        if (rest.stop != walk_stop::reached)
+          return disk_status(
+              rest.missing ? disk_result::missing : disk_result::failed,
+              rest.why);
+        return read_whole(as_owner, rest.trail.back(), rest.name, bytes);
+      },
+      &start->list_bytes);
+}
+
+/// A decision to write nothing (refused, failed), for `why`.
+owner_decision writes_nothing(owner_switch how, std::string why) {
+  owner_decision decision;
+  decision.result = how;
+  decision.why = std::move(why);
+  return decision;
+}
+
+/// What a run as root does, from where the walk to the rotation stopped.
+owner_decision decided_as_root(const user_database& users,
+                               const walk_end& rotation) {
+  const std::string where = shown_absolute(rotation.where);
+  switch (rotation.stop) {
+    case walk_stop::refused:
+      return writes_nothing(
+          owner_switch::refused,
+          where +
+              " belongs to root, and its group or others may write it: "
+              "a run as root writes nothing there. Make it root's alone "
+              "(chmod go-w), give it to the server's user (chown), or run "
+              "the tool as that user");
+    case walk_stop::other_user: {
+      const std::uint32_t group =
+          group_to_act_in(users, rotation.owner, rotation.group);
+      if (group == 0)
+        return writes_nothing(
+            owner_switch::failed,
+            where + " belongs to user " + user_shown(users, rotation.owner) +
+                ", who has no group of their own but root's in "
+                "/etc/passwd: a run as root writes nothing there. Give "
+                "it a group of that user's (chgrp)");
+      owner_decision decision;
+      decision.result = owner_switch::given_up;
+      decision.user = rotation.owner;
+      decision.group = group;
+      decision.folder = where;
+      return decision;
+    }
+    default:  // reached, or a failure the run itself records
+      return {};
+  }
 }
 
 }  // namespace
 
-owner_decision act_as_rotation_owner(run_start* start) {
-  if (geteuid() != 0) return {};
-  owner_decision decision;
-  stop at;
-  if (!follow_as_root(start->rotation, &at))
-    return {owner_switch::failed,
-            "SW_rotate.cfg leads through too many links, or into a folder "
-            "that isn't there"};
-  take_map_list(start);
-  // Named only where a reason is given.
-  const auto folder = [&] { return shown_folder(at.folder); };
-  if (at.status.st_uid == 0 && !only_root_changes(at.status))
-    return {owner_switch::refused,
-            folder() +
-                " belongs to root, and its group or others may write it: "
-                "a run as root writes nothing there. Make it root's "
-                "alone (chmod go-w), give it to the server's user "
-                "(chown), or run the tool as that user"};
-  if (at.status.st_uid != 0) {
-    const gid_t group = group_for(at.status);
-    if (group == 0)
-      return {owner_switch::failed,
-              folder() + " belongs to user " +
-                  std::to_string(at.status.st_uid) +
-                  ", who has no group of their own but root's in /etc/passwd: "
-                  "a run as root writes nothing there. Give the folder a "
-                  "group of that user's (chgrp)"};
-    if (!give_up_root(at.status.st_uid, group))
-      return {owner_switch::failed,
-              "a run as root couldn't give up root for the owner of " +
-                  folder() + ", so it writes nothing"};
-    decision = {owner_switch::given_up, "the owner of " + folder() + " (user " +
-                                            std::to_string(at.status.st_uid) +
-                                            ", group " + std::to_string(group) +
-                                            ")"};
+owner_decision start_run(disk_interface& disk, const user_database& users,
+                         run_start* start) {
+  if (const disk_status here = working_trail(disk, &start->here); !here.ok()) {
+    start->not_found = "the working folder can't be opened: " + here.reason;
+    start->list_read = {disk_result::failed, start->not_found};
+    return disk.user() == 0
+               ? writes_nothing(owner_switch::failed, start->not_found)
+               : owner_decision{};
   }
-  // From here on, every path the run uses starts in the rotation's folder.
-  if (chdir(at.folder.c_str()) != 0)
-    return {owner_switch::failed, folder() + " can't be entered"};
-  start->rotation = at.name;
+  walk_end rotation = walk(disk, start->here, rotation_script_file(1),
+                           link_rule::own_or_folder_owner);
+  walk_end list =
+      walk(disk, start->here, map_list_file, link_rule::own_or_folder_owner);
+  owner_decision decision;
+  if (disk.user() == 0) decision = decided_as_root(users, rotation);
+  const bool gives_up = decision.result == owner_switch::given_up;
+  // The list is read now, before root is given up, where only root may
+  // change its way, or where its way is another user's than the one the
+  // run acts as; else as that user, below.
+  const bool list_as_owner = list.stop == walk_stop::other_user;
+  if (list_as_owner && !(gives_up && list.owner == decision.user))
+    read_list_as_owner(disk, users, list, start);
+  else if (!list_as_owner)
+    read_list(disk, list, start);
+  if (gives_up) {
+    if (const disk_status given_up =
+            disk.give_up_root(decision.user, decision.group);
+        !given_up.ok())
+      return writes_nothing(
+          owner_switch::failed,
+          "a run as root couldn't give up root for the owner of " +
+              decision.folder + " (" + given_up.reason +
+              "), so it writes nothing");
+    rotation = walk_on(disk, rotation, link_rule::own_or_folder_owner);
+    if (list_as_owner && list.owner == decision.user)
+      read_list(disk, walk_on(disk, list, link_rule::own_or_folder_owner),
+                start);
+  }
+  start->found = rotation.stop == walk_stop::reached;
+  if (start->found)
+    start->script = {std::move(rotation.trail), std::move(rotation.name),
+                     rotation.facts};
+  else
+    start->not_found = rotation.why;
   return decision;
 }
-
-#endif

@@ -1,25 +1,29 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "disk.h"
+#include "folder_walk.h"
+#include "map_list.h"
+#include "rotation_files.h"
+#include "user_database.h"
 
-/// Where a run finds its two files, and the map list where it was read
-/// before the run began.
+/// Where a run starts, as start_run() left it: what its walks found, and
+/// the map list, read as it must be.
 struct run_start {
-  /// The rotation's script: the run looks for it here, and works in its
-  /// folder.
-  std::string rotation = "SW_rotate.cfg";
-  /// The map list, read by the run as the user it acts as.
-  std::string list = "map_list.cfg";
-  /// Whether the map list was read already, as root in a folder of root's
-  /// alone: then `list_read` and `list_bytes` are what reading it gave, and
-  /// the run reads nothing more of it.
-  bool list_given = false;
-  disk_result list_read = disk_result::missing;
+  /// The folders to the working folder, held open, to walk from.
+  folder_trail here;
+  /// Where SW_rotate.cfg lies, walked as the run acts; where the walk
+  /// failed (a link that may not be followed, a folder missing on the way),
+  /// `found` is false and `not_found` says why.
+  bool found = false;
+  file_place script;
+  std::string not_found;
+  /// The map list: the file, how reading it ended, and its bytes.
+  std::string list_file = map_list_file;
+  disk_status list_read{disk_result::missing};
   std::string list_bytes;
-  /// Why the list couldn't be read, where it was read and couldn't be.
-  std::string list_why;
 };
 
 /// What a run as root did about root before it began.
@@ -27,36 +31,44 @@ enum class owner_switch {
   /// Not root, or root in folders that only root may change: the process
   /// acts as it was.
   kept,
-  /// Root given up for the owner of the folder where the rotation lies.
+  /// Root given up for good for `user` in `group`, the owner of `folder`,
+  /// the first folder on the way to the rotation that another user may
+  /// change.
   given_up,
-  /// The rotation lies in a folder of root's that a group or others may
-  /// write: the run writes nothing, as no user it could act as owns it.
+  /// The way to the rotation leads through a folder of root's that a group
+  /// or others may write: the run writes nothing, as no user it could act
+  /// as owns it.
   refused,
   /// Root could not be given up, or there is no group to act in: the run
   /// writes nothing.
   failed,
 };
 
-/// What act_as_rotation_owner decided, and why, for a person to read.
+/// What start_run decided, and why, for a person to read.
 struct owner_decision {
   owner_switch result = owner_switch::kept;
-  /// Why a run writes nothing (refused, failed), or whom it acts as
-  /// (given_up); empty where the process acts as it was.
+  /// Why a run writes nothing (refused, failed).
   std::string why;
+  /// given_up: whom it acts as, and the folder or entry of theirs.
+  std::uint32_t user = 0, group = 0;
+  std::string folder;
 };
 
-/// Decides whom a run acts as, before it changes anything. Where this
-/// process has root's rights (POSIX), it follows SW_rotate.cfg as root only
-/// through links in folders that only root may change, to the folder where
-/// the rotation lies: a folder of another user's means giving root up for
-/// good for that user, in the folder's group where the user belongs to it
-/// and otherwise in the user's own group (never root's); a folder of
-/// root's that a group or others may write means refusing. A map list in a
-/// folder of root's alone is read there, as root, first (into `*start`);
-/// one that lies in another user's folder is left for the run, which reads
-/// it as the user it then acts as. Then it moves into the rotation's folder
-/// and sets `start->rotation` to its name there, so that no path the run
-/// uses passes through a folder that another user may change. Windows has
-/// no root: there, and for any process without root's rights, nothing
-/// changes and `*start` stays as it was.
-owner_decision act_as_rotation_owner(run_start* start);
+/// Starts a run, before it changes anything: walks from the working folder
+/// to SW_rotate.cfg and to the map list, decides whom the run acts as, and
+/// reads the map list into `*start`. A run as root trusts only what root
+/// alone may change (folder_walk.h): where the way to the rotation reaches
+/// a folder that another user owns, it gives up root for good for that
+/// user (in the folder's group where the user belongs to it, else in the
+/// user's own group from /etc/passwd, never root's) and walks the rest as
+/// that user; where it reaches a folder of root's that others may write,
+/// it refuses. The map list is read as root only where root alone may
+/// change everything on its way; where another user may change something
+/// on its way it is read as that user (in a process of its own where that
+/// isn't the user the run acts as), or not at all. Windows has no root:
+/// there, and for any process without root's rights, the walks follow only
+/// links of this user's or of the folder's owner, and nothing changes.
+/// Running out of memory throws std::bad_alloc, for the caller to keep the
+/// run's promise.
+owner_decision start_run(disk_interface& disk, const user_database& users,
+                         run_start* start);

@@ -18,12 +18,16 @@ namespace {
 /// `record` where it is made.
 void generate(disk_interface& disk, run_start& start, const std::string& run,
               run_record& record) {
-  rotation_place place;
-  // A frozen script is left as it is; then not even the lock file is made.
-  if (!find_rotation(disk, start.rotation, &place, &record.why)) return;
-  record.folder = place.folder;
-  if (std::string why = why_frozen(disk, place.first, place.facts);
-      !why.empty())
+  take_map_list(start, record);
+  if (!start.found) return record.keep(start.not_found);
+  file_place& script = start.script;
+  record.found = true;
+  record.folder = script.folder();
+  record.lock_file = shown_path(script.folder(), lock_name(script));
+  // A frozen rotation is left as it is; then not even the lock file is made.
+  if (std::string why = why_folder_frozen(script.folder()); !why.empty())
+    return record.keep(why);
+  if (std::string why = why_frozen(script.shown(), script.facts); !why.empty())
     return record.keep(why);
   // Runs on one rotation take turns where its files change, so that the
   // files in place are always one run's whole rotation; one held up for
@@ -31,76 +35,94 @@ void generate(disk_interface& disk, run_start& start, const std::string& run,
   // hold up the server's start. A run that can't make the lock file (a
   // folder it may not write) goes on without: it can only write in place.
   std::unique_ptr<disk_lock> lock;
-  if (disk.lock(lock_file(place), lock_wait_ms, &lock) == disk_result::busy)
+  const disk_status locked =
+      disk.lock(script.folder(), lock_name(script), lock_wait_ms, &lock);
+  if (locked == disk_result::busy)
     return record.keep(
-        words({"another run has held the rotation (", lock_file(place),
+        words({"another run has held the rotation (", record.lock_file,
                ") for ", std::to_string(lock_wait_ms / 1000), " s"}));
-  // Another run may have changed what is there while this one waited.
-  const std::string folder = place.folder;
-  if (!find_rotation(disk, start.rotation, &place, &record.why)) return;
-  if (place.folder != folder)
+  if (locked == disk_result::failed)
+    return record.keep(
+        words({record.lock_file,
+               ", on which runs take turns, can't be used: ", locked.reason}));
+  // Another run may have changed what is there while this one waited: it is
+  // asked again by its name in the folder already held, never by its path.
+  if (const disk_status looked =
+          disk.look(script.folder(), script.name, &script.facts);
+      !looked.ok())
+    return record.keep(words({script.shown(), ": ", looked.reason}));
+  if (script.facts.kind == file_kind::link)
     return record.keep("the rotation moved while this run waited for it");
   // Only a run that holds the lock knows that no other is staging there.
-  if (lock) remove_leftovers_beside(disk, place, record);
-  if (std::string why = why_frozen(disk, place.first, place.facts);
-      !why.empty())
+  if (lock) remove_leftovers_beside(disk, script, record);
+  if (std::string why = why_frozen(script.shown(), script.facts); !why.empty())
     return record.keep(why);
   // The entries view their names in the list's bytes.
-  const std::string why = read_list_into(disk, start, record);
   if (record.list_read == disk_result::failed)
-    return record.keep(
-        words({record.list_file, " is there but can't be read: ", why}));
+    return record.keep(words({record.list_file, " is there but can't be read: ",
+                              record.list_read.reason}));
   record.rotation = build_rotation(read_map_list(record.list_text).entries);
   record.ordered = true;
   // A list that gives no map (emptied by mistake, renamed, every map left
   // out) never takes a rotation away: the server would play nothing.
-  if (record.rotation.empty() && place.facts.found != disk_result::missing)
+  if (record.rotation.empty() && script.facts.kind != file_kind::missing)
     return record.keep(
         "the map list gives no map, and a rotation is in "
         "place: a run never takes it away");
-  replace_rotation(disk, place, run, record);
+  replace_rotation(disk, script, run, record);
 }
 
 }  // namespace
 
-std::string read_list_into(disk_interface& disk, run_start& start,
-                           run_record& record) {
-  record.list_file = start.list;
+void take_map_list(run_start& start, run_record& record) {
+  record.list_file = start.list_file;
+  record.list_read = start.list_read;
   record.list_bytes = std::move(start.list_bytes);
-  record.list_read = start.list_given
-                         ? start.list_read
-                         : read_list_file(disk, start.list, &record.list_file,
-                                          &record.list_bytes);
-  if (record.list_read == disk_result::done)
+  if (record.list_read.ok())
     record.list_text = map_list_text(&record.list_bytes, &record.encoding);
-  return start.list_given ? start.list_why : disk.failure_reason();
 }
 
 int run_generator() {
+  // The tick count first: it seeds the run's random order.
   const std::uint32_t ticks = tick_count_ms();
-  // Before the first change on the disk: a run as root acts no further
-  // than the owner of the rotation's folder could, whatever links that
-  // owner planted.
-  run_start start;
-  const owner_decision owner = act_as_rotation_owner(&start);
-  if (owner.result == owner_switch::failed ||
-      owner.result == owner_switch::refused)
-    return 0;
   system_disk disk;
-  return run_generator(disk, std::move(start), ticks);
+  // Only a run as root asks whom a folder's owner is.
+  return run_generator(
+      disk, disk.user() == 0 ? system_user_database() : user_database(), ticks);
 }
 
-int run_generator(disk_interface& disk, run_start start, std::uint32_t ticks,
-                  run_record* record) {
-  seed_random_order(ticks);
+int run_generator(disk_interface& disk, const user_database& users,
+                  std::uint32_t ticks, run_record* record) {
   run_record own;
   run_record& kept = record ? *record : own;
+  run_start start;
   try {
-    generate(disk, start, std::to_string(ticks), kept);
+    // Before the first change on the disk: a run as root acts no further
+    // than the owner of the rotation's folder could, whatever links that
+    // owner planted.
+    const owner_decision owner = start_run(disk, users, &start);
+    if (owner.result == owner_switch::failed ||
+        owner.result == owner_switch::refused) {
+      kept.keep(owner.why);
+      return 0;
+    }
+  } catch (const std::bad_alloc&) {
+    // Out of memory before the run began (a huge map list): nothing changed.
+    kept.keep("the run ran out of memory");
+    return 0;
+  }
+  run_from(disk, std::move(start), ticks, kept);
+  return 0;
+}
+
+void run_from(disk_interface& disk, run_start start, std::uint32_t ticks,
+              run_record& record) {
+  seed_random_order(ticks);
+  try {
+    generate(disk, start, std::to_string(ticks), record);
   } catch (const std::bad_alloc&) {
     // Out of memory: the rotation in place stays, and the tool still prints
     // nothing and exits 0.
-    kept.keep("the run ran out of memory");
+    record.keep("the run ran out of memory");
   }
-  return 0;
 }

@@ -153,11 +153,3 @@ bool parse_priority(std::string_view token, std::int32_t* priority) {
       negative ? -magnitude : std::min(magnitude, magnitude_limit - 1));
   return true;
 }
-
-disk_result read_list_file(disk_interface& disk, const std::string& path,
-                           std::string* file, std::string* bytes) {
-  file_facts facts;
-  if (disk.look(path, file, &facts) != disk_result::done)
-    return disk_result::failed;
-  return disk.read_file(*file, bytes);
-}

@@ -5,9 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "disk.h"
-
-/// The map list a run reads, in the working directory.
+/// The map list a run reads, in the working folder.
 inline constexpr const char* map_list_file = "map_list.cfg";
 
 /// One pair of the map list: a map name and its priority.
@@ -51,10 +49,3 @@ map_list read_map_list(std::string_view text,
 /// nothing else. Values beyond 32 bits saturate rather than wrap, so that a
 /// huge priority still means "play first". False for anything else.
 bool parse_priority(std::string_view token, std::int32_t* priority);
-
-/// Reads the map list at `path` into `*bytes`, from `*file`, the file it
-/// is: done; missing where there is none; failed where it is there but
-/// can't be read, or lies behind a link that may not be followed (the
-/// disk's failure_reason() then says why).
-disk_result read_list_file(disk_interface& disk, const std::string& path,
-                           std::string* file, std::string* bytes);

@@ -20,9 +20,9 @@ std::size_t edit_distance(std::string_view a, std::string_view b) {
     row[0] = i;
     for (std::size_t j = 1; j <= b.size(); ++j) {
       const std::size_t above = row[j];
-      row[j] =
-          std::min({row[j] + 1, row[j - 1] + 1,
-                    diagonal + (lower_case(a[i - 1]) == lower_case(b[j - 1]) ? 0 : 1)});
+      row[j] = std::min(
+          {row[j] + 1, row[j - 1] + 1,
+           diagonal + (lower_case(a[i - 1]) == lower_case(b[j - 1]) ? 0 : 1)});
       diagonal = above;
     }
   }
@@ -107,6 +107,7 @@ bool report_map(report_text& out, const std::string& name,
 }  // namespace
 
 bool report_maps(report_text& out, disk_interface& disk,
+                 const folder_trail& here,
                  const std::vector<map_entry>& rotation,
                  const std::vector<std::string>& game_folders, bool named) {
   out << "== The maps in the game's folders\n";
@@ -116,7 +117,7 @@ bool report_maps(report_text& out, disk_interface& disk,
     if (listed.insert(entry.name).second) names.push_back(entry.name);
   game_search search;
   try {
-    search = search_game(disk, game_folders, names);
+    search = search_game(disk, here, game_folders, names);
   } catch (const std::bad_alloc&) {
     out << "Ran out of memory while looking through the game's folders: no "
            "map was checked.\n";

@@ -19,3 +19,8 @@ char lower_case(char c);
 
 /// `text` with A to Z as a to z.
 std::string lower(std::string_view text);
+
+/// `path`, from the working folder, as an absolute path without "." or ".."
+/// names, for a person to read; as it is where the working folder can't be
+/// told (and on Windows, made absolute only where it is relative).
+std::string shown_absolute(const std::string& path);

@@ -35,18 +35,6 @@ std::size_t parts_of(const std::vector<map_entry>& rotation,
   return parts;
 }
 
-/// Where the run never read the map list (it left the rotation first),
-/// reads it for the report alone, as the user the run acts as; never as
-/// root where the run would write nothing.
-void read_list_for_report(disk_interface& disk, const run_start& start,
-                          bool runs, run_record& record) {
-  if (!record.list_file.empty()) return;
-  record.list_file = start.list;
-  if (!start.list_given && !runs) return;
-  run_start copy = start;
-  read_list_into(disk, copy, record);
-}
-
 void report_order(report_text& out, const run_record& record) {
   out << "== The order of play\n";
   if (!record.ordered) out << "None: a run leaves the rotation first.\n";
@@ -83,23 +71,25 @@ std::string verdict(const run_record& record) {
 /// Names in the rotation's folder that differ from a part's only in case,
 /// which a server on Windows may run instead.
 void report_case_twins(report_text& out, disk_interface& disk,
-                       const std::string& folder) {
+                       const run_record& record) {
   std::vector<std::string> names;
-  if (folder.empty() || disk.list_folder(folder, &names) != disk_result::done)
-    return;
+  if (!record.found || !disk.list_folder(record.folder, &names).ok()) return;
   for (const std::string& name : names) {
     const std::string as_named = rotation_file_in_any_case(name);
     if (!as_named.empty() && as_named != name)
-      out << path_in(folder, name) << " differs from " << as_named
+      out << shown_path(record.folder, name) << " differs from " << as_named
           << " only in case: a server may run it instead\n";
   }
 }
 
 void report_files(report_text& out, disk_interface& disk,
-                  const owner_decision& owner, const run_record& record) {
+                  const user_database& users, const owner_decision& owner,
+                  const run_record& record) {
   out << "== The files\n";
   if (owner.result == owner_switch::given_up)
-    out << "A run as root gives up root for good and acts as " << owner.why
+    out << "A run as root gives up root for good and acts as user "
+        << user_shown(users, owner.user) << " in group "
+        << group_shown(users, owner.group) << ", the owner of " << owner.folder
         << ".\n";
   for (const std::string& path : record.removed)
     out << "Removes " << path << ", left by a killed run\n";
@@ -108,7 +98,7 @@ void report_files(report_text& out, disk_interface& disk,
   std::string said = verdict(record);
   said[0] = static_cast<char>(said[0] - 'a' + 'A');
   out << said << ".\n";
-  report_case_twins(out, disk, record.folder);
+  report_case_twins(out, disk, record);
 }
 
 /// Other orders of the same list, tried in a fixed set of orders so that
@@ -145,15 +135,12 @@ orders_tried other_orders(const run_record& record) {
 /// The bytes of the SW_rotate.cfg that the server's console will take in:
 /// the largest a run writes, or, where the run leaves the rotation, the
 /// one in place.
-std::size_t rotation_size(disk_interface& disk, const run_start& start,
-                          const run_record& record, const orders_tried& tried) {
+std::size_t rotation_size(const run_start& start, const run_record& record,
+                          const orders_tried& tried) {
   if (record.result != run_record::outcome::kept && record.ordered)
     return tried.largest_first;
-  std::string bytes;
-  std::uint64_t size = 0;
-  return disk.read_range(start.rotation, 0, 0, &bytes, &size) ==
-                 disk_result::done
-             ? static_cast<std::size_t>(size)
+  return start.found && start.script.facts.kind == file_kind::regular
+             ? static_cast<std::size_t>(start.script.facts.size)
              : 0;
 }
 
@@ -162,13 +149,13 @@ std::size_t rotation_size(disk_interface& disk, const run_start& start,
 void dry_run(disk_interface& disk, const run_start& start, std::uint32_t ticks,
              run_record& record) {
   dry_disk dry(disk);
-  run_generator(dry, start, ticks, &record);
+  run_from(dry, start, ticks, record);
 }
 
 }  // namespace
 
-check_result check_rotation(disk_interface& disk, const owner_decision& owner,
-                            const run_start& start,
+check_result check_rotation(disk_interface& disk, const user_database& users,
+                            const owner_decision& owner, const run_start& start,
                             const std::vector<std::string>& game_folders,
                             bool named, config_request configs,
                             std::uint32_t ticks) {
@@ -177,14 +164,16 @@ check_result check_rotation(disk_interface& disk, const owner_decision& owner,
   const bool runs = owner.result == owner_switch::kept ||
                     owner.result == owner_switch::given_up;
   run_record own;
-  if (runs)
+  if (runs) {
     dry_run(disk, start, ticks, own);
-  else
+  } else {
+    run_start copy = start;
+    take_map_list(copy, own);
     own.keep(owner.why);
-  read_list_for_report(disk, start, runs, own);
+  }
   const bool mistakes = report_list(out, own);
   report_order(out, own);
-  report_files(out, disk, owner, own);
+  report_files(out, disk, users, owner, own);
   bool kept = own.result == run_record::outcome::kept ||
               (own.ordered && own.rotation.empty());
   const orders_tried tried = other_orders(own);
@@ -203,13 +192,14 @@ check_result check_rotation(disk_interface& disk, const owner_decision& owner,
   out << "\n";
   // Where the run didn't order the list, its maps are still looked for.
   const std::vector<map_entry> maps =
-      own.ordered || own.list_read != disk_result::done
+      own.ordered || !own.list_read.ok()
           ? own.rotation
           : build_rotation(read_map_list(own.list_text).entries);
-  const bool found = report_maps(out, disk, maps, game_folders, named);
+  const bool found =
+      report_maps(out, disk, start.here, maps, game_folders, named);
   out << "\n";
-  configs.rotation_size = rotation_size(disk, start, own, tried);
-  const bool started = report_configs(out, disk, configs);
+  configs.rotation_size = rotation_size(start, own, tried);
+  const bool started = report_configs(out, disk, start.here, configs);
   check_result result;
   result.status = kept ? 2 : mistakes || !found || !started ? 1 : 0;
   out << "Exit status " << result.status << "\n";

@@ -7,6 +7,7 @@
 #include "disk.h"
 #include "folder_owner.h"
 #include "server_config.h"
+#include "user_database.h"
 
 /// What map_rotation_check found, for a person to read.
 struct check_result {
@@ -23,16 +24,18 @@ struct check_result {
 /// Tells what the next run of the tool in the working folder would do and
 /// why, changing nothing. The answer is the record of the tool's own run,
 /// seeded with `ticks`, on a disk that only pretends to write: its order,
-/// its files and its verdict, with `owner` and `start` as giving up root
-/// left them. Where another order of the same list takes another number of
-/// files and would end otherwise, it says so too, and the status is the
-/// worse one. Each of `game_folders` (named by the operator where `named`)
-/// is looked through for the game's archives (*.pk3) and loose maps, and
-/// every map of the rotation is looked for there as the server would. Then
-/// the server's `configs` are read as its console runs them: whether one
-/// runs the rotation, with room for it, and nothing after it stops it.
-check_result check_rotation(disk_interface& disk, const owner_decision& owner,
-                            const run_start& start,
+/// its files and its verdict, from where start_run() left `start` and with
+/// what it decided about root, `owner` (its users named from `users`). Where
+/// another order of the same list takes another number of files and would end
+/// otherwise, it says so too, and the status is the worse one. Each of
+/// `game_folders` (named by the operator where `named`), walked from the
+/// working folder as the run would walk, is looked through for the game's
+/// archives (*.pk3) and loose maps, and every map of the rotation is looked for
+/// there as the server would. Then the server's `configs` are read as its
+/// console runs them: whether one runs the rotation, with room for it, and
+/// nothing after it stops it.
+check_result check_rotation(disk_interface& disk, const user_database& users,
+                            const owner_decision& owner, const run_start& start,
                             const std::vector<std::string>& game_folders,
                             bool named, config_request configs,
                             std::uint32_t ticks);

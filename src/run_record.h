@@ -40,13 +40,16 @@ struct run_record {
   /// the rotation's names view), the text read of them and how it was
   /// written.
   std::string list_file;
-  disk_result list_read = disk_result::missing;
+  disk_status list_read{disk_result::missing};
   std::string list_bytes;
   std::string_view list_text;
   list_encoding encoding = list_encoding::plain;
 
-  /// The folder where the rotation lies, once found.
-  std::string folder;
+  /// The folder where the rotation lies, once found: the script's, and its
+  /// lock file's.
+  bool found = false;
+  disk_folder folder;
+  std::string lock_file;
 
   /// The order of play, where the run got as far as ordering the list,
   /// and the files of the rotation script it takes.

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "console_model.h"
+#include "folder_walk.h"
 #include "map_list.h"
 #include "path.h"
 #include "rotation_script.h"
@@ -21,9 +22,11 @@ constexpr int most_execs = 256;
 /// The most of a config that is read: far more than the buffer takes.
 constexpr std::size_t largest_config = 1 << 24;
 
-/// A config as the console reads it.
+/// A config as the console reads it: its path for a person to read, the
+/// folders to it (an exec opens a config beside it), and its text.
 struct config_file {
   std::string path;
+  folder_trail folder;
   std::string text;
   std::vector<std::size_t> line_starts;
 
@@ -66,26 +69,35 @@ struct config_reader {
   std::map<std::string, std::unique_ptr<config_file>> files;
   std::vector<std::string> unreadable;
 
-  /// The config at `path`; null where there is none, or it can't be read.
-  const config_file* open(const std::string& path) {
-    const auto known = files.find(path);
+  /// The config at `path` from `from`, as the engine opens it (through
+  /// links; as root, only where root alone may change its way); null where
+  /// there is none, or it can't be read.
+  const config_file* open(const folder_trail& from, const std::string& path) {
+    walk_end end = walk(disk, from, path, link_rule::any);
+    const std::string shown = end.stop == walk_stop::reached
+                                  ? shown_path(end.trail.back(), end.name)
+                                  : path_in(from.back().path, path);
+    const auto known = files.find(shown);
     if (known != files.end()) return known->second.get();
     auto file = std::make_unique<config_file>();
-    file->path = path;
-    std::uint64_t size = 0;
-    const disk_result read =
-        disk.read_range(path, 0, largest_config, &file->text, &size);
-    if (read != disk_result::done) {
+    file->path = shown;
+    std::unique_ptr<readable_file> opened;
+    disk_status read =
+        end.stop != walk_stop::reached
+            ? disk_status(disk_result::failed, end.why)
+            : disk.open_file(end.trail.back(), end.name, &opened);
+    if (read.ok()) read = opened->read(0, largest_config, &file->text);
+    if (!read.ok()) {
       if (read != disk_result::missing)
-        unreadable.push_back(path +
-                             ": can't be read: " + disk.failure_reason());
-      files[path] = nullptr;
+        unreadable.push_back(shown + ": can't be read: " + read.reason);
+      files[shown] = nullptr;
       return nullptr;
     }
+    file->folder = std::move(end.trail);
     file->line_starts.push_back(0);
     for (std::size_t at = 0; at < file->text.size(); ++at)
       if (file->text[at] == '\n') file->line_starts.push_back(at + 1);
-    return (files[path] = std::move(file)).get();
+    return (files[shown] = std::move(file)).get();
   }
 };
 
@@ -100,12 +112,6 @@ std::string as_written(const std::vector<std::string>& words) {
   return text;
 }
 
-/// `path` as the report names it: from `folder` where it lies there.
-std::string shown_path(const std::string& path, const std::string& folder) {
-  return path.rfind(folder + "/", 0) == 0 ? path.substr(folder.size() + 1)
-                                          : path;
-}
-
 std::string thousands(std::size_t number) {
   std::string digits = std::to_string(number);
   for (std::size_t at = digits.size(); at > 3; at -= 3)
@@ -114,9 +120,9 @@ std::string thousands(std::size_t number) {
 }
 
 /// Runs `root` as the console would, and says what becomes of the
-/// rotation; the lines name files by their path in `folder`.
+/// rotation.
 reading run_config(config_reader& reader, const config_file& root,
-                   std::size_t rotation_size, const std::string& folder) {
+                   std::size_t rotation_size) {
   reading result;
   struct segment {
     const config_file* file;
@@ -143,9 +149,9 @@ reading run_config(config_reader& reader, const config_file& root,
     const std::vector<std::string> words = command_words(command.text);
     if (words.empty()) continue;
     const config_file& file = *part.file;
-    const std::string at =
-        "  " + (&file == &root ? "" : shown_path(file.path, folder) + ", ") +
-        "line " + std::to_string(file.line_of(command.start)) + ": ";
+    const std::string at = "  " + (&file == &root ? "" : file.path + ", ") +
+                           "line " +
+                           std::to_string(file.line_of(command.start)) + ": ";
     const std::string& verb = words[0];
     const std::string argument = words.size() > 1 ? words[1] : "";
     if (same_word(verb, "exec") && !argument.empty()) {
@@ -176,8 +182,7 @@ reading run_config(config_reader& reader, const config_file& root,
         started = started || fits;
         continue;
       }
-      const config_file* next =
-          reader.open(path_in(folder_of(file.path), name));
+      const config_file* next = reader.open(file.folder, name);
       if (!next) continue;  // "couldn't exec": nothing runs
       result.runs.insert(next->path);
       if (!exec_fits(next->text.size(), pending(), original_buffer)) {
@@ -217,15 +222,15 @@ reading run_config(config_reader& reader, const config_file& root,
 /// The configs in `folder` that the server may run: every .cfg but the
 /// rotation's files and the map list.
 std::vector<std::string> configs_in(disk_interface& disk,
-                                    const std::string& folder) {
+                                    const disk_folder& folder) {
   std::vector<std::string> names, configs;
-  if (disk.list_folder(folder, &names) != disk_result::done) return configs;
+  if (!disk.list_folder(folder, &names).ok()) return configs;
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     const std::string canon = lower(name);
     if (canon.size() > 4 && canon.compare(canon.size() - 4, 4, ".cfg") == 0 &&
         rotation_file_in_any_case(name).empty() && canon != map_list_file)
-      configs.push_back(path_in(folder, name));
+      configs.push_back(name);
   }
   return configs;
 }
@@ -233,18 +238,18 @@ std::vector<std::string> configs_in(disk_interface& disk,
 }  // namespace
 
 bool report_configs(report_text& out, disk_interface& disk,
-                    const config_request& request) {
+                    const folder_trail& here, const config_request& request) {
   out << "== The server's config\n";
   config_reader reader{disk, {}, {}};
   const std::vector<std::string> candidates =
-      request.named.empty() ? configs_in(disk, request.folder) : request.named;
+      request.named.empty() ? configs_in(disk, here.back()) : request.named;
   std::map<std::string, reading> readings;
   std::set<std::string> run_by_another;
   for (const std::string& path : candidates) {
-    const config_file* file = reader.open(path);
+    const config_file* file = reader.open(here, path);
     if (!file) continue;
-    reading& result = readings[path] =
-        run_config(reader, *file, request.rotation_size, request.folder);
+    reading& result = readings[file->path] =
+        run_config(reader, *file, request.rotation_size);
     run_by_another.insert(result.runs.begin(), result.runs.end());
   }
   for (const std::string& line : reader.unreadable) out << line << "\n";
@@ -258,7 +263,7 @@ bool report_configs(report_text& out, disk_interface& disk,
     if (request.named.empty() && any_root && run_by_another.count(path))
       continue;
     if (!result.runs_rotation && result.lines.empty()) continue;
-    out << shown_path(path, request.folder)
+    out << path
         << (result.runs_rotation ? " runs the rotation:\n"
                                  : " doesn't run the rotation:\n");
     for (const std::string& line : result.lines) out << line << "\n";

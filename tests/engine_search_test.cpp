@@ -132,7 +132,7 @@ TEST(ArchiveNames, ReadsTheDirectoryAsEachEnginesUnzipDoes) {
 
 TEST(EngineSearch, LooksWhereEachEngineLooks) {
   memory_disk disk;
-  disk.folders.insert("mod");
+  disk.make_folder("mod");
   disk.put("base/pak0.pk3", zip_of({{"maps/held.bsp", "x"},
                                     {"MAPS\\Cased.BSP", "x"},
                                     {"maps/first.bsp", "x"}}));
@@ -146,8 +146,10 @@ TEST(EngineSearch, LooksWhereEachEngineLooks) {
   disk.put("base/maps/loose.bsp", "x");
   disk.put("base/maps/zero.bsp", "");
   disk.put("mod/over.pk3", zip_of({{"maps/loose.bsp", "x", true}}));
+  folder_trail here;
+  ASSERT_TRUE(working_trail(disk, &here).ok());
   const game_search found =
-      search_game(disk, {"mod", "base", "gone"},
+      search_game(disk, here, {"mod", "base", "gone"},
                   {"held", "cased", "first", "empty", "sealed", "never", "wide",
                    "loose", "zero", "loosely"});
   // What each engine does with each map: "file" where it loads it, "file!"

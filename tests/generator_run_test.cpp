@@ -19,11 +19,18 @@ namespace {
 
 using fault = memory_disk::fault;
 
+/// The users of the disks below that no table names.
+const user_database no_users;
+
+/// The lock file beside a rotation in the working folder.
+const char lock_name[] = "SW_rotate.cfg.map_rotation-lock";
+
 /// Runs the tool on `disk`; expects exit status 0 and nothing printed.
-void run(memory_disk& disk) {
+void run(memory_disk& disk, run_record* record = nullptr,
+         std::uint32_t ticks = 1) {
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  EXPECT_EQ(0, run_generator(disk));
+  EXPECT_EQ(0, run_generator(disk, no_users, ticks, record));
   EXPECT_EQ("", testing::internal::GetCapturedStdout());
   EXPECT_EQ("", testing::internal::GetCapturedStderr());
 }
@@ -70,10 +77,13 @@ bool chain_whole(const memory_disk& disk, const script_files& before,
   return disk.replaced_unsynced == 0 && !maps_in_order(now).empty();
 }
 
-/// Whether the folder holds the map list and the rotation's files alone.
+/// Whether the folder holds the map list, the rotation's files and its lock
+/// file alone.
 bool nothing_left_over(const memory_disk& disk) {
   for (const auto& [name, bytes] : disk.files_in("."))
-    if (name != "map_list.cfg" && !is_rotation_script_file(name)) return false;
+    if (name != "map_list.cfg" && name != lock_name &&
+        !is_rotation_script_file(name))
+      return false;
   return true;
 }
 
@@ -84,7 +94,8 @@ void expect_settles(memory_disk& clean, const script_files& after,
   clean.heal();
   run(clean);
   std::map<std::string, std::string> expected(after.begin(), after.end());
-  expected["map_list.cfg"] = clean.files["map_list.cfg"]->bytes;
+  expected["map_list.cfg"] = clean.at("map_list.cfg").bytes;
+  expected[lock_name] = "";
   EXPECT_EQ(expected, clean.files_in(".")) << what << ", run again";
   EXPECT_EQ(0, clean.unsynced_renames()) << what;
 }
@@ -93,8 +104,8 @@ TEST(GeneratorRun, WritesTheScriptThroughTheDisk) {
   memory_disk disk;
   disk.put("map_list.cfg", "alpha 1\r\nbravo 0\r\ncharlie -1\r\n");
   run(disk);
-  EXPECT_EQ(alpha_bravo_script, disk.files["SW_rotate.cfg"]->bytes);
-  EXPECT_EQ(2u, disk.files.size());
+  EXPECT_EQ(alpha_bravo_script, disk.at("SW_rotate.cfg").bytes);
+  EXPECT_EQ(3u, disk.files.size());  // the list, the script, the lock file
   EXPECT_EQ(0, disk.replaced_unsynced);
   EXPECT_EQ(0, disk.unsynced_renames());
 }
@@ -140,7 +151,7 @@ TEST(GeneratorRun, NoFailureNorKillLeavesLessThanWasInPlace) {
       }
       memory_disk killed = start();
       killed.break_calls(n, 1, fault::kill);
-      EXPECT_THROW(run_generator(killed), killed_run) << what;
+      EXPECT_THROW(run_generator(killed, no_users, 1), killed_run) << what;
       EXPECT_TRUE(chain_whole(killed, before, after)) << what << ", killed";
       expect_settles(killed, after, what + ", killed");
       for (int m = n + 1; m <= calls + 20; ++m) {
@@ -185,17 +196,17 @@ TEST(GeneratorRun, AFrozenPartUnreadableListOrHeldFolderKeepsTheRotation) {
       memory_disk disk = prepared(maps, 100);
       const script_files before = rotation_of(disk);
       if (what == "read fails")
-        disk.break_calls("read_file", 1);
+        disk.break_calls("read", 1);
       else if (what == "pipe")
-        disk.files["map_list.cfg"]->special = true;
+        disk.at("map_list.cfg").special = true;
       else if (what == "folder")
-        disk.files.erase("map_list.cfg"), disk.folders.insert("map_list.cfg");
+        disk.erase("map_list.cfg"), disk.make_folder("map_list.cfg");
       else if (what == "lock held")
-        disk.locks_held.insert("SW_rotate.cfg.map_rotation-lock");
+        disk.locks_held.insert(disk.absolute(lock_name));
       else
-        disk.files[what]->read_only = true;
+        disk.at(what).mode = 0444;
       run_record record;
-      EXPECT_EQ(0, run_generator(disk, {}, 1, &record));
+      run(disk, &record);
       EXPECT_EQ(before, rotation_of(disk)) << what << ", " << maps << " maps";
       EXPECT_EQ(run_record::outcome::kept, record.result) << what;
       EXPECT_EQ(0u, record.why.find(why)) << what << ": " << record.why;
@@ -209,46 +220,46 @@ TEST(GeneratorRun, WritesInPlaceWhenNoFileCanBeMadeBesideIt) {
   disk.put("SW_rotate.cfg", std::string(10000, 'p'));
   disk.break_calls("write_new", 1, 1000);
   run(disk);
-  EXPECT_EQ(alpha_bravo_script, disk.files["SW_rotate.cfg"]->bytes);
+  EXPECT_EQ(alpha_bravo_script, disk.at("SW_rotate.cfg").bytes);
   // A disk that fills up part way: the previous bytes come back.
-  disk.files["SW_rotate.cfg"]->bytes = "previous";
+  disk.at("SW_rotate.cfg").bytes = "previous";
   disk.heal();
   disk.break_calls("write_new", 1, 1000);
   disk.break_calls("write_in_place", 1);
   run(disk);
-  EXPECT_EQ("previous", disk.files["SW_rotate.cfg"]->bytes);
+  EXPECT_EQ("previous", disk.at("SW_rotate.cfg").bytes);
   // Not a rotation of several parts, nor where a part beside it would be
   // left from another rotation.
   disk.heal();
   disk.break_calls("write_new", 1, 1000);
   disk.put("map_list.cfg", list_of(100));
   run(disk);
-  EXPECT_EQ("previous", disk.files["SW_rotate.cfg"]->bytes);
+  EXPECT_EQ("previous", disk.at("SW_rotate.cfg").bytes);
   disk.put("map_list.cfg", "alpha 1 bravo 0 charlie -1");
   disk.put("SW_rotate2.cfg", "exec SW_rotate.cfg");
   run(disk);
-  EXPECT_EQ("previous", disk.files["SW_rotate.cfg"]->bytes);
+  EXPECT_EQ("previous", disk.at("SW_rotate.cfg").bytes);
 }
 
 TEST(GeneratorRun, ALinkedScriptTakesItsPartsAndCleanUpAlong) {
   memory_disk disk;
   disk.put("map_list.cfg", list_of(100));
   // The target's name holds a mark of a kept copy of its own.
-  disk.links["SW_rotate.cfg"] = "server/rotation.map_rotation-old.cfg";
+  disk.make_link("SW_rotate.cfg", "server/rotation.map_rotation-old.cfg");
   disk.put("server/rotation.map_rotation-old.cfg.map_rotation-tmp.7.0");
   disk.put("server/SW_rotate2.cfg.map_rotation-old.7.0");
   // Runs take turns where the files change: while another run holds that
   // folder's lock, nothing there is touched, its staged files least of all.
   const std::string lock =
       "server/rotation.map_rotation-old.cfg.map_rotation-lock";
-  disk.locks_held.insert(lock);
+  disk.locks_held.insert(disk.absolute(lock));
   run(disk);
   EXPECT_EQ(2u, disk.files_in("server").size());
   disk.locks_held.clear();
   run(disk);
   EXPECT_EQ(lock, disk.locked);
   const auto there = disk.files_in("server");
-  EXPECT_EQ(3u, there.size());
+  EXPECT_EQ(4u, there.size());  // the script, two parts, the lock file
   EXPECT_EQ(1u, there.count("rotation.map_rotation-old.cfg"));
   EXPECT_EQ(1u, there.count("SW_rotate3.cfg"));
   EXPECT_EQ(1u, disk.files_in(".").size());  // the map list alone
@@ -271,8 +282,8 @@ TEST(GeneratorRun, AListThatGivesNoMapNeverTakesTheRotationAway) {
       if (list != "no list") disk.put("map_list.cfg", list);
       // Renamed, or behind a link into a share that isn't there.
       disk.put("Map_List.cfg", list_of(3));
-      disk.links["map_list.cfg"] = "share/map_list.cfg";
-      if (list != "no list") disk.links.erase("map_list.cfg");
+      if (list == "no list")
+        disk.make_link("map_list.cfg", "share/map_list.cfg");
       run(disk);
       EXPECT_EQ(
           earlier ? before : script_files({{"SW_rotate.cfg", "vstr SW1"}}),
@@ -289,11 +300,10 @@ TEST(GeneratorRun, ALinkAnotherUserPlantedLeadsNowhere) {
     memory_disk disk = prepared(100, 100);
     const script_files before = rotation_of(disk);
     disk.put("etc/secret", list_of(5, "secret"));
-    disk.files.erase(link);
-    disk.links[link] = "etc/secret";
-    disk.planted.insert(link);
+    disk.erase(link);
+    disk.make_link(link, "etc/secret", 1001);
     run(disk);
-    EXPECT_EQ(list_of(5, "secret"), disk.files["etc/secret"]->bytes) << link;
+    EXPECT_EQ(list_of(5, "secret"), disk.at("etc/secret").bytes) << link;
     EXPECT_EQ(1u, disk.files_in("etc").size()) << link;
     script_files expected = before, now = rotation_of(disk);
     expected.erase(link);
@@ -307,20 +317,20 @@ TEST(GeneratorRun, ADryRunRecordsWhatTheRunThenDoesAndChangesNothing) {
   // a killed run, a read-only part, a list that gives no map, a folder in
   // place of a part of an earlier rotation.
   const std::pair<int, std::string> rows[] = {
-      {130, ""},         {10, ""},           {60, "leftover"},
-      {60, "read-only"}, {0, "gives no map"}, {10, "folder"}};
+      {130, ""},           {10, ""},      {60, "leftover"}, {60, "read-only"},
+      {0, "gives no map"}, {10, "folder"}};
   for (const auto& [maps, what] : rows) {
     memory_disk disk = prepared(maps, 60);
     if (what == "leftover") disk.put("SW_rotate2.cfg.map_rotation-tmp.3.0");
-    if (what == "read-only") disk.files["SW_rotate2.cfg"]->read_only = true;
+    if (what == "read-only") disk.at("SW_rotate2.cfg").mode = 0444;
     if (what == "folder")
-      disk.files.erase("SW_rotate2.cfg"), disk.folders.insert("SW_rotate2.cfg");
+      disk.erase("SW_rotate2.cfg"), disk.make_folder("SW_rotate2.cfg");
     const auto before = disk.files_in(".");
     run_record dry_record, real_record;
     dry_disk dry(disk);
-    run_generator(dry, {}, 7, &dry_record);
+    run_generator(dry, no_users, 7, &dry_record);
     EXPECT_EQ(before, disk.files_in(".")) << maps << " " << what;
-    run_generator(disk, {}, 7, &real_record);
+    run_generator(disk, no_users, 7, &real_record);
     const std::string row = std::to_string(maps) + " " + what;
     EXPECT_EQ(real_record.result, dry_record.result) << row;
     EXPECT_EQ(real_record.why, dry_record.why) << row;

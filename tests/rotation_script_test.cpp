@@ -4,11 +4,10 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "console_model.h"
-
-#include <tuple>
 #include "scratch_dir.h"
 
 namespace {
@@ -154,7 +153,9 @@ TEST(RotationScript, TheConsoleCutsCommandsAndWordsAsEachEngineDoes) {
       {"map c/*d ; x", comment_rules::original, "map|c / x"},
       {"say \"a // b\" c", comment_rules::original, "say|a // b|c"},
       {"say \"unclosed ; x", comment_rules::original, "say|unclosed ; x"},
-      {"a\xC3\xA9z b\x01" "c", comment_rules::original, "a|z|b|c"},
+      {"a\xC3\xA9z b\x01"
+       "c",
+       comment_rules::original, "a|z|b|c"},
       {"set x " + long_word, comment_rules::original,
        "set|x|" + long_word.substr(0, 1017) + " / " + long_word.substr(1018)},
   };
