@@ -264,8 +264,11 @@ struct system_disk : disk_interface {
                           std::vector<std::string>* names) override;
   disk_status room(const disk_folder& at, disk_room* room) override;
 
-  /// The umask (POSIX), read where a new file's mode is first set.
+  /// The umask (POSIX), read where a new file's mode is first set; the
+  /// user and group this process acts as, asked once and again only once
+  /// root is given up.
   int mask = -1;
+  std::int64_t acting_user = -1, acting_group = -1;
 };
 
 /// A disk that forwards every call to another, `target`: the base of a disk

@@ -245,11 +245,15 @@ bool keep_lock_to_its_group(int fd, const struct stat& status,
 
 }  // namespace
 
-std::uint32_t system_disk::user() { return geteuid(); }
+std::uint32_t system_disk::user() {
+  if (acting_user < 0) acting_user = geteuid(), acting_group = getegid();
+  return static_cast<std::uint32_t>(acting_user);
+}
 
 disk_status system_disk::give_up_root(std::uint32_t user, std::uint32_t group) {
   // Groups first, while root may still change them; the user last, which
   // ends every right to change anything back.
+  acting_user = acting_group = -1;
   if (setgroups(0, nullptr) != 0 || setresgid(group, group, group) != 0 ||
       setresuid(user, user, user) != 0)
     return failure(errno);
@@ -436,7 +440,7 @@ disk_status system_disk::lock(const disk_folder& at, const std::string& name,
   }
   // One that others may open lets them hold every run up: made so, or
   // refused where it isn't this user's to change.
-  const bool mine = status.st_uid == geteuid();
+  const bool mine = status.st_uid == user();
   if (held && mine && !keep_lock_to_its_group(fd, status, at.facts.group)) {
     ::close(fd);
     return refused("a lock file whose ACL entries can't be taken off");
@@ -480,10 +484,12 @@ disk_status system_disk::write_new(const disk_folder& at,
   // Owner and group first, as changing them clears the set-id bits; each
   // only where it isn't what the system gave already. Only root may give a
   // file away; others keep what they may.
-  const uid_t owner = like ? like->owner : geteuid();
+  const uid_t me = user(), owner = like ? like->owner : me;
   const gid_t group = like ? like->group : at.facts.group;
-  const gid_t given = at.facts.mode & S_ISGID ? at.facts.group : getegid();
-  const bool regrouped = owner != geteuid() || group != given;
+  const gid_t given = at.facts.mode & S_ISGID
+                          ? at.facts.group
+                          : static_cast<gid_t>(acting_group);
+  const bool regrouped = owner != me || group != given;
   if (regrouped && fchown(fd, owner, group) != 0 &&
       fchown(fd, static_cast<uid_t>(-1), group) != 0) {
     // This user's own file, in this user's group: as good as it gets.
@@ -517,7 +523,7 @@ disk_status system_disk::write_in_place(const disk_folder& at,
   }
   // Every other name of the file would change with it, and another user's
   // file is no file of this run's to change.
-  if (status.st_nlink != 1 || status.st_uid != geteuid()) {
+  if (status.st_nlink != 1 || status.st_uid != user()) {
     ::close(fd);
     return refused(status.st_nlink != 1
                        ? "a file with another name besides (a hard link)"
@@ -611,7 +617,7 @@ disk_status system_disk::room(const disk_folder& at, disk_room* room) {
   if (!asked) return failure(error);
   // Root may use the blocks kept back for it.
   room->files = disk.f_favail;
-  room->blocks = geteuid() == 0 ? disk.f_bfree : disk.f_bavail;
+  room->blocks = user() == 0 ? disk.f_bfree : disk.f_bavail;
   room->block_size = disk.f_frsize;
   return {};
 }

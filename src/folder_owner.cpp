@@ -66,36 +66,32 @@ owner_decision writes_nothing(owner_switch how, std::string why) {
 /// What a run as root does, from where the walk to the rotation stopped.
 owner_decision decided_as_root(const user_database& users,
                                const walk_end& rotation) {
+  if (rotation.stop == walk_stop::refused)
+    return writes_nothing(
+        owner_switch::refused,
+        shown_absolute(rotation.where) +
+            " belongs to root, and its group or others may write it: a run "
+            "as root writes nothing there. Make it root's alone (chmod "
+            "go-w), give it to the server's user (chown), or run the tool "
+            "as that user");
+  // Reached (root's alone all the way), or a failure the run records.
+  if (rotation.stop != walk_stop::other_user) return {};
   const std::string where = shown_absolute(rotation.where);
-  switch (rotation.stop) {
-    case walk_stop::refused:
-      return writes_nothing(
-          owner_switch::refused,
-          where +
-              " belongs to root, and its group or others may write it: "
-              "a run as root writes nothing there. Make it root's alone "
-              "(chmod go-w), give it to the server's user (chown), or run "
-              "the tool as that user");
-    case walk_stop::other_user: {
-      const std::uint32_t group =
-          group_to_act_in(users, rotation.owner, rotation.group);
-      if (group == 0)
-        return writes_nothing(
-            owner_switch::failed,
-            where + " belongs to user " + user_shown(users, rotation.owner) +
-                ", who has no group of their own but root's in "
-                "/etc/passwd: a run as root writes nothing there. Give "
-                "it a group of that user's (chgrp)");
-      owner_decision decision;
-      decision.result = owner_switch::given_up;
-      decision.user = rotation.owner;
-      decision.group = group;
-      decision.folder = where;
-      return decision;
-    }
-    default:  // reached, or a failure the run itself records
-      return {};
-  }
+  const std::uint32_t group =
+      group_to_act_in(users, rotation.owner, rotation.group);
+  if (group == 0)
+    return writes_nothing(
+        owner_switch::failed,
+        where + " belongs to user " + user_shown(users, rotation.owner) +
+            ", who has no group of their own but root's in /etc/passwd: a "
+            "run as root writes nothing there. Give it a group of that "
+            "user's (chgrp)");
+  owner_decision decision;
+  decision.result = owner_switch::given_up;
+  decision.user = rotation.owner;
+  decision.group = group;
+  decision.folder = where;
+  return decision;
 }
 
 }  // namespace

@@ -186,7 +186,7 @@ std::string why_frozen(const std::string& shown, const file_facts& facts) {
 std::string why_folder_frozen(const disk_folder& folder) {
   const file_facts& facts = folder.facts;
   if (!facts.append_only && !facts.immutable) return "";
-  return words({folder.path,
+  return words({shown_absolute(folder.path),
                 facts.immutable ? " is immutable (chattr +i)"
                                 : " is append-only (chattr +a)",
                 ": a run could never replace or remove a file there, so it "

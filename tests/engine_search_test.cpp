@@ -10,6 +10,7 @@
 
 #include "archive_names.h"
 #include "memory_disk.h"
+#include "server_config.h"
 
 namespace {
 
@@ -191,3 +192,38 @@ TEST(EngineSearch, LooksWhereEachEngineLooks) {
 }
 
 }  // namespace
+
+TEST(EngineSearch, AsRootReadsNothingAnotherUserMayChange) {
+  // The server user's game folder, with an archive linked to one only root
+  // may read, and a config beside it.
+  memory_disk disk;
+  disk.uid = disk.gid = 0;
+  disk.make_folder("/srv", 0, 0);
+  disk.make_folder("/srv/base", 1000, 1000);
+  disk.make_folder("/rootonly", 0, 0, 0700);
+  disk.put("/rootonly/secret.pk3", zip_of({{"maps/secret.bsp", "x"}})).mode =
+      0600;
+  disk.make_link("/srv/base/maps.pk3", "/rootonly/secret.pk3", 1000);
+  disk.put("/srv/base/server.cfg", "exec SW_rotate.cfg\n");
+  folder_trail here;
+  ASSERT_TRUE(working_trail(disk, &here).ok());
+  // As root: not a name of it is read.
+  game_search as_root = search_game(disk, here, {"/srv/base"}, {"secret"});
+  ASSERT_EQ(1u, as_root.problems.size());
+  EXPECT_NE(std::string::npos, as_root.problems[0].find("run it as the user"))
+      << as_root.problems[0];
+  report_text configs;
+  config_request named;
+  named.named = {"/srv/base/server.cfg"};
+  EXPECT_FALSE(report_configs(configs, disk, here, named));
+  EXPECT_NE(std::string::npos, configs.text.find("can't be read"))
+      << configs.text;
+  // As that user: the link leads where they may not read.
+  ASSERT_TRUE(disk.give_up_root(1000, 1000).ok());
+  const game_search as_user =
+      search_game(disk, here, {"/srv/base"}, {"secret"});
+  EXPECT_EQ(map_source::kind::none, as_user.maps.at("secret").original.where);
+  ASSERT_EQ(1u, as_user.problems.size());
+  EXPECT_NE(std::string::npos, as_user.problems[0].find("Permission denied"))
+      << as_user.problems[0];
+}

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
 #include <tuple>
@@ -315,16 +316,25 @@ TEST(GeneratorRun, ALinkAnotherUserPlantedLeadsNowhere) {
 TEST(GeneratorRun, ADryRunRecordsWhatTheRunThenDoesAndChangesNothing) {
   // Set-ups: a longer rotation, a shorter one (steps back), a leftover of
   // a killed run, a read-only part, a list that gives no map, a folder in
-  // place of a part of an earlier rotation.
-  const std::pair<int, std::string> rows[] = {
-      {130, ""},           {10, ""},      {60, "leftover"}, {60, "read-only"},
-      {0, "gives no map"}, {10, "folder"}};
+  // place of a part of an earlier rotation, a disk with three files left
+  // for a rotation of three parts without its lock file, an append-only
+  // folder.
+  const std::pair<int, std::string> rows[] = {{130, ""},
+                                              {10, ""},
+                                              {60, "leftover"},
+                                              {60, "read-only"},
+                                              {0, "gives no map"},
+                                              {10, "folder"},
+                                              {100, "three files"},
+                                              {60, "append-only"}};
   for (const auto& [maps, what] : rows) {
     memory_disk disk = prepared(maps, 60);
     if (what == "leftover") disk.put("SW_rotate2.cfg.map_rotation-tmp.3.0");
     if (what == "read-only") disk.at("SW_rotate2.cfg").mode = 0444;
     if (what == "folder")
       disk.erase("SW_rotate2.cfg"), disk.make_folder("SW_rotate2.cfg");
+    if (what == "three files") disk.erase(lock_name), disk.free_files = 3;
+    if (what == "append-only") disk.folders.at("/w").append_only = true;
     const auto before = disk.files_in(".");
     run_record dry_record, real_record;
     dry_disk dry(disk);
@@ -343,3 +353,279 @@ TEST(GeneratorRun, ADryRunRecordsWhatTheRunThenDoesAndChangesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+/// The users of the layouts below: gs is the server's user, in its own
+/// group 1001 (never its uid) and in admins; third is another user;
+/// lonely has no group but root's.
+const user_database layout_users(
+    "root:x:0:0:root:/root:/bin/sh\n"
+    "gs:x:1000:1001:game server:/srv:/bin/sh\n"
+    "third:x:1002:1003::/home/third:/bin/sh\n"
+    "lonely:x:1004:0::/:/bin/sh\n",
+    "root:x:0:\ngs:x:1001:\nthird:x:1003:\nadmins:x:2000:third,gs\n"
+    "others:x:2001:third\n");
+
+/// One layout an operator (or a hostile server user) makes, and what a
+/// run as root started in `working` must do there.
+struct layout {
+  const char* what;
+  const char* working;
+  std::function<void(memory_disk&)> make;
+  /// Whom the run acts as, in what group; 0 for root kept.
+  std::uint32_t acts_as, group;
+  /// The script the run writes, and a text it then holds ("previous" where
+  /// it stays); empty where the run writes nothing.
+  const char* script;
+  const char* holds;
+  /// Folders whose files must stay as they are, and what the run's record
+  /// says where it writes nothing.
+  std::vector<const char*> untouched;
+  const char* why;
+};
+
+/// The server user's game folder, /srv/game, of `owner` in `group`, with
+/// `list` as its map list.
+void game_folder(memory_disk& disk, std::uint32_t owner, std::uint32_t group,
+                 const std::string& list = "alpha 1") {
+  disk.make_folder("/srv", 0, 0);
+  disk.make_folder("/srv/game", owner, group);
+  disk.put("/srv/game/map_list.cfg", list);
+}
+
+/// root's tool folder, /root/tool, whose SW_rotate.cfg and map_list.cfg
+/// link to `script` and `list`.
+void tool_folder(memory_disk& disk, const std::string& script,
+                 const std::string& list) {
+  disk.make_folder("/root", 0, 0, 0700);
+  disk.make_folder("/root/tool", 0, 0);
+  disk.make_link("/root/tool/SW_rotate.cfg", script, 0);
+  if (!list.empty()) disk.make_link("/root/tool/map_list.cfg", list, 0);
+}
+
+/// A folder only root may enter, holding a secret.
+void root_only(memory_disk& disk) {
+  disk.make_folder("/rootonly", 0, 0, 0700);
+  disk.put("/rootonly/secret", "secret_map 1").mode = 0600;
+}
+
+}  // namespace
+
+TEST(GeneratorRun, ARunAsRootActsOnlyAsFarAsTheUserOfEachFolderOnTheWay) {
+  const layout layouts[] = {
+      {"the server user's folder",
+       "/srv/game",
+       [](memory_disk& disk) { game_folder(disk, 1000, 1001); },
+       1000,
+       1001,
+       "/srv/game/SW_rotate.cfg",
+       "map alpha",
+       {},
+       ""},
+      {"its folder in a group the user is in",
+       "/srv/game",
+       [](memory_disk& disk) { game_folder(disk, 1000, 2000); },
+       1000,
+       2000,
+       "/srv/game/SW_rotate.cfg",
+       "map alpha",
+       {},
+       ""},
+      {"its folder in a group the user isn't in",
+       "/srv/game",
+       [](memory_disk& disk) { game_folder(disk, 1000, 2001); },
+       1000,
+       1001,
+       "/srv/game/SW_rotate.cfg",
+       "map alpha",
+       {},
+       ""},
+      {"a user with no group but root's",
+       "/srv/game",
+       [](memory_disk& disk) { game_folder(disk, 1004, 0); },
+       0,
+       0,
+       "",
+       "",
+       {"/srv/game"},
+       "no group of their own"},
+      {"root's tool folder linked into the server's",
+       "/root/tool",
+       [](memory_disk& disk) {
+         game_folder(disk, 1000, 1001);
+         tool_folder(disk, "../../srv/game/SW_rotate.cfg",
+                     "../../srv/game/map_list.cfg");
+       },
+       1000,
+       1001,
+       "/srv/game/SW_rotate.cfg",
+       "map alpha",
+       {"/root/tool"},
+       ""},
+      {"a folder on the way swapped for a link to root's",
+       "/root/tool",
+       [](memory_disk& disk) {
+         game_folder(disk, 1000, 1001);
+         disk.make_link("/srv/game/config", "/rootonly", 1000);
+         root_only(disk);
+         tool_folder(disk, "/srv/game/config/SW_rotate.cfg",
+                     "/srv/game/config/secret");
+       },
+       1000,
+       1001,
+       "",
+       "",
+       {"/rootonly", "/root/tool"},
+       "Permission denied"},
+      {"a folder on the way swapped for a link to a third user's",
+       "/root/tool",
+       [](memory_disk& disk) {
+         game_folder(disk, 1000, 1001);
+         disk.make_folder("/home/third", 1002, 1003);
+         disk.make_link("/srv/game/config", "/home/third", 1000);
+         tool_folder(disk, "/srv/game/config/SW_rotate.cfg",
+                     "/srv/game/map_list.cfg");
+       },
+       1000,
+       1001,
+       "",
+       "",
+       {"/home/third"},
+       "Permission denied"},
+      {"root's folder inside the user's",
+       "/srv/parent/game",
+       [](memory_disk& disk) {
+         disk.make_folder("/srv", 0, 0);
+         disk.make_folder("/srv/parent", 1000, 1001);
+         disk.make_folder("/srv/parent/game", 0, 0);
+         disk.put("/srv/parent/game/map_list.cfg", "alpha 1");
+       },
+       1000,
+       1001,
+       "",
+       "",
+       {"/srv/parent/game"},
+       "Permission denied"},
+      {"the list linked through the user's folder to a secret",
+       "/root/tool",
+       [](memory_disk& disk) {
+         game_folder(disk, 1000, 1001);
+         disk.erase("/srv/game/map_list.cfg");
+         disk.make_link("/srv/game/map_list.cfg", "/rootonly/secret", 1000);
+         root_only(disk);
+         disk.make_folder("/root", 0, 0, 0700);
+         disk.make_folder("/root/tool", 0, 0);
+         disk.put("/root/tool/SW_rotate.cfg", "previous");
+         disk.make_link("/root/tool/map_list.cfg", "/srv/game/map_list.cfg", 0);
+       },
+       0,
+       0,
+       "/root/tool/SW_rotate.cfg",
+       "previous",
+       {"/rootonly"},
+       "Permission denied"},
+      {"the list in the user's folder, the rotation root's",
+       "/root/tool",
+       [](memory_disk& disk) {
+         game_folder(disk, 1000, 1001);
+         disk.make_folder("/root", 0, 0, 0700);
+         disk.make_folder("/root/tool", 0, 0);
+         disk.make_link("/root/tool/map_list.cfg", "/srv/game/map_list.cfg", 0);
+       },
+       0,
+       0,
+       "/root/tool/SW_rotate.cfg",
+       "map alpha",
+       {"/srv/game"},
+       ""},
+      {"two links of root's, the second relative",
+       "/root/a",
+       [](memory_disk& disk) {
+         disk.make_folder("/root", 0, 0, 0700);
+         disk.make_folder("/root/a", 0, 0);
+         disk.make_folder("/root/b/real", 0, 0);
+         disk.put("/root/a/map_list.cfg", "alpha 1");
+         disk.make_link("/root/a/SW_rotate.cfg", "/root/b/rot", 0);
+         disk.make_link("/root/b/rot", "real/SW_rotate.cfg", 0);
+       },
+       0,
+       0,
+       "/root/b/real/SW_rotate.cfg",
+       "map alpha",
+       {"/root/a"},
+       ""},
+      {"a folder of root's that its group may write",
+       "/srv/shared",
+       [](memory_disk& disk) {
+         disk.make_folder("/srv", 0, 0);
+         disk.make_folder("/srv/shared", 0, 2000, 02775);
+         disk.put("/srv/shared/map_list.cfg", "alpha 1");
+       },
+       0,
+       0,
+       "",
+       "",
+       {"/srv/shared"},
+       "chmod go-w"},
+      {"root's folder in a sticky folder",
+       "/tmp/x",
+       [](memory_disk& disk) {
+         disk.make_folder("/tmp", 0, 0, 01777);
+         disk.make_folder("/tmp/x", 0, 0, 0700);
+         disk.put("/tmp/x/map_list.cfg", "alpha 1");
+       },
+       0,
+       0,
+       "/tmp/x/SW_rotate.cfg",
+       "map alpha",
+       {},
+       ""},
+      {"the user's folder in a sticky folder",
+       "/tmp/y",
+       [](memory_disk& disk) {
+         disk.make_folder("/tmp", 0, 0, 01777);
+         disk.make_folder("/tmp/y", 1000, 1001);
+         disk.put("/tmp/y/map_list.cfg", "alpha 1");
+       },
+       1000,
+       1001,
+       "/tmp/y/SW_rotate.cfg",
+       "map alpha",
+       {},
+       ""},
+  };
+  for (const layout& row : layouts) {
+    memory_disk disk;
+    disk.uid = disk.gid = 0;
+    disk.working = row.working;
+    row.make(disk);
+    std::map<std::string, std::map<std::string, std::string>> before;
+    for (const char* folder : row.untouched)
+      before[folder] = disk.files_in(folder);
+    run_record record;
+    EXPECT_EQ(0, run_generator(disk, layout_users, 1, &record));
+    EXPECT_EQ(row.acts_as, disk.uid) << row.what;
+    EXPECT_EQ(row.group, disk.gid) << row.what;
+    for (const char* folder : row.untouched)
+      EXPECT_EQ(before[folder], disk.files_in(folder))
+          << row.what << ": " << folder;
+    if (*row.script) {
+      ASSERT_TRUE(disk.files.count(row.script)) << row.what << record.why;
+      const memory_disk::file& script = disk.at(row.script);
+      EXPECT_NE(std::string::npos, script.bytes.find(row.holds)) << row.what;
+      if (std::string(row.holds) != "previous") {
+        EXPECT_EQ(row.acts_as, script.owner) << row.what;
+        EXPECT_EQ(row.group, script.group) << row.what;
+        EXPECT_EQ(0640u, script.mode) << row.what;
+      }
+    }
+    for (const auto& [path, file] : disk.files)
+      EXPECT_EQ(std::string::npos, file->bytes.find("map secret_map"))
+          << row.what << ": " << path;
+    if (*row.why) {
+      EXPECT_NE(std::string::npos, record.why.find(row.why))
+          << row.what << ": " << record.why;
+    }
+  }
+}

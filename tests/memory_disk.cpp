@@ -349,8 +349,14 @@ disk_status memory_disk::write_new(const disk_folder& at,
   auto made = std::make_shared<file>();
   made->bytes = std::string(bytes);
   made->durable = false;
+  // Only root gives a file away; others set only a group they are in.
+  const std::uint32_t group =
+      like ? like->group : folders.at(folder_of(path)).group;
+  const bool member =
+      uid == 0 || group == gid ||
+      std::find(groups.begin(), groups.end(), group) != groups.end();
   made->owner = like && uid == 0 ? like->owner : uid;
-  made->group = like ? like->group : folders.at(folder_of(path)).group;
+  made->group = member ? group : gid;
   made->mode = like ? like->mode : 0640;
   files[path] = made;
   return {};

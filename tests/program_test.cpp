@@ -4,11 +4,14 @@
 // through it, and the cases that have no Windows meaning are skipped.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -186,6 +189,40 @@ TEST(Program, GarbageAndGiantTokensNeverBreakTheScript) {
   EXPECT_EQ("vstr SW1", read_file(dir / "SW_rotate.cfg"));
 }
 
+// The sanitizers reserve more address space than any memory limit leaves.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define UNDER_SANITIZERS 1
+#endif
+#endif
+#ifdef __SANITIZE_ADDRESS__
+#define UNDER_SANITIZERS 1
+#endif
+
+TEST(Program, AListLargerThanItsMemoryKeepsTheRotation) {
+  SKIP_WITHOUT_POSIX_MEANING("A memory limit");
+#ifdef UNDER_SANITIZERS
+  GTEST_SKIP() << "the sanitizers reserve more than the limit";
+#endif
+  if (std::system("command -v prlimit >/dev/null") != 0)
+    GTEST_SKIP() << "needs prlimit";
+  // A list of 1 GiB (sparse: it takes no room) under a limit of 300 MB,
+  // in this user's own folder: silent, status 0, the rotation kept.
+  scratch_dir dir, capture;
+  write_file(dir / "SW_rotate.cfg", "previous");
+  write_file(dir / "map_list.cfg", "");
+  ASSERT_EQ(0, truncate((dir / "map_list.cfg").c_str(), off_t{1} << 30));
+  const outcome limited = finish(
+      start_process(
+          {"prlimit", "--as=300000000", env_or_empty("MAP_ROTATION_PROGRAM")},
+          dir.path, capture / "out", capture / "err"),
+      capture.path);
+  EXPECT_EQ(0, limited.status) << limited.err;
+  EXPECT_EQ("", limited.out);
+  EXPECT_EQ("", limited.err);
+  EXPECT_EQ("previous", read_file(dir / "SW_rotate.cfg"));
+}
+
 TEST(Program, RunsStartedTogetherLeaveOneRunsWholeRotation) {
   scratch_dir dir;
   std::vector<std::string> maps;
@@ -232,6 +269,15 @@ std::string snapshot(const fs::path& dir, bool with_lock = true) {
            "\n";
   }
   return all;
+}
+
+/// Sets the file system's flags of `path` (chattr): false where it has none
+/// or this user may not set them.
+bool set_file_flags(const fs::path& path, int flags) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+  const bool set = fd >= 0 && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  if (fd >= 0) close(fd);
+  return set;
 }
 
 /// Runs map_rotation_check in `dir` with `args`.
@@ -285,6 +331,10 @@ TEST(Program, TheCheckChangesNothingAndSaysWhatTheRunThenDoes) {
        "another run has held the rotation"},
       // The part count, and so the verdict, depends on the order.
       {by_order.c_str(), "folder SW_rotate5.cfg", 2, "In another order"},
+      // chattr +a, where the file system has it: a run could add files to
+      // the folder but never replace or remove one.
+      {alpha_bravo_list, "append-only SW_rotate.cfg", 2, "chattr -a"},
+      {alpha_bravo_list, "append-only .", 2, "chattr -a"},
   };
   for (const auto& [list, in_the_way, status, says] : rows) {
     scratch_dir dir;
@@ -294,16 +344,20 @@ TEST(Program, TheCheckChangesNothingAndSaysWhatTheRunThenDoes) {
       write_file(dir / "map_list.cfg", list == utf16.c_str() ? utf16 : list);
     const std::string kind = way.substr(0, way.find(' ')),
                       file = way.substr(way.find(' ') + 1);
-    if ((kind == "pipe" || kind == "held") && under_runner()) continue;
+    if ((kind == "pipe" || kind == "held" || kind == "append-only") &&
+        under_runner())
+      continue;
     if (!way.empty()) {
       write_file(dir / "SW_rotate.cfg", "previous");
-      fs::remove(dir / file);
+      if (file != ".") fs::remove(dir / file);
     }
     if (kind == "folder") fs::create_directory(dir / file);
     if (kind == "pipe") mkfifo((dir / file).c_str(), 0644);
     if (kind == "file" || kind == "read-only" || kind == "leftover" ||
-        kind == "held")
+        kind == "held" || (kind == "append-only" && file != "."))
       write_file(dir / file, "previous");
+    if (kind == "append-only" && !set_file_flags(dir / file, FS_APPEND_FL))
+      continue;  // not on this file system, or not for this user
     if (kind == "read-only")
       fs::permissions(dir / file,
                       fs::perms::owner_write | fs::perms::group_write |
@@ -332,6 +386,11 @@ TEST(Program, TheCheckChangesNothingAndSaysWhatTheRunThenDoes) {
     if (held >= 0 || list == by_order.c_str()) continue;
     run_in(dir.path);
     EXPECT_EQ(puts, before != snapshot(dir.path, false)) << what << checked.out;
+    // Nothing left behind, not even a lock file.
+    if (kind == "append-only") {
+      EXPECT_EQ(before, snapshot(dir.path)) << what;
+      set_file_flags(dir / file, 0);
+    }
   }
 }
 
@@ -829,17 +888,73 @@ TEST(Program, ARunAsRootGainsNothingFromLinksAnotherUserPlanted) {
   }
 }
 
+/// Gives `folder` a default ACL that lets user `reader` read every new file
+/// (setfacl -d -m u:reader:r), as an operator lets a server read what root
+/// writes; false where the file system has no ACLs.
+bool let_read_new_files(const fs::path& folder, uid_t reader) {
+  std::string acl("\x02\0\0\0", 4);  // version 2, then tag, perm, id
+  for (const auto& [tag, perm, id] : {std::tuple<int, int, uid_t>{1, 7, -1},
+                                      {2, 4, reader},
+                                      {4, 5, -1},
+                                      {0x10, 7, -1},
+                                      {0x20, 5, -1}}) {
+    acl += std::string({static_cast<char>(tag), 0, static_cast<char>(perm), 0});
+    for (int i = 0; i < 4; ++i) acl += static_cast<char>(id >> (8 * i));
+  }
+  return setxattr(folder.c_str(), "system.posix_acl_default", acl.data(),
+                  acl.size(), 0) == 0;
+}
+
+TEST(Program, ARunAsRootNeverFollowsAFolderSwappedOnTheWay) {
+  const uid_t user = unprivileged_user();
+  SKIP_UNLESS_ROOT_WITH(user);
+  // root's tool folder links into game/config/ in the server user's game/;
+  // that user swaps config/ for a link to a folder only root may change,
+  // or to a third user's folder: the run acts as the server's user from
+  // game/ on, and neither folder gains a file or gives up a name.
+  for (const uid_t owner : {uid_t{0}, uid_t{4243}}) {
+    scratch_dir dir, elsewhere;
+    ASSERT_EQ(0, chmod(dir.path.c_str(), 0755));
+    write_file(elsewhere / "map_list.cfg", "secret_map 1");
+    ASSERT_EQ(0, chown(elsewhere.path.c_str(), owner, owner));
+    ASSERT_EQ(0, chmod(elsewhere.path.c_str(), owner == 0 ? 0770 : 0755));
+    fs::create_directories(dir / "game");
+    fs::create_directories(dir / "tool");
+    ASSERT_EQ(0, chown((dir / "game").c_str(), user, user));
+    fs::create_symlink(elsewhere.path, dir / "game" / "config");
+    ASSERT_EQ(0, lchown((dir / "game" / "config").c_str(), user, user));
+    fs::create_symlink("../game/config/SW_rotate.cfg",
+                       dir / "tool" / "SW_rotate.cfg");
+    fs::create_symlink("../game/config/map_list.cfg",
+                       dir / "tool" / "map_list.cfg");
+    const std::string before = snapshot(elsewhere.path);
+    run_in(dir / "tool", {}, 0, root_files_group);
+    EXPECT_EQ(before, snapshot(elsewhere.path)) << owner;
+    const outcome checked = check_in(dir / "tool", {});
+    EXPECT_EQ(std::string::npos, checked.out.find("A run puts")) << checked.out;
+    // What the server's user may read anyway is no secret.
+    EXPECT_EQ(owner == 0, checked.out.find("secret_map") == std::string::npos)
+        << checked.out;
+    EXPECT_NE(std::string::npos, checked.out.find("acts as user"))
+        << checked.out;
+  }
+}
+
 TEST(Program, AFirstRunAsRootLeavesARotationItsOwnerReplaces) {
   const uid_t user = unprivileged_user();
   SKIP_UNLESS_ROOT_WITH(user);
   // The folder in the user's own group, or given to the user with its
-  // group left as root's: the user's own group from /etc/passwd then.
-  for (const auto& [mask, group] :
-       {std::pair<mode_t, gid_t>{022, user}, {077, user}, {022, 0}}) {
+  // group left as root's: the user's own group from /etc/passwd then. Any
+  // umask; a default ACL that lets another user read new files.
+  for (const auto& [mask, group] : {std::pair<mode_t, gid_t>{022, user},
+                                    {077, user},
+                                    {000, user},
+                                    {022, 0}}) {
     scratch_dir dir;
     write_file(dir / "map_list.cfg", alpha_bravo_list);
     ASSERT_EQ(0, chown(dir.path.c_str(), user, group));
     ASSERT_EQ(0, chmod(dir.path.c_str(), 0755));
+    const bool acl = mask == 000 && let_read_new_files(dir.path, 4242);
     const mode_t was = umask(mask);
     run_in(dir.path, {}, 0, root_files_group);
     umask(was);
@@ -847,7 +962,14 @@ TEST(Program, AFirstRunAsRootLeavesARotationItsOwnerReplaces) {
     ASSERT_EQ(0, stat((dir / "SW_rotate.cfg").c_str(), &status));
     EXPECT_EQ(user, status.st_uid) << mask;
     EXPECT_EQ(user, status.st_gid) << mask;  // nobody's own group
-    EXPECT_EQ(0640u, status.st_mode & 0640) << mask;
+    EXPECT_EQ(0640u, status.st_mode & 0777) << mask;
+    // The lock file: its owner and group alone may open it.
+    ASSERT_EQ(0, stat((dir / lock_name).c_str(), &status));
+    EXPECT_EQ(0660u, status.st_mode & 0777) << mask;
+    if (acl) {
+      EXPECT_GT(0, getxattr((dir / lock_name).c_str(),
+                            "system.posix_acl_access", nullptr, 0));
+    }
     ASSERT_EQ(0, chmod(dir.path.c_str(), 0777));  // for the list, as root
     write_file(dir / "map_list.cfg", "charlie 1");
     run_in(dir.path, {}, user);
