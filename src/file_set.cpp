@@ -66,15 +66,17 @@ std::vector<const disk_folder*> folders_of(const file_set& set) {
   return folders;
 }
 
-/// Makes `names(file)` of every file of the set reach the disk, folder by
-/// folder, and each folder's entries where `entries`.
-template <typename Names>
+/// Makes the file `name` of every file of the set reach the disk (the new
+/// file, or the kept copy of one placed), folder by folder, and where
+/// `entries`, each folder's entries; where `name` is null, only those.
 disk_status sync_set(disk_interface& disk, const file_set& set,
-                     const Names& names, bool entries) {
+                     std::string staged_file::*name, bool entries) {
   for (const disk_folder* folder : folders_of(set)) {
     std::vector<std::string> in;
     for (const staged_file& file : set.files)
-      if (file.folder.path == folder->path) names(file, &in);
+      if (name && file.folder.path == folder->path && !(file.*name).empty() &&
+          (name != &staged_file::kept || file.placed))
+        in.push_back(file.*name);
     if (entries) in.push_back(".");
     if (in.empty()) continue;
     if (const disk_status synced = disk.sync(*folder, in); !synced.ok())
@@ -89,14 +91,7 @@ disk_status sync_set(disk_interface& disk, const file_set& set,
 void roll_back(disk_interface& disk, file_set& set) {
   // A copy of bytes, where there are no hard links, must outlive a power cut
   // once it is back in place: where it can't be made to, none goes back.
-  const bool kept_durable =
-      sync_set(
-          disk, set,
-          [](const staged_file& file, std::vector<std::string>* names) {
-            if (file.placed && !file.kept.empty()) names->push_back(file.kept);
-          },
-          false)
-          .ok();
+  const bool kept_durable = sync_set(disk, set, &staged_file::kept, false).ok();
   for (auto file = set.files.rbegin(); file != set.files.rend(); ++file) {
     if (!file->placed) continue;
     const bool back =
@@ -108,19 +103,13 @@ void roll_back(disk_interface& disk, file_set& set) {
     file->placed = false;
     file->kept.clear();
   }
-  sync_set(
-      disk, set, [](const staged_file&, std::vector<std::string>*) {}, true);
+  sync_set(disk, set, nullptr, true);
   discard(disk, set);
 }
 
 /// Puts the files in place, in order; false at the first that can't be.
 bool place_all(disk_interface& disk, file_set& set) {
-  if (const disk_status synced = sync_set(
-          disk, set,
-          [](const staged_file& file, std::vector<std::string>* names) {
-            names->push_back(file.temp);
-          },
-          false);
+  if (const disk_status synced = sync_set(disk, set, &staged_file::temp, false);
       !synced.ok()) {
     set.failure = words({"the new files can't be made durable: ", synced.reason,
                          "; every file is as it was"});
@@ -179,8 +168,7 @@ bool put_in_place(disk_interface& disk, file_set& set) {
     roll_back(disk, set);
     return false;
   }
-  sync_set(
-      disk, set, [](const staged_file&, std::vector<std::string>*) {}, true);
+  sync_set(disk, set, nullptr, true);
   for (staged_file& file : set.files)
     if (!file.kept.empty()) remove_file(disk, file.folder, file.kept);
   return true;

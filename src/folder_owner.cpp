@@ -7,13 +7,12 @@
 
 namespace {
 
-/// Where a walk that stopped at another user's (other_user) still had to
-/// go, for a person to read.
-std::string still_to_walk(const walk_end& end) {
-  std::string path = end.trail.back().path;
-  for (auto name = end.rest.rbegin(); name != end.rest.rend(); ++name)
-    path = path_in(path, *name);
-  return path;
+/// A decision to write nothing (refused, failed), for `why`.
+owner_decision writes_nothing(owner_switch how, std::string why) {
+  owner_decision decision;
+  decision.result = how;
+  decision.why = std::move(why);
+  return decision;
 }
 
 /// Reads the map list that `end` reached, or says why it can't be.
@@ -26,6 +25,16 @@ void read_list(disk_interface& disk, const walk_end& end, run_start* start) {
   start->list_file = shown_path(end.trail.back(), end.name);
   start->list_read =
       read_whole(disk, end.trail.back(), end.name, &start->list_bytes);
+}
+
+#ifndef _WIN32
+/// Where a walk that stopped at another user's (other_user) still had to
+/// go, for a person to read.
+std::string still_to_walk(const walk_end& end) {
+  std::string path = end.trail.back().path;
+  for (auto name = end.rest.rbegin(); name != end.rest.rend(); ++name)
+    path = path_in(path, *name);
+  return path;
 }
 
 /// Reads the map list, whose walk stopped at user `end.owner`'s, as that
@@ -53,14 +62,6 @@ void read_list_as_owner(disk_interface& disk, const user_database& users,
         return read_whole(as_owner, rest.trail.back(), rest.name, bytes);
       },
       &start->list_bytes);
-}
-
-/// A decision to write nothing (refused, failed), for `why`.
-owner_decision writes_nothing(owner_switch how, std::string why) {
-  owner_decision decision;
-  decision.result = how;
-  decision.why = std::move(why);
-  return decision;
 }
 
 /// What a run as root does, from where the walk to the rotation stopped.
@@ -94,6 +95,38 @@ owner_decision decided_as_root(const user_database& users,
   return decision;
 }
 
+/// A run as root, from where its walks to the rotation and to the list
+/// stopped: decides whom it acts as, reads the list as it must be read,
+/// gives root up where it must, and walks on to the rotation as that user.
+owner_decision start_as_root(disk_interface& disk, const user_database& users,
+                             walk_end& rotation, const walk_end& list,
+                             run_start* start) {
+  owner_decision decision = decided_as_root(users, rotation);
+  const bool gives_up = decision.result == owner_switch::given_up;
+  // The list is read now, before root is given up, where only root may
+  // change its way, or where its way is another user's than the one the
+  // run acts as; else as that user, below.
+  const bool list_as_owner = list.stop == walk_stop::other_user;
+  if (list_as_owner && !(gives_up && list.owner == decision.user))
+    read_list_as_owner(disk, users, list, start);
+  else if (!list_as_owner)
+    read_list(disk, list, start);
+  if (!gives_up) return decision;
+  if (const disk_status given_up =
+          disk.give_up_root(decision.user, decision.group);
+      !given_up.ok())
+    return writes_nothing(
+        owner_switch::failed,
+        "a run as root couldn't give up root for the owner of " +
+            decision.folder + " (" + given_up.reason +
+            "), so it writes nothing");
+  rotation = walk_on(disk, rotation, link_rule::own_or_folder_owner);
+  if (list_as_owner && list.owner == decision.user)
+    read_list(disk, walk_on(disk, list, link_rule::own_or_folder_owner), start);
+  return decision;
+}
+#endif
+
 }  // namespace
 
 owner_decision start_run(disk_interface& disk, const user_database& users,
@@ -107,33 +140,17 @@ owner_decision start_run(disk_interface& disk, const user_database& users,
   }
   walk_end rotation = walk(disk, start->here, rotation_script_file(1),
                            link_rule::own_or_folder_owner);
-  walk_end list =
+  const walk_end list =
       walk(disk, start->here, map_list_file, link_rule::own_or_folder_owner);
   owner_decision decision;
-  if (disk.user() == 0) decision = decided_as_root(users, rotation);
-  const bool gives_up = decision.result == owner_switch::given_up;
-  // The list is read now, before root is given up, where only root may
-  // change its way, or where its way is another user's than the one the
-  // run acts as; else as that user, below.
-  const bool list_as_owner = list.stop == walk_stop::other_user;
-  if (list_as_owner && !(gives_up && list.owner == decision.user))
-    read_list_as_owner(disk, users, list, start);
-  else if (!list_as_owner)
+#ifdef _WIN32
+  (void)users;  // no one is root
+#else
+  if (disk.user() == 0)
+    decision = start_as_root(disk, users, rotation, list, start);
+  else
+#endif
     read_list(disk, list, start);
-  if (gives_up) {
-    if (const disk_status given_up =
-            disk.give_up_root(decision.user, decision.group);
-        !given_up.ok())
-      return writes_nothing(
-          owner_switch::failed,
-          "a run as root couldn't give up root for the owner of " +
-              decision.folder + " (" + given_up.reason +
-              "), so it writes nothing");
-    rotation = walk_on(disk, rotation, link_rule::own_or_folder_owner);
-    if (list_as_owner && list.owner == decision.user)
-      read_list(disk, walk_on(disk, list, link_rule::own_or_folder_owner),
-                start);
-  }
   start->found = rotation.stop == walk_stop::reached;
   if (start->found)
     start->script = {std::move(rotation.trail), std::move(rotation.name),

@@ -25,7 +25,7 @@ kernel32_xp="GetConsoleProcessList CloseHandle CreateFileA CreateHardLinkA Creat
   UnlockFileEx VirtualProtect VirtualQuery WaitForSingleObject WideCharToMultiByte"
 msvcrt_xp="fgetc __getmainargs __initenv __mb_cur_max __p__acmdln __p__commode
   __p__fmode __set_app_type __setusermatherr _amsg_exit _cexit _close _errno
-  _fdopen _fileno _fstati64 _initterm _iob _onexit _open _read abort atoi
+  _fdopen _fileno _fstati64 _getcwd _initterm _iob _onexit _open _read abort atoi
   calloc exit fclose ferror fflush fopen fprintf fputc fputs fread free fwrite
   localeconv malloc memchr memcmp memcpy memmove memset realloc remove
   setlocale signal strchr strcmp strerror strlen strncmp vfprintf wcslen"
