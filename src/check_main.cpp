@@ -106,8 +106,7 @@ int main(int argc, char** argv) {
   system_disk disk;
   check_result result;
   try {
-    const user_database users =
-        disk.user() == 0 ? system_user_database() : user_database();
+    const user_database users = system_user_database();
     run_start start;
     const owner_decision owner = start_run(disk, users, &start);
     result = check_rotation(disk, users, owner, start, game_folders, named,

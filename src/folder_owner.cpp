@@ -150,7 +150,7 @@ owner_decision start_run(disk_interface& disk, const user_database& users,
     decision = start_as_root(disk, users, rotation, list, start);
   else
 #endif
-    read_list(disk, list, start);
+  read_list(disk, list, start);
   start->found = rotation.stop == walk_stop::reached;
   if (start->found)
     start->script = {std::move(rotation.trail), std::move(rotation.name),

@@ -86,13 +86,7 @@ int run_generator() {
   // The tick count first: it seeds the run's random order.
   const std::uint32_t ticks = tick_count_ms();
   system_disk disk;
-#ifdef _WIN32
-  return run_generator(disk, user_database(), ticks);  // no one is root
-#else
-  // Only a run as root asks whom a folder's owner is.
-  return run_generator(
-      disk, disk.user() == 0 ? system_user_database() : user_database(), ticks);
-#endif
+  return run_generator(disk, system_user_database(), ticks);
 }
 
 int run_generator(disk_interface& disk, const user_database& users,

@@ -77,24 +77,39 @@ user_database::user_database(std::string_view passwd, std::string_view group) {
   });
 }
 
+namespace {
+
+/// Reads the system's files into `users` where they are still unread.
+void read_if_unread(const user_database& users) {
+  if (!users.unread) return;
+  users.unread = false;
+#ifndef _WIN32
+  user_database read(file_text("/etc/passwd"), file_text("/etc/group"));
+  users.users = std::move(read.users);
+  users.groups = std::move(read.groups);
+#endif
+}
+
+}  // namespace
+
 const user_entry* user_database::user(std::uint32_t id) const {
+  read_if_unread(*this);
   for (const user_entry& entry : users)
     if (entry.id == id) return &entry;
   return nullptr;
 }
 
 const group_entry* user_database::group(std::uint32_t id) const {
+  read_if_unread(*this);
   for (const group_entry& entry : groups)
     if (entry.id == id) return &entry;
   return nullptr;
 }
 
 user_database system_user_database() {
-#ifdef _WIN32
-  return {};
-#else
-  return user_database(file_text("/etc/passwd"), file_text("/etc/group"));
-#endif
+  user_database users;
+  users.unread = true;
+  return users;
 }
 
 std::uint32_t group_to_act_in(const user_database& users, std::uint32_t owner,

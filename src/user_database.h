@@ -30,12 +30,16 @@ struct user_database {
   const user_entry* user(std::uint32_t id) const;
   const group_entry* group(std::uint32_t id) const;
 
-  std::vector<user_entry> users;
-  std::vector<group_entry> groups;
+  /// Filled where they are first asked for, where `unread`: most runs never
+  /// ask.
+  mutable std::vector<user_entry> users;
+  mutable std::vector<group_entry> groups;
+  /// Whether the system's files are still to be read.
+  mutable bool unread = false;
 };
 
-/// The system's: /etc/passwd and /etc/group, read as this process (none on
-/// Windows).
+/// The system's: /etc/passwd and /etc/group, read as this process where
+/// first asked (none on Windows).
 user_database system_user_database();
 
 /// The group a run acts in for user `owner` in a folder of group
