@@ -8,9 +8,12 @@ namespace {
 constexpr std::uint32_t end_signature = 0x06054b50,
                         zip64_locator_signature = 0x07064b50,
                         zip64_end_signature = 0x06064b50,
-                        entry_signature = 0x02014b50;
+                        entry_signature = 0x02014b50,
+                        local_signature = 0x04034b50;
 constexpr std::size_t end_size = 22, zip64_locator_size = 20,
-                      zip64_end_size = 56, entry_size = 46;
+                      zip64_end_size = 56, entry_size = 46, local_size = 30;
+/// What a zip64 size or offset holds in a field of 32 bits.
+constexpr std::uint64_t zip64_mark = 0xFFFFFFFF;
 /// How far back from the end both engines' unzip look for the end record.
 constexpr std::uint64_t farthest_back = 0xFFFF;
 /// The most of the directory held at once: the longest entry fits.
@@ -83,19 +86,26 @@ bool find_zip64(std::uint64_t file_size, const archive_reader& read,
          directory_in(record, zip64_end, record_at, found);
 }
 
-/// The unpacked size of the entry at `at` in `piece`, from its zip64 extra
-/// field where the directory says 0xFFFFFFFF and the archive is zip64.
-std::uint64_t entry_size_of(std::string_view piece, std::size_t at,
-                            bool zip64) {
-  const std::uint64_t size = number_at(piece, at + 24, 4);
-  if (!zip64 || size != 0xFFFFFFFF) return size;
+/// Takes the entry's sizes and offset from its zip64 extra field, where the
+/// directory's fields say 0xFFFFFFFF and the archive is read as zip64: the
+/// field holds, in this order, those of them that do.
+void take_zip64_fields(std::string_view piece, std::size_t at,
+                       archive_entry* entry) {
   const std::size_t name = number_at(piece, at + 28, 2),
                     extra = number_at(piece, at + 30, 2);
   for (std::size_t field = at + entry_size + name;
        field + 4 <= at + entry_size + name + extra;
-       field += 4 + number_at(piece, field + 2, 2))
-    if (number_at(piece, field, 2) == 1) return number_at(piece, field + 4, 8);
-  return size;
+       field += 4 + number_at(piece, field + 2, 2)) {
+    if (number_at(piece, field, 2) != 1) continue;
+    std::size_t next = field + 4;
+    for (std::uint64_t* value :
+         {&entry->size, &entry->packed, &entry->local_header})
+      if (*value == zip64_mark) {
+        *value = number_at(piece, next, 8);
+        next += 8;
+      }
+    return;
+  }
 }
 
 }  // namespace
@@ -106,8 +116,15 @@ bool find_archive_directory(std::uint64_t file_size, const archive_reader& read,
     return true;
   const std::uint64_t end_at = find_backwards(file_size, read, end_signature);
   if (end_at == 0) return false;
-  const std::string end = read(end_at, end_size);
-  return end.size() == end_size && directory_in(end, plain_end, end_at, found);
+  // Neither engine asks whether the whole record is there: what lies past
+  // the file's end is whatever was in memory, read here as zeros.
+  std::string end = read(end_at, end_size);
+  const std::size_t cut = end_size - std::min(end.size(), end_size);
+  if (cut > (reader == zip_reader::original ? 4u : 3u)) return false;
+  end.resize(end_size, '\0');
+  if (!directory_in(end, plain_end, end_at, found)) return false;
+  found->cut = cut;
+  return true;
 }
 
 void read_archive_directory(
@@ -137,10 +154,13 @@ void read_archive_directory(
     archive_entry item;
     item.name = std::string_view(piece).substr(at + entry_size, name_size);
     item.encrypted = (number_at(piece, at + 8, 2) & 1) != 0;
-    if (piece.size() - at - entry_size - name_size >= extra_size)
-      item.size = entry_size_of(piece, at, found.zip64);
-    else
-      item.size = number_at(piece, at + 24, 4);
+    item.method = static_cast<std::uint16_t>(number_at(piece, at + 10, 2));
+    item.crc = static_cast<std::uint32_t>(number_at(piece, at + 16, 4));
+    item.packed = number_at(piece, at + 20, 4);
+    item.size = number_at(piece, at + 24, 4);
+    item.local_header = number_at(piece, at + 42, 4);
+    if (found.zip64 && piece.size() - at - entry_size - name_size >= extra_size)
+      take_zip64_fields(piece, at, &item);
     each(item);
     at += entry_size + name_size + extra_size + comment_size;
     if (at > piece.size()) {  // the entry's tail runs past the piece
@@ -149,4 +169,51 @@ void read_archive_directory(
       at = 0;
     }
   }
+}
+
+const char* why_entry_fails(const archive_reader& read,
+                            const archive_directory& found,
+                            const archive_entry& entry, zip_reader reader) {
+  const std::string header =
+      read(entry.local_header + found.before, local_size);
+  if (header.size() < local_size || number_at(header, 0, 4) != local_signature)
+    return "its local header is missing, so the engine can't open it";
+  const std::uint64_t flags = number_at(header, 6, 2),
+                      method = number_at(header, 8, 2);
+  if (entry.method != 0 && entry.method != 8)
+    return "it is packed with a method the engine can't unpack";
+  if (method != entry.method || number_at(header, 26, 2) != entry.name.size())
+    return "its local header differs from the directory, so the engine "
+           "can't open it";
+  // Sizes that follow the data (flag 3) aren't in the header at all.
+  if (flags & 8) return nullptr;
+  const std::uint64_t packed = number_at(header, 18, 4),
+                      size = number_at(header, 22, 4);
+  const bool zip64 = packed == zip64_mark || size == zip64_mark;
+  if (zip64 && reader == zip_reader::original)
+    return "its local header holds zip64 sizes (as Python's force_zip64 "
+           "writes), which the original engine's zip reader can't open";
+  if (number_at(header, 14, 4) != entry.crc ||
+      (!zip64 && (packed != entry.packed || size != entry.size)))
+    return "its local header differs from the directory, so the engine "
+           "can't open it";
+  return nullptr;
+}
+
+std::uint32_t engine_bucket(std::string_view name, std::uint64_t entries) {
+  // The table has the least power of two above the entries, up to 2,048.
+  std::uint32_t table = 1;
+  while (table <= 1024 && table <= entries) table <<= 1;
+  // As the engines compute it in a long of 32 bits, from signed chars.
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    int letter = static_cast<signed char>(name[i]);
+    if (letter >= 'A' && letter <= 'Z') letter += 'a' - 'A';
+    if (letter == '.') break;
+    if (letter == '\\') letter = '/';
+    sum += static_cast<std::uint32_t>(letter * static_cast<int>(i + 119));
+  }
+  const std::int32_t hash = static_cast<std::int32_t>(sum);
+  return static_cast<std::uint32_t>(hash ^ (hash >> 10) ^ (hash >> 20)) &
+         (table - 1);
 }

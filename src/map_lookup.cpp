@@ -74,33 +74,47 @@ bool nowhere(const map_sources& found) {
          !found.maintained.loads();
 }
 
-/// What both engines do with one map, and for one found nowhere, the
-/// `close` names; true where the original engine loads it.
+/// What an engine does with the map of `source`, said after "the ...
+/// engine".
+std::string verdict(const map_source& source, const std::string& name) {
+  if (source.where == map_source::kind::none) return "doesn't find it";
+  if (source.loads()) return "loads it " + where(source, name);
+  return "finds it " + where(source, name) + ", but " + source.wont_load;
+}
+
+/// Whether two engines do the same with a map.
+bool same(const map_source& a, const map_source& b) {
+  return a.where == b.where && a.file == b.file && a.entry == b.entry &&
+         std::string_view(a.wont_load ? a.wont_load : "") ==
+             std::string_view(b.wont_load ? b.wont_load : "");
+}
+
+/// What both engines do with one map, with where else it lies, and for one
+/// found nowhere, the `close` names; true where the original engine loads
+/// it.
 bool report_map(report_text& out, const std::string& name,
                 const map_sources& found,
                 const std::vector<std::string>& close) {
   const map_source &original = found.original, &maintained = found.maintained;
   out << "  " << shown(name) << ": ";
   if (original.loads()) {
-    out << where(original, name) << "\n";
+    out << where(original, name);
   } else if (original.where != map_source::kind::none) {
-    out << "WON'T LOAD: " << where(original, name) << ", but "
-        << original.wont_load;
-    if (maintained.loads())
-      out << " (the maintained engine loads it " << where(maintained, name)
-          << ")";
-    out << "\n";
-  } else if (maintained.loads()) {
-    out << "NOT FOUND by the original engine; the maintained engine loads it "
-        << where(maintained, name) << "\n";
+    out << (original.unsure ? "MAY NOT LOAD: " : "WON'T LOAD: ")
+        << where(original, name) << ", but " << original.wont_load;
+  } else if (maintained.where != map_source::kind::none) {
+    out << "NOT FOUND by the original engine; the maintained engine "
+        << verdict(maintained, name);
   } else {
     out << "NOT FOUND";
     for (std::size_t i = 0; i < close.size(); ++i)
       out << (i == 0 ? "; did you mean " : " or ") << close[i];
-    out << (close.empty() ? "\n" : "?\n");
+    if (!close.empty()) out << "?";
   }
-  for (const std::string& unopened : found.unopened)
-    out << "    " << unopened << " (doesn't open as a file)\n";
+  if (original.where != map_source::kind::none && !same(original, maintained))
+    out << " (the maintained engine " << verdict(maintained, name) << ")";
+  out << "\n";
+  for (const std::string& note : found.notes) out << "    " << note << "\n";
   return original.loads();
 }
 

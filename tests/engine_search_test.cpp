@@ -14,10 +14,11 @@
 
 namespace {
 
-/// One file of an archive that zip_of makes.
+/// One file of an archive that zip_of makes; `local_zip64` gives its local
+/// header alone zip64 sizes, as Python's force_zip64 does.
 struct zipped {
   std::string name, data;
-  bool encrypted = false;
+  bool encrypted = false, local_zip64 = false;
 };
 
 void put(std::string& out, std::uint64_t number, int width) {
@@ -37,10 +38,16 @@ std::string zip_of(const std::vector<zipped>& files,
     const std::uint64_t at = body.size();
     body += "PK\x03\x04";
     put(body, 20, 2), put(body, file.encrypted, 2), put(body, 0, 2);
-    put(body, 0, 8);  // time, date, CRC: no reader here asks for them
-    put(body, file.data.size(), 4), put(body, file.data.size(), 4);
-    put(body, file.name.size(), 2), put(body, 0, 2);
-    body += file.name + file.data;
+    put(body, 0, 8);  // time, date, and a CRC of 0 in both headers
+    const std::uint64_t size = file.local_zip64 ? 0xFFFFFFFF : file.data.size();
+    put(body, size, 4), put(body, size, 4);
+    put(body, file.name.size(), 2), put(body, file.local_zip64 ? 20 : 0, 2);
+    body += file.name;
+    if (file.local_zip64) {
+      put(body, 1, 2), put(body, 16, 2);
+      put(body, file.data.size(), 8), put(body, file.data.size(), 8);
+    }
+    body += file.data;
     directory += static_cast<int>(i) == broken ? "PK\x09\x09" : "PK\x01\x02";
     put(directory, 20, 2), put(directory, 20, 2);
     put(directory, file.encrypted, 2), put(directory, 0, 2);
@@ -89,7 +96,12 @@ std::string names_read(const std::string& bytes, zip_reader reader,
     names += (names.empty() ? "" : " ") + std::string(entry.name);
   });
   if (read) *read = asked;
-  return names;
+  return found.cut ? names + " (cut " + std::to_string(found.cut) + ")" : names;
+}
+
+/// `bytes` without its last `cut` bytes.
+std::string cut_short(const std::string& bytes, std::size_t cut) {
+  return bytes.substr(0, bytes.size() - cut);
 }
 
 TEST(ArchiveNames, ReadsTheDirectoryAsEachEnginesUnzipDoes) {
@@ -110,6 +122,12 @@ TEST(ArchiveNames, ReadsTheDirectoryAsEachEnginesUnzipDoes) {
       {zip_of(two, "", false, std::string(65000, 'c')), "maps/a.bsp maps/b.bsp",
        "maps/a.bsp maps/b.bsp"},
       {zip_of(two, "", false, std::string(65535, 'c')), "refused", "refused"},
+      // An end record cut short: read from what lies past it (undefined,
+      // here zeros), up to 4 bytes by the original reader, 3 by the other.
+      {cut_short(zip_of(two), 2), "maps/a.bsp maps/b.bsp (cut 2)",
+       "maps/a.bsp maps/b.bsp (cut 2)"},
+      {cut_short(zip_of(two), 4), "maps/a.bsp maps/b.bsp (cut 4)", "refused"},
+      {cut_short(zip_of(two), 5), "refused", "refused"},
   };
   for (const auto& [bytes, original, maintained] : rows) {
     EXPECT_EQ(original, names_read(bytes, zip_reader::original))
@@ -136,7 +154,8 @@ TEST(EngineSearch, LooksWhereEachEngineLooks) {
   disk.make_folder("mod");
   disk.put("base/pak0.pk3", zip_of({{"maps/held.bsp", "x"},
                                     {"MAPS\\Cased.BSP", "x"},
-                                    {"maps/first.bsp", "x"}}));
+                                    {"maps/first.bsp", "x"},
+                                    {"maps/under.bsp", "x"}}));
   disk.put("base/maps.pk3", zip_of({{"maps/held.bsp", "x"},
                                     {"maps/empty.bsp", ""},
                                     {"maps:sealed.bsp", "x", true}}));
@@ -147,44 +166,81 @@ TEST(EngineSearch, LooksWhereEachEngineLooks) {
   disk.put("base/maps/loose.bsp", "x");
   disk.put("base/maps/zero.bsp", "");
   disk.put("mod/over.pk3", zip_of({{"maps/loose.bsp", "x", true}}));
+  // Sorted in upper case: _ after every letter, mp_ as zz_.
+  disk.put("base/z_1.pk3", zip_of({{"maps/order.bsp", "x"}}));
+  disk.put("base/zb.pk3", zip_of({{"maps/order.bsp", "x"}}));
+  disk.put("base/_x.pk3", zip_of({{"maps/under.bsp", "x"}}));
+  // Opened as mp_maps.pk3, which isn't there.
+  disk.put("base/zz_maps.pk3", zip_of({{"maps/zed.bsp", "x"}}));
+  disk.put("base/local64.pk3",
+           zip_of({{"maps/local64.bsp", "x", false, true}}));
+  disk.put("base/cut.pk3", cut_short(zip_of({{"maps/cut.bsp", "x"}}), 2));
+  disk.put("base/both.pk3", zip_of({{"maps/both.bsp", "x"}}));
+  disk.put("base/maps/both.bsp", "x");
+  disk.make_folder("mod/maps/folded.bsp");
+  disk.put("base/maps/folded.bsp", "x");
+  std::vector<zipped> many(1100, {"filler", ""});
+  many.push_back({"maps:colon.bsp", "x"});
+  disk.put("base/colon.pk3", zip_of(many));
   folder_trail here;
   ASSERT_TRUE(working_trail(disk, &here).ok());
   const game_search found =
       search_game(disk, here, {"mod", "base", "gone"},
                   {"held", "cased", "first", "empty", "sealed", "never", "wide",
-                   "loose", "zero", "loosely"});
+                   "loose", "zero", "loosely", "order", "under", "zed",
+                   "local64", "cut", "both", "folded", "colon"});
   // What each engine does with each map: "file" where it loads it, "file!"
-  // where found there but it won't load, "-" where not found.
+  // where found there but it won't load ("file?" where it may), "-" where
+  // not found; and a note of where else it lies.
   const auto says = [&](const map_source& source) {
     return source.where == map_source::kind::none
                ? std::string("-")
-               : source.file + (source.loads() ? "" : "!");
+               : source.file + (source.unsure    ? "?"
+                                : source.loads() ? ""
+                                                 : "!");
   };
-  const std::tuple<const char*, const char*, const char*> rows[] = {
-      {"held", "base/pak0.pk3!", "base/maps.pk3"},
-      {"cased", "base/pak0.pk3!", "-"},
-      // mp_ sorts as zz: after pak0, so it is searched before it.
-      {"first", "base/mp_first.pk3", "base/mp_first.pk3"},
-      {"empty", "base/mp_first.pk3", "base/mp_first.pk3"},
-      {"sealed", "base/maps.pk3!", "base/maps.pk3!"},
-      {"never", "-", "-"},
-      {"wide", "-", "base/wide.pk3"},
-      {"loose", "mod/over.pk3!", "mod/over.pk3!"},
-      {"zero", "base/maps/zero.bsp!", "base/maps/zero.bsp!"},
-      {"loosely", "-", "-"},
-  };
-  for (const auto& [map, original, maintained] : rows) {
+  const std::tuple<const char*, const char*, const char*, const char*> rows[] =
+      {
+          {"held", "base/pak0.pk3!", "base/maps.pk3", ""},
+          {"cased", "base/pak0.pk3!", "-", ""},
+          // mp_ sorts as zz: after pak0, so it is searched before it.
+          {"first", "base/mp_first.pk3", "base/mp_first.pk3", ""},
+          {"empty", "base/mp_first.pk3", "base/mp_first.pk3", ""},
+          {"sealed", "base/maps.pk3!", "base/maps.pk3!", ""},
+          {"never", "-", "-", "sp_never.pk3 holds it, but its name begins sp_"},
+          {"wide", "-", "base/wide.pk3", ""},
+          {"loose", "mod/over.pk3!", "mod/over.pk3!", ""},
+          {"zero", "base/maps/zero.bsp!", "base/maps/zero.bsp!", ""},
+          {"loosely", "-", "-", ""},
+          {"order", "base/z_1.pk3", "base/z_1.pk3", ""},
+          {"under", "base/_x.pk3", "base/_x.pk3", ""},
+          {"zed", "-", "-", "opens base/mp_maps.pk3 in its place"},
+          {"local64", "base/local64.pk3!", "base/local64.pk3", ""},
+          {"cut", "base/cut.pk3?", "base/cut.pk3?", ""},
+          // The maintained engine: a folder's loose files first, and a
+          // folder in a map's name is no map.
+          {"both", "base/both.pk3", "base/maps/both.bsp", ""},
+          {"folded", "mod/maps/folded.bsp!", "base/maps/folded.bsp", ""},
+          {"colon", "-", "-", "as maps:colon.bsp, a name the engines'"},
+      };
+  for (const auto& [map, original, maintained, note] : rows) {
     const map_sources& sources = found.maps.at(map);
     EXPECT_EQ(original, says(sources.original)) << map;
     EXPECT_EQ(maintained, says(sources.maintained)) << map;
+    std::string notes;
+    for (const std::string& line : sources.notes) notes += line + "\n";
+    EXPECT_TRUE(*note ? notes.find(note) != std::string::npos : notes.empty())
+        << map << ": " << notes;
   }
-  EXPECT_EQ(1, std::count_if(found.problems.begin(), found.problems.end(),
-                             [](const std::string& line) {
-                               return line.rfind("gone: can't be listed", 0) ==
-                                      0;
-                             }));
+  const auto problems_with = [&](const std::string& start) {
+    return std::count_if(
+        found.problems.begin(), found.problems.end(),
+        [&](const std::string& line) { return line.rfind(start, 0) == 0; });
+  };
+  EXPECT_EQ(1, problems_with("gone: can't be listed"));
+  EXPECT_EQ(1, problems_with("base/cut.pk3: damaged: its end record is cut"));
   // Close names only from where a map would load first.
-  for (const char* name : {"empty", "held", "wide", "loose", "zero"})
+  for (const char* name : {"empty", "held", "wide", "loose", "zero", "colon"})
     EXPECT_EQ(
         std::string(name) == "empty",
         std::count(found.loadable.begin(), found.loadable.end(), name) > 0)

@@ -544,7 +544,8 @@ TEST(Program, TheCheckFindsMapsWhereTheOriginalEngineWould) {
            "\"sub/deep\": loose, " + at + "maps/sub/deep.bsp\n",
            under_runner()  // Windows has no such links
                ? "\"dangling\": NOT FOUND"
-               : "\"dangling\": NOT FOUND\n    " + at + "maps/dangling.bsp: ",
+               : "\"dangling\": NOT FOUND\n    " + at +
+                     "maps/dangling.bsp doesn't open as a file: ",
            "\"linked\": in " + at + "linked.pk3\n",
            // Close names, only from where a map would load.
            std::string("\"plian\": NOT FOUND; did you mean plain?\n")})
