@@ -20,10 +20,19 @@ struct console {
   /// any case.
   std::map<std::string, std::string> variables;
   console_run run;
+  /// How many texts run inside one another now: a script that runs itself
+  /// (an exec, a vstr) never lets the console get past it.
+  int depth = 0;
 
   /// Runs `text`, a file or a variable's text with the line end that the
   /// console adds, as inserted at the front of the buffer.
   void run_text(std::string_view text) {
+    constexpr int most_nested = 256;
+    if (depth == most_nested) {
+      run.finished = false;
+      return;
+    }
+    ++depth;
     for (std::size_t at = 0; at < text.size() && run.finished;) {
       const console_command command = next_command(text, at, limits.comments);
       at = command.next;
@@ -31,6 +40,7 @@ struct console {
       // An open `/*` runs on into whatever the buffer holds behind.
       if (command.open_comment) run.finished = false;
     }
+    --depth;
   }
 
   void execute(const std::vector<std::string>& words) {

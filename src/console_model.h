@@ -68,7 +68,8 @@ bool exec_fits(std::size_t file, std::size_t pending, std::size_t buffer);
 struct console_run {
   /// "load NAME" for each map loaded and "restart" for each restart, in order.
   std::vector<std::string> played;
-  /// False when a comment swallowed every command after it.
+  /// False when a comment swallowed every command after it, or the script
+  /// runs itself, inside itself, for ever.
   bool finished = true;
   /// Whether a file was refused for want of room in the command buffer.
   bool overflowed = false;

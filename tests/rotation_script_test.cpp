@@ -175,6 +175,12 @@ TEST(RotationScript, TheConsoleCutsCommandsAndWordsAsEachEngineDoes) {
   // byte, with a line end added to each.
   EXPECT_TRUE(exec_fits(8192, 8190 + 1, original_buffer));
   EXPECT_FALSE(exec_fits(8192, 8191 + 1, original_buffer));
+  // A script that runs itself, by exec or by vstr, never ends.
+  for (const char* itself :
+       {"exec SW_rotate.cfg\nmap a", "set a \"vstr a\" ; vstr a"}) {
+    const console_run run = play_in_console({{"SW_rotate.cfg", itself}}, 1);
+    EXPECT_FALSE(run.finished) << itself;
+  }
 }
 
 }  // namespace
