@@ -75,6 +75,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     files.emplace_back(file);
     return true;
   }));
+  // Their sizes are those known without writing them.
+  const std::vector<std::size_t> sizes = rotation_file_sizes(rotation);
+  check(sizes.size() == files.size());
+  for (std::size_t i = 0; i < files.size(); ++i)
+    check(sizes[i] == files[i].size());
 
   // Each file is whole entries numbered from SW1, and the entries of all
   // files together are the rotation, in order.

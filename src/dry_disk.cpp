@@ -6,27 +6,43 @@ constexpr const char* not_permitted = "Permission denied";
 
 }  // namespace
 
+dry_disk::folder_view& dry_disk::view_of(const disk_folder& at) {
+  folder_view& view = folders[at.path];
+  if (!view.listed) {
+    std::vector<std::string> names;
+    view.listed = target.list_folder(at, &names).ok();
+    view.names.insert(names.begin(), names.end());
+  }
+  return view;
+}
+
 disk_result dry_disk::found(const disk_folder& at, const std::string& name) {
-  const auto changed = files.find(shown_path(at, name));
-  if (changed != files.end())
-    return changed->second < 0 ? disk_result::missing : disk_result::done;
   file_facts facts;
-  if (!target.look(at, name, &facts).ok()) return disk_result::failed;
+  if (!look(at, name, &facts).ok()) return disk_result::failed;
   return facts.kind == file_kind::missing ? disk_result::missing
                                           : disk_result::done;
 }
 
 disk_status dry_disk::may_change(const disk_folder& at) {
-  file_facts folder;
-  if (const disk_status looked = target.look(at, ".", &folder); !looked.ok())
-    return looked;
-  return folder.may_write ? disk_status()
-                          : disk_status(disk_result::failed, not_permitted);
+  folder_view& view = view_of(at);
+  if (!view.asked) {
+    file_facts folder;
+    view.changes = target.look(at, ".", &folder);
+    if (view.changes.ok() && !folder.may_write)
+      view.changes = {disk_result::failed, not_permitted};
+    view.asked = true;
+  }
+  return view.changes;
 }
 
 disk_status dry_disk::room_for(const disk_folder& at, std::size_t size) {
-  disk_room room;
-  if (!target.room(at, &room).ok() || room.block_size == 0)
+  folder_view& view = view_of(at);
+  if (!view.room_asked) {
+    view.room_known = target.room(at, &view.room);
+    view.room_asked = true;
+  }
+  const disk_room& room = view.room;
+  if (!view.room_known.ok() || room.block_size == 0)
     return {};  // can't be asked: let the run find out
   // No one may use more files or blocks than are free.
   const unsigned long long blocks =
@@ -40,8 +56,23 @@ disk_status dry_disk::room_for(const disk_folder& at, std::size_t size) {
 
 disk_status dry_disk::look(const disk_folder& at, const std::string& name,
                            file_facts* facts) {
-  const auto changed = files.find(shown_path(at, name));
-  if (changed == files.end()) return target.look(at, name, facts);
+  folder_view& view = view_of(at);
+  const auto changed = view.changed.find(name);
+  if (changed == view.changed.end()) {
+    // A name the folder's listing doesn't hold isn't there.
+    if (view.listed && name != "." && name != ".." && !view.names.count(name)) {
+      *facts = file_facts{};
+      return {};
+    }
+    const auto known = view.facts.find(name);
+    if (known != view.facts.end()) {
+      *facts = known->second;
+      return {};
+    }
+    const disk_status looked = target.look(at, name, facts);
+    if (looked.ok()) view.facts.emplace(name, *facts);
+    return looked;
+  }
   *facts = file_facts{};
   if (changed->second >= 0) {
     facts->kind = file_kind::regular;
@@ -55,7 +86,7 @@ disk_status dry_disk::look(const disk_folder& at, const std::string& name,
 
 disk_status dry_disk::open_file(const disk_folder& at, const std::string& name,
                                 std::unique_ptr<readable_file>* file) {
-  if (files.count(shown_path(at, name)))
+  if (view_of(at).changed.count(name))
     return {disk_result::failed, "a file this run made"};
   return target.open_file(at, name, file);
 }
@@ -69,7 +100,7 @@ disk_status dry_disk::lock(const disk_folder& at, const std::string& name,
     disk_status made_here = may_change(at);
     if (made_here.ok()) made_here = room_for(at, 0);
     if (!made_here.ok()) return {disk_result::missing, made_here.reason};
-    files[shown_path(at, name)] = 0;
+    view_of(at).changed[name] = 0;
   } else if (const disk_status asked = target.lock(at, name, 0, nullptr);
              !asked.ok()) {
     return asked;
@@ -84,7 +115,7 @@ disk_status dry_disk::write_new(const disk_folder& at, const std::string& name,
   disk_status made_here = may_change(at);
   if (made_here.ok()) made_here = room_for(at, bytes.size());
   if (!made_here.ok()) return {disk_result::failed, made_here.reason};
-  files[shown_path(at, name)] = static_cast<long long>(bytes.size());
+  view_of(at).changed[name] = static_cast<long long>(bytes.size());
   return {};
 }
 
@@ -92,14 +123,14 @@ disk_status dry_disk::write_in_place(const disk_folder& at,
                                      const std::string& name,
                                      std::string_view bytes) {
   file_facts facts;
-  target.look(at, name, &facts);
+  look(at, name, &facts);
   if (facts.kind != file_kind::regular || facts.names != 1 ||
       facts.owner != target.user() || facts.append_only || facts.immutable ||
       !facts.may_write)
     return {disk_result::failed,
             "no file of this user's alone (a hard link, another user's "
             "file)"};
-  files[shown_path(at, name)] = static_cast<long long>(bytes.size());
+  view_of(at).changed[name] = static_cast<long long>(bytes.size());
   return {};
 }
 
@@ -109,28 +140,29 @@ disk_status dry_disk::hard_link(const disk_folder& at, const std::string& from,
   const disk_result original = found(at, from);
   if (original != disk_result::done) return original;
   if (const disk_status changes = may_change(at); !changes.ok()) return changes;
-  files[shown_path(at, link)] = 0;
+  view_of(at).changed[link] = 0;
   return {};
 }
 
 disk_status dry_disk::rename(const disk_folder& at, const std::string& from,
                              const std::string& to) {
-  const auto staged = files.find(shown_path(at, from));
-  if (staged == files.end() || staged->second < 0)
+  folder_view& view = view_of(at);
+  const auto staged = view.changed.find(from);
+  if (staged == view.changed.end() || staged->second < 0)
     return {disk_result::failed, "no file this run made"};
   if (const disk_status changes = may_change(at); !changes.ok()) return changes;
   const long long size = staged->second;
   staged->second = -1;
-  files[shown_path(at, to)] = size;
+  view.changed[to] = size;
   return {};
 }
 
 disk_status dry_disk::remove(const disk_folder& at, const std::string& name) {
   if (found(at, name) == disk_result::missing) return disk_result::missing;
-  const std::string path = shown_path(at, name);
-  if (!files.count(path))
+  folder_view& view = view_of(at);
+  if (!view.changed.count(name))
     if (const disk_status changes = may_change(at); !changes.ok())
       return changes;
-  files[path] = -1;
+  view.changed[name] = -1;
   return {};
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <map>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "disk.h"
@@ -12,10 +13,20 @@
 /// nothing goes to the other disk as it is. Its lock takes no lock and
 /// waits for none: where the lock file is there, it asks once whether
 /// another run holds it, holding nothing itself; where it isn't, it counts
-/// the file the run would make. The check runs the tool's own run on it,
+/// the file the run would make. What it learns of a folder of the other
+/// disk (its names, what is at each, whether a file may be made there, the
+/// room left) it asks once, so that a run on a million maps costs no more
+/// than a listing of each folder. The check runs the tool's own run on it,
 /// so that what it reports is that run's own record.
 struct dry_disk : disk_wrapper {
   explicit dry_disk(disk_interface& real) : disk_wrapper(real) {}
+
+  /// Forgets what the runs so far would have changed, for another run on
+  /// the same disk; what it learned of the other disk stays.
+  void forget_changes() {
+    for (auto& [path, view] : folders) view.changed.clear();
+    made = blocks_made = 0;
+  }
 
   disk_status look(const disk_folder& at, const std::string& name,
                    file_facts* facts) override;
@@ -46,9 +57,23 @@ struct dry_disk : disk_wrapper {
   /// Whether the file system of `at` has room for one more new file of
   /// `size` bytes, beside those this run made.
   disk_status room_for(const disk_folder& at, std::size_t size);
-  /// Files as the changes would leave them, by path: a size, or -1 for
-  /// none.
-  std::map<std::string, long long> files;
+  /// A folder of the other disk, by its path: whether it was listed and the
+  /// names it holds, what was found at each name asked for, whether a file
+  /// may be made there, and the room left; and its files as the changes
+  /// would leave them, by name: a size, or -1 for none.
+  struct folder_view {
+    bool listed = false;
+    std::unordered_set<std::string> names;
+    std::unordered_map<std::string, file_facts> facts;
+    bool asked = false;
+    disk_status changes;
+    bool room_asked = false;
+    disk_status room_known;
+    disk_room room;
+    std::unordered_map<std::string, long long> changed;
+  };
+  folder_view& view_of(const disk_folder& at);
+  std::unordered_map<std::string, folder_view> folders;
   /// The new files this run made, and the blocks they take.
   unsigned long long made = 0, blocks_made = 0;
 };

@@ -480,6 +480,35 @@ game_search search_game(disk_interface& disk, const folder_trail& here,
                         const std::vector<std::string>& folders,
                         const std::vector<std::string_view>& names) {
   searcher search{disk, {}, {}, {}, {}, {}, 0, {}, {}};
+  // Each folder listed first: where none holds an archive or a maps folder,
+  // no map is looked for at all, however many there are.
+  std::vector<std::pair<folder_trail, std::vector<std::string>>> listed;
+  bool anything = false;
+  for (const std::string& folder : folders) {
+    const walk_end opened = walk(disk, here, folder, link_rule::any, true);
+    std::vector<std::string> entries;
+    const disk_status read =
+        opened.stop == walk_stop::reached
+            ? disk.list_folder(opened.trail.back(), &entries)
+            : disk_status(disk_result::failed, opened.why);
+    if (!read.ok()) {
+      search.result.problems.push_back(
+          folder + ": can't be listed: " + read.reason +
+          (opened.stop == walk_stop::other_user ||
+                   opened.stop == walk_stop::refused
+               ? ". A check as root reads nothing that another user may "
+                 "change: run it as the user the server runs as"
+               : ""));
+      continue;
+    }
+    anything = anything || std::any_of(entries.begin(), entries.end(),
+                                       [](const std::string& name) {
+                                         return name == "maps" ||
+                                                ends_with(lower(name), ".pk3");
+                                       });
+    listed.emplace_back(opened.trail, std::move(entries));
+  }
+  if (!anything) return std::move(search.result);
   for (const std::string_view name : names) {
     const std::string key = archive_key("maps/" + std::string(name) + ".bsp");
     std::vector<std::size_t>& same = search.by_key[key];
@@ -490,28 +519,13 @@ game_search search_game(disk_interface& disk, const folder_trail& here,
     same.push_back(search.maps.size());
     search.maps.push_back({std::string(name), {}, {false, false}});
   }
-  for (const std::string& folder : folders) {
-    const walk_end opened = walk(disk, here, folder, link_rule::any, true);
-    std::vector<std::string> entries;
-    const disk_status listed =
-        opened.stop == walk_stop::reached
-            ? disk.list_folder(opened.trail.back(), &entries)
-            : disk_status(disk_result::failed, opened.why);
-    if (!listed.ok()) {
-      search.result.problems.push_back(
-          folder + ": can't be listed: " + listed.reason +
-          (opened.stop == walk_stop::other_user ||
-                   opened.stop == walk_stop::refused
-               ? ". A check as root reads nothing that another user may "
-                 "change: run it as the user the server runs as"
-               : ""));
-      continue;
-    }
-    search.search_folder(opened.trail, entries);
-  }
+  for (const auto& [folder, entries] : listed)
+    search.search_folder(folder, entries);
   search.note_unread();
-  for (wanted_map& m : search.maps)
+  for (wanted_map& m : search.maps) {
+    search.result.order.push_back(m.name);
     search.result.maps.emplace(m.name, std::move(m.found));
+  }
   search.result.loadable = search.loadable();
   return std::move(search.result);
 }

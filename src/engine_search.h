@@ -65,8 +65,9 @@ struct map_sources {
 
 /// What looking through the game's folders found.
 struct game_search {
-  /// By map name, as listed.
+  /// By map name, as listed; and each name once, in the order given.
   std::unordered_map<std::string, map_sources> maps;
+  std::vector<std::string> order;
   /// Every name a map would load by in the original engine, for close
   /// names; none that wouldn't.
   std::vector<std::string> loadable;
@@ -77,7 +78,8 @@ struct game_search {
   std::size_t archives = 0, loose = 0;
 };
 
-/// Looks for each of `names` in `folders`, walked from `here` as this
+/// Looks for each of `names` (once each, though given more often) in
+/// `folders`, walked from `here` as this
 /// process may (folder_walk.h: as root, only where root alone may change
 /// everything on the way), as the engines would, reading of each archive
 /// only its end and its directory, through one open handle.

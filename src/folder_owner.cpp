@@ -15,6 +15,13 @@ owner_decision writes_nothing(owner_switch how, std::string why) {
   return decision;
 }
 
+/// Keeps `bytes`, the map list's, in `start`, with the text to read in them.
+void keep_list(std::string bytes, run_start* start) {
+  auto kept = std::make_shared<std::string>(std::move(bytes));
+  start->list_text = map_list_text(kept.get(), &start->encoding);
+  start->list_bytes = std::move(kept);
+}
+
 /// Reads the map list that `end` reached, or says why it can't be.
 void read_list(disk_interface& disk, const walk_end& end, run_start* start) {
   if (end.stop != walk_stop::reached) {
@@ -23,8 +30,9 @@ void read_list(disk_interface& disk, const walk_end& end, run_start* start) {
     return;
   }
   start->list_file = shown_path(end.trail.back(), end.name);
-  start->list_read =
-      read_whole(disk, end.trail.back(), end.name, &start->list_bytes);
+  std::string bytes;
+  start->list_read = read_whole(disk, end.trail.back(), end.name, &bytes);
+  if (start->list_read.ok()) keep_list(std::move(bytes), start);
 }
 
 #ifndef _WIN32
@@ -50,6 +58,7 @@ void read_list_as_owner(disk_interface& disk, const user_database& users,
                             "but root's to read it in"};
     return;
   }
+  std::string bytes;
   start->list_read = disk.as_user(
       end.owner, group,
       [&](disk_interface& as_owner, std::string* bytes) {
@@ -61,7 +70,8 @@ void read_list_as_owner(disk_interface& disk, const user_database& users,
               rest.why);
         return read_whole(as_owner, rest.trail.back(), rest.name, bytes);
       },
-      &start->list_bytes);
+      &bytes);
+  if (start->list_read.ok()) keep_list(std::move(bytes), start);
 }
 
 /// What a run as root does, from where the walk to the rotation stopped.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "disk.h"
@@ -20,10 +21,14 @@ struct run_start {
   bool found = false;
   file_place script;
   std::string not_found;
-  /// The map list: the file, how reading it ended, and its bytes.
+  /// The map list: the file, how reading it ended, its bytes (in UTF-8
+  /// where the file was UTF-16), shared by every run from this start, the
+  /// text to read in them and how the file was written.
   std::string list_file = map_list_file;
   disk_status list_read{disk_result::missing};
-  std::string list_bytes;
+  std::shared_ptr<const std::string> list_bytes;
+  std::string_view list_text;
+  list_encoding encoding = list_encoding::plain;
 };
 
 /// What a run as root did about root before it began.

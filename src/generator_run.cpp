@@ -74,12 +74,12 @@ void generate(disk_interface& disk, run_start& start, const std::string& run,
 
 }  // namespace
 
-void take_map_list(run_start& start, run_record& record) {
+void take_map_list(const run_start& start, run_record& record) {
   record.list_file = start.list_file;
   record.list_read = start.list_read;
-  record.list_bytes = std::move(start.list_bytes);
-  if (record.list_read.ok())
-    record.list_text = map_list_text(&record.list_bytes, &record.encoding);
+  record.list_bytes = start.list_bytes;
+  record.list_text = start.list_text;
+  record.encoding = start.encoding;
 }
 
 int run_generator() {

@@ -32,16 +32,15 @@ int run_generator(disk_interface& disk, const user_database& users,
                   std::uint32_t ticks = tick_count_ms(),
                   run_record* record = nullptr);
 
-/// The run from where start_run() left `start` (taken by value: the run
-/// keeps the list's bytes rather than copy them), its random order seeded
+/// The run from where start_run() left `start`, its random order seeded
 /// with `ticks`, into `record`.
 void run_from(disk_interface& disk, run_start start, std::uint32_t ticks,
               run_record& record);
 
 /// Hands the map list that start_run() read in `start` to `record`: its
-/// bytes (taken, not copied), which the rotation's names view, and its
+/// bytes (shared, not copied), which the rotation's names view, and its
 /// text.
-void take_map_list(run_start& start, run_record& record);
+void take_map_list(const run_start& start, run_record& record);
 
 /// How long a run waits for another run that holds the folder: longer than
 /// a run on a list of a million maps takes, and short enough that a stuck

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "map_list.h"
@@ -69,36 +68,63 @@ bool report_list(report_text& out, const run_record& record) {
       << ": " << counted(list.entries.size(), "entry", "entries") << "\n";
   const line_index lines(record.list_text);
   bool mistakes = !left_out.empty();
-  const auto say = [&](std::string_view at, const std::string& what) {
-    out << "  line " << lines.line_of(at) << ": " << shown(at) << " " << what
-        << "\n";
-  };
+  // Each note with the token it is about, told in the order of the list.
+  std::vector<std::pair<std::string_view, std::string>> notes;
   for (const std::string_view token : left_out)
-    say(token, "is left out: it has no whole number after it");
-  std::unordered_map<std::string_view, std::size_t> seen;
+    notes.emplace_back(token, "is left out: it has no whole number after it");
+  // The names that play, by their hash, to tell those listed more than
+  // once: numbers sort faster than names.
+  std::vector<std::pair<std::size_t, std::string_view>> playing;
+  playing.reserve(list.entries.size());
   for (const map_entry& entry : list.entries) {
     if (const char* why = why_not_playable(entry.name)) {
       mistakes = true;
-      say(entry.name, std::string("is left out: ") + why);
+      notes.emplace_back(entry.name, std::string("is left out: ") + why);
     } else if (entry.priority < 0) {
-      say(entry.name, "priority " + std::to_string(entry.priority) +
-                          ": left out on purpose");
+      notes.emplace_back(entry.name, "priority " +
+                                         std::to_string(entry.priority) +
+                                         ": left out on purpose");
     } else {
       if (const char* why = why_wont_load(entry.name)) {
         mistakes = true;
-        say(entry.name, std::string("won't load: ") + why);
+        notes.emplace_back(entry.name, std::string("won't load: ") + why);
       }
-      ++seen[entry.name];
+      playing.emplace_back(std::hash<std::string_view>()(entry.name),
+                           entry.name);
     }
     if (is_comment_word(lines.first_word_of(entry.name))) {
       mistakes = true;
-      say(entry.name, "comes from a comment line: it is still read as a map");
+      notes.emplace_back(
+          entry.name, "comes from a comment line: it is still read as a map");
     }
   }
-  for (const auto& [name, times] : seen)
-    if (times > 1)
-      out << "  " << shown(name) << " is listed " << times
-          << " times, and plays as often\n";
+  std::stable_sort(notes.begin(), notes.end(),
+                   [](const auto& a, const auto& b) {
+                     return a.first.data() < b.first.data();
+                   });
+  for (const auto& [at, what] : notes)
+    out << "  line " << lines.line_of(at) << ": " << shown(at) << " " << what
+        << "\n";
+  // Names listed twice: sorted together, then told where each first stands.
+  std::sort(playing.begin(), playing.end(), [](const auto& a, const auto& b) {
+    return a.first != b.first     ? a.first < b.first
+           : a.second != b.second ? a.second < b.second
+                                  : a.second.data() < b.second.data();
+  });
+  std::vector<std::pair<std::string_view, std::size_t>> twice;
+  for (std::size_t at = 0; at < playing.size();) {
+    std::size_t end = at + 1;
+    while (end < playing.size() && playing[end].second == playing[at].second)
+      ++end;
+    if (end - at > 1) twice.emplace_back(playing[at].second, end - at);
+    at = end;
+  }
+  std::sort(twice.begin(), twice.end(), [](const auto& a, const auto& b) {
+    return a.first.data() < b.first.data();
+  });
+  for (const auto& [name, times] : twice)
+    out << "  " << shown(name) << " is listed " << times
+        << " times, and plays as often\n";
   out << "\n";
   return mistakes;
 }

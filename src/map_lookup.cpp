@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <new>
 #include <string_view>
-#include <unordered_set>
 #include <utility>
 
 #include "engine_search.h"
@@ -126,9 +125,8 @@ bool report_maps(report_text& out, disk_interface& disk,
                  const std::vector<std::string>& game_folders, bool named) {
   out << "== The maps in the game's folders\n";
   std::vector<std::string_view> names;
-  std::unordered_set<std::string_view> listed;
-  for (const map_entry& entry : rotation)
-    if (listed.insert(entry.name).second) names.push_back(entry.name);
+  names.reserve(rotation.size());
+  for (const map_entry& entry : rotation) names.push_back(entry.name);
   game_search search;
   try {
     search = search_game(disk, here, game_folders, names);
@@ -147,8 +145,7 @@ bool report_maps(report_text& out, disk_interface& disk,
   }
   bool all_found = true;
   std::size_t steps_left = suggestion_steps;
-  for (const std::string_view view : names) {
-    const std::string name(view);
+  for (const std::string& name : search.order) {
     const map_sources& found = search.maps.at(name);
     const std::vector<std::string> close =
         nowhere(found) ? close_names(name, search.loadable, &steps_left)

@@ -21,18 +21,15 @@ namespace {
 /// entries they may take in all, so that a list of a million maps still
 /// checks in about the time of a run.
 constexpr std::uint32_t most_other_orders = 64;
-constexpr std::size_t other_orders_entries = 4000000;
+constexpr std::size_t other_orders_entries = 2000000;
 
 /// How many files the rotation script for `rotation` takes, and the size
 /// of its first, SW_rotate.cfg, into `*first` where given.
 std::size_t parts_of(const std::vector<map_entry>& rotation,
                      std::size_t* first = nullptr) {
-  std::size_t parts = 0;
-  write_rotation_script(rotation, [&](std::string_view file) {
-    if (parts == 0 && first) *first = file.size();
-    return ++parts;
-  });
-  return parts;
+  const std::vector<std::size_t> sizes = rotation_file_sizes(rotation);
+  if (first) *first = sizes.front();
+  return sizes.size();
 }
 
 void report_order(report_text& out, const run_record& record) {
@@ -52,14 +49,18 @@ void report_order(report_text& out, const run_record& record) {
   out << "\n";
 }
 
+/// That a run puts `files` files in place, of `parts` parts.
+std::string puts_in_place(std::size_t parts, std::size_t files) {
+  return std::string("a run puts ") +
+         (files == 1 ? "this file" : "these files") + " in place (" +
+         counted(parts, "part", "parts") + ")";
+}
+
 /// What a run with `record` does, as one sentence.
 std::string verdict(const run_record& record) {
-  const std::size_t parts = record.files.size();
   switch (record.result) {
     case run_record::outcome::placed:
-      return std::string("a run puts ") +
-             (parts == 1 ? "this file" : "these files") + " in place (" +
-             counted(record.parts, "part", "parts") + ")";
+      return puts_in_place(record.parts, record.files.size());
     case run_record::outcome::unchanged:
       return "what is in place is this rotation already: a run changes "
              "nothing";
@@ -104,8 +105,9 @@ void report_files(report_text& out, disk_interface& disk,
 /// Other orders of the same list, tried in a fixed set of orders so that
 /// the same tree always gives the same answer.
 struct orders_tried {
-  /// One seed for each number of files other than the run's own.
-  std::vector<std::uint32_t> seeds;
+  /// One seed for each number of files other than the run's own, with that
+  /// number.
+  std::vector<std::pair<std::uint32_t, std::size_t>> others;
   /// The largest SW_rotate.cfg of all orders tried, the run's own too.
   std::size_t largest_first = 0;
 };
@@ -125,11 +127,37 @@ orders_tried other_orders(const run_record& record) {
   for (std::uint32_t seed = 1; seed <= tries; ++seed) {
     seed_random_order(seed);
     std::size_t first = 0;
-    if (seen.insert(parts_of(build_rotation(list.entries), &first)).second)
-      tried.seeds.push_back(seed);
+    const std::size_t parts = parts_of(build_rotation(list.entries), &first);
+    if (seen.insert(parts).second) tried.others.emplace_back(seed, parts);
     tried.largest_first = std::max(tried.largest_first, first);
   }
   return tried;
+}
+
+/// Whether an order of the list that takes `parts` files may end otherwise
+/// than the run's own, whose record is `own`: a run that puts its files in
+/// place puts those of another order in place too, unless a file of the
+/// rotation lies among the parts that one order writes and the other
+/// doesn't, or right past them, or the disk (`real`) may lack the room for
+/// the files more.
+bool may_end_otherwise(disk_interface& real, const run_start& start,
+                       const run_record& own, std::size_t parts) {
+  if (own.result != run_record::outcome::placed || !start.found) return true;
+  const std::size_t low = std::min(own.parts, parts),
+                    high = std::max(own.parts, parts);
+  for (std::size_t part = low + 1; part <= high + 1; ++part) {
+    file_place place;
+    std::string why;
+    if (!find_part(real, start.script, part, &place, &why) ||
+        place.facts.kind != file_kind::missing)
+      return true;
+  }
+  disk_room room;
+  return parts > own.parts && real.room(start.script.folder(), &room).ok() &&
+         room.block_size > 0 &&
+         (room.files <= high + 2 ||
+          room.blocks <=
+              (high + 2) * (max_script_file_size / room.block_size + 1));
 }
 
 /// The bytes of the SW_rotate.cfg that the server's console will take in:
@@ -146,9 +174,9 @@ std::size_t rotation_size(const run_start& start, const run_record& record,
 
 /// Runs the tool on a disk that only pretends to write, seeded with
 /// `ticks`, into `record`.
-void dry_run(disk_interface& disk, const run_start& start, std::uint32_t ticks,
+void dry_run(dry_disk& dry, const run_start& start, std::uint32_t ticks,
              run_record& record) {
-  dry_disk dry(disk);
+  dry.forget_changes();
   run_from(dry, start, ticks, record);
 }
 
@@ -163,12 +191,14 @@ check_result check_rotation(disk_interface& disk, const user_database& users,
   out << "What the next run of map_rotation here will do\n\n";
   const bool runs = owner.result == owner_switch::kept ||
                     owner.result == owner_switch::given_up;
+  // One dry disk for every run tried: what it learns of the real one, it
+  // asks once.
+  dry_disk dry(disk);
   run_record own;
   if (runs) {
-    dry_run(disk, start, ticks, own);
+    dry_run(dry, start, ticks, own);
   } else {
-    run_start copy = start;
-    take_map_list(copy, own);
+    take_map_list(start, own);
     own.keep(owner.why);
   }
   const bool mistakes = report_list(out, own);
@@ -177,17 +207,20 @@ check_result check_rotation(disk_interface& disk, const user_database& users,
   bool kept = own.result == run_record::outcome::kept ||
               (own.ordered && own.rotation.empty());
   const orders_tried tried = other_orders(own);
-  if (!tried.seeds.empty())
+  if (!tried.others.empty())
     out << "In the order above the rotation takes "
         << counted(parts_of(own.rotation), "file", "files") << ".\n";
-  for (const std::uint32_t seed : tried.seeds) {
-    run_record other;
-    dry_run(disk, start, seed, other);
-    const std::size_t parts = parts_of(other.rotation);
+  for (const auto& [seed, parts] : tried.others) {
+    // Where nothing there could end it otherwise, it is not run again.
+    std::string then = puts_in_place(parts, parts);
+    if (may_end_otherwise(disk, start, own, parts)) {
+      run_record other;
+      dry_run(dry, start, seed, other);
+      then = verdict(other);
+      kept = kept || other.result == run_record::outcome::kept;
+    }
     out << "In another order of the same list the rotation takes "
-        << counted(parts, "file", "files") << ": then " << verdict(other)
-        << ".\n";
-    kept = kept || other.result == run_record::outcome::kept;
+        << counted(parts, "file", "files") << ": then " << then << ".\n";
   }
   out << "\n";
   // Where the run didn't order the list, its maps are still looked for.

@@ -144,33 +144,76 @@ bool fits_one_file(const std::vector<map_entry>& rotation) {
   return size <= max_script_file_size;
 }
 
+namespace {
+
+/// Calls `each(begin, end, link, size)` for each file of the rotation
+/// script, in order: its entries [begin, end) of `rotation`, what its last
+/// restart runs, and its size in bytes. Each part is filled while it fits,
+/// and the last part's last restart runs SW_rotate.cfg again; a rotation
+/// that fits in one file closes back to SW1. False where `each` was.
+template <typename Each>
+bool for_each_file(const std::vector<map_entry>& rotation, const Each& each) {
+  const bool one_file = fits_one_file(rotation);
+  std::size_t part = 1, begin = 0;
+  // The part's entries, each restart linking to the next variable; and the
+  // size of the link of the last.
+  std::size_t size = 0, last_link = 0;
+  std::uint64_t variable = 1;
+  std::string link = link_to_part(2);
+  for (std::size_t k = 0; k < rotation.size(); ++k) {
+    const std::size_t name = rotation[k].name.size();
+    // An entry joins the part if the part, with this entry's restart running
+    // the next part, still fits; otherwise that next part begins with it.
+    if (!one_file && variable > 1 &&
+        size + entry_size(name, variable, link.size()) + final_line.size() >
+            max_script_file_size) {
+      if (!each(begin, k, link,
+                size - last_link + link.size() + final_line.size()))
+        return false;
+      begin = k, size = 0, variable = 1;
+      link = link_to_part(++part + 1);
+    }
+    last_link = next_variable.size() + digits(variable + 2);
+    size += entry_size(name, variable, last_link);
+    variable += 2;
+  }
+  const std::string last =
+      one_file ? std::string(first_variable) : link_to_part(1);
+  return each(
+      begin, rotation.size(), last,
+      (size > 0 ? size - last_link + last.size() : 0) + final_line.size());
+}
+
+}  // namespace
+
 bool write_rotation_script(const std::vector<map_entry>& rotation,
                            const script_sink& sink) {
   script_file file;
   file.text.reserve(max_script_file_size);
-  const bool one_file = fits_one_file(rotation);
-  std::size_t part = 1;
-  std::string link = link_to_part(2);
-  for (std::size_t k = 0; k < rotation.size(); ++k) {
-    // The rotation is shuffled, so each name lies somewhere else in memory:
-    // asking for a name some entries ahead hides most of the wait for it.
-    if (k + prefetch_distance < rotation.size())
-      prefetch(rotation[k + prefetch_distance].name.data());
-    const std::string_view name = rotation[k].name;
-    // An entry joins the part if the part, with this entry's restart running
-    // the next part, still fits; otherwise that next part begins with it.
-    if (!one_file && file.variable > 1 &&
-        file.text.size() + entry_size(name.size(), file.variable, link.size()) +
-                final_line.size() >
-            max_script_file_size) {
-      close_file(file, link);
-      if (!sink(file.text)) return false;
-      file.text.clear();
-      file.variable = 1;
-      link = link_to_part(++part + 1);
+  return for_each_file(rotation, [&](std::size_t begin, std::size_t end,
+                                     const std::string& link, std::size_t) {
+    file.text.clear();
+    file.variable = 1;
+    for (std::size_t k = begin; k < end; ++k) {
+      // The rotation is shuffled, so each name lies somewhere else in
+      // memory: asking for a name some entries ahead hides most of the
+      // wait for it.
+      if (k + prefetch_distance < rotation.size())
+        prefetch(rotation[k + prefetch_distance].name.data());
+      append_entry(file, rotation[k].name);
     }
-    append_entry(file, name);
-  }
-  close_file(file, one_file ? first_variable : link_to_part(1));
-  return sink(file.text);
+    close_file(file, link);
+    return sink(file.text);
+  });
+}
+
+std::vector<std::size_t> rotation_file_sizes(
+    const std::vector<map_entry>& rotation) {
+  std::vector<std::size_t> sizes;
+  for_each_file(rotation, [&](std::size_t, std::size_t, const std::string&,
+                              std::size_t size) {
+    sizes.push_back(size);
+    return true;
+  });
+  return sizes;
 }

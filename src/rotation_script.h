@@ -40,6 +40,11 @@ using script_sink = std::function<bool(std::string_view file)>;
 /// alone: it is when the chain of every entry fits in one file.
 bool fits_one_file(const std::vector<map_entry>& rotation);
 
+/// The sizes of the files of the rotation script for `rotation`, in order,
+/// as write_rotation_script writes them, without writing them.
+std::vector<std::size_t> rotation_file_sizes(
+    const std::vector<map_entry>& rotation);
+
 /// Writes the rotation script for `rotation` to `sink`: for each entry a
 /// console variable that loads the map and one that restarts it, each
 /// naming the next as `nextmap`, then the final line "vstr SW1". Lines end

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -19,7 +20,7 @@ std::string words(std::initializer_list<std::string_view> parts);
 /// map_rotation_check prints all of it.
 struct run_record {
   run_record() = default;
-  /// Never copied or moved: the rotation's names view `list_bytes`.
+  /// Never copied or moved, so that no copy outlives what it holds.
   run_record(const run_record&) = delete;
   run_record& operator=(const run_record&) = delete;
 
@@ -37,11 +38,11 @@ struct run_record {
   std::string why;
 
   /// The map list: the file read, how reading it ended, its bytes (which
-  /// the rotation's names view), the text read of them and how it was
-  /// written.
+  /// the rotation's names view, kept alive here), the text read of them and
+  /// how it was written.
   std::string list_file;
   disk_status list_read{disk_result::missing};
-  std::string list_bytes;
+  std::shared_ptr<const std::string> list_bytes;
   std::string_view list_text;
   list_encoding encoding = list_encoding::plain;
 

@@ -12,15 +12,19 @@
 
 namespace {
 
-/// The files the writer makes for `names`, in order.
+/// The files the writer makes for `names`, in order; their sizes must be
+/// those it gives without writing them.
 std::vector<std::string> files_for(const std::vector<std::string>& names) {
   std::vector<map_entry> rotation;
   for (const std::string& name : names) rotation.push_back({name, 0});
   std::vector<std::string> files;
+  std::vector<std::size_t> sizes;
   EXPECT_TRUE(write_rotation_script(rotation, [&](std::string_view file) {
     files.emplace_back(file);
+    sizes.push_back(file.size());
     return true;
   }));
+  EXPECT_EQ(sizes, rotation_file_sizes(rotation));
   return files;
 }
 
