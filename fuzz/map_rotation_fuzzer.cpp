@@ -76,16 +76,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     return true;
   }));
   // Their sizes are those known without writing them.
-  const std::vector<std::size_t> sizes = rotation_file_sizes(rotation);
-  check(sizes.size() == files.size());
+  const std::vector<rotation_file> planned = rotation_files_of(rotation);
+  check(planned.size() == files.size());
   for (std::size_t i = 0; i < files.size(); ++i)
-    check(sizes[i] == files[i].size());
+    check(planned[i].size == files[i].size());
 
   // Each file is whole entries numbered from SW1, and the entries of all
   // files together are the rotation, in order.
   std::size_t entry = 0;
   for (std::size_t part = 0; part < files.size(); ++part) {
     const std::string& file = files[part];
+    check(planned[part].first == entry);
     // It fits in the command buffer beside the server's config.
     check(file.size() <= 8192);
     // The console would read these as comments, wherever they stand.

@@ -71,33 +71,56 @@ void wait_for_enter() {
 #endif
 }
 
+/// Says on standard error what the command line got wrong, in one line,
+/// and where the usage is told; the status of a command line not
+/// understood.
+int usage_error(const std::string& what) {
+  const std::string said = "map_rotation_check: " + what +
+                           " (map_rotation_check --help tells the usage)\n";
+  std::fputs(said.c_str(), stderr);
+  return usage_status;
+}
+
+/// Reads the command line into `*game_folders` and `*configs`; the exit
+/// status where the program ends there (--help, --version, a mistake), or
+/// -1 where it goes on. "--" ends the options: every word after it is a
+/// game folder, even one that begins with "-".
+int read_command_line(int argc, char** argv,
+                      std::vector<std::string>* game_folders,
+                      config_request* configs) {
+  bool options = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (options && word == "--") {
+      options = false;
+    } else if (options && word == "--config") {
+      if (i + 1 == argc) return usage_error("--config needs a FILE after it");
+      configs->named.push_back(argv[++i]);
+    } else if (options && word.rfind("--config=", 0) == 0) {
+      configs->named.push_back(word.substr(9));
+    } else if (options && (word == "--help" || word == "-h" || word == "/?")) {
+      std::fputs(usage, stdout);
+      return 0;
+    } else if (options && word == "--version") {
+      std::fputs("map_rotation_check " MAP_ROTATION_VERSION "\n", stdout);
+      return 0;
+    } else if (options && word.size() > 1 && word[0] == '-') {
+      return usage_error("unknown option " + word);
+    } else {
+      game_folders->push_back(word);
+    }
+  }
+  return -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> game_folders;
   config_request configs;
-  for (int i = 1; i < argc; ++i) {
-    const std::string word = argv[i];
-    if (word == "--config" && i + 1 < argc) {
-      configs.named.push_back(argv[++i]);
-      continue;
-    }
-    if (word == "--help" || word == "-h" || word == "/?") {
-      std::fputs(usage, stdout);
-      return 0;
-    }
-    if (word == "--version") {
-      std::fputs("map_rotation_check " MAP_ROTATION_VERSION "\n", stdout);
-      return 0;
-    }
-    if (word.size() > 1 && word[0] == '-' && word != "--") {
-      const std::string said =
-          "map_rotation_check: unknown option " + word + "\n\n" + usage;
-      std::fputs(said.c_str(), stderr);
-      return usage_status;
-    }
-    if (word != "--") game_folders.push_back(word);
-  }
+  if (const int status = read_command_line(argc, argv, &game_folders, &configs);
+      status >= 0)
+    return status;
   const bool named = !game_folders.empty();
   if (!named) game_folders.push_back(".");
   // As a run would: a check as root sees only what the rotation's owner

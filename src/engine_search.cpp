@@ -490,6 +490,8 @@ game_search search_game(disk_interface& disk, const folder_trail& here,
     const disk_status read =
         opened.stop == walk_stop::reached
             ? disk.list_folder(opened.trail.back(), &entries)
+        : opened.stop == walk_stop::failed
+            ? disk_status(disk_result::failed, opened.reason)
             : disk_status(disk_result::failed, opened.why);
     if (!read.ok()) {
       search.result.problems.push_back(

@@ -127,6 +127,13 @@ struct walker {
     return std::move(end);
   }
 
+  /// Ends the walk, which failed at `shown`, for `reason`.
+  walk_end failed(const std::string& shown, std::string reason) {
+    end.where = shown;
+    end.reason = std::move(reason);
+    return stop(walk_stop::failed, shown + ": " + end.reason);
+  }
+
   /// Stops where `judged` says so; false where the walk goes on. `name` is
   /// walked again by whoever goes on.
   bool stops(verdict judged, const std::string& name) {
@@ -173,7 +180,7 @@ struct walker {
       file_facts facts;
       if (disk_status looked = disk.look(trail.back(), name, &facts);
           !looked.ok())
-        return stop(walk_stop::failed, shown + ": " + looked.reason);
+        return failed(shown, looked.reason);
       const bool entering =
           facts.kind == file_kind::folder && (!last || into_folder);
       if (as_root &&
@@ -183,17 +190,15 @@ struct walker {
         if (!as_root && links == link_rule::own_or_folder_owner &&
             facts.owner != disk.user() &&
             facts.owner != trail.back().facts.owner)
-          return stop(walk_stop::failed,
-                      shown +
-                          ": a link that belongs neither to this user nor to "
-                          "the folder's owner, which is not followed");
+          return failed(shown,
+                        "a link that belongs neither to this user nor to the "
+                        "folder's owner, which is not followed");
         std::string target;
         if (disk_status read = disk.read_link(trail.back(), name, &target);
             !read.ok() || target.empty())
-          return stop(walk_stop::failed, shown + ": a link that can't be read");
+          return failed(shown, "a link that can't be read");
         if (++hops > most_links)
-          return stop(walk_stop::failed,
-                      shown + ": too many links, one after another");
+          return failed(shown, "too many links, one after another");
         if (target[0] == '/') trail.resize(1);
         push_names(target, &names);
         continue;
@@ -206,21 +211,20 @@ struct walker {
       }
       end.missing = facts.kind == file_kind::missing;
       if (facts.kind != file_kind::folder)
-        return stop(walk_stop::failed,
-                    shown + (end.missing ? ": a folder on the way isn't there"
-                                         : ": not a folder"));
+        return failed(shown, !end.missing ? "not a folder"
+                             : last       ? "not there"
+                                          : "a folder on the way isn't there");
       disk_folder next;
       if (disk_status opened = disk.open_folder(trail.back(), name, &next);
           !opened.ok())
-        return stop(walk_stop::failed, shown + ": " + opened.reason);
+        return failed(shown, opened.reason);
       // What was opened decides, whatever was looked at before.
       if (as_root &&
           stops(judged_as_root(trail.back(), shown, next.facts, true), name))
         return std::move(end);
       trail.push_back(std::move(next));
     }
-    if (!into_folder)
-      return stop(walk_stop::failed, trail.back().path + ": a folder");
+    if (!into_folder) return failed(trail.back().path, "a folder");
     end.stop = walk_stop::reached;
     end.facts = trail.back().facts;
     return std::move(end);

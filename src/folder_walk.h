@@ -51,11 +51,12 @@ struct walk_end {
   std::uint32_t owner = 0, group = 0;
   std::vector<std::string> rest;
   /// other_user: the folder or entry that is theirs; refused: the folder
-  /// of root's that others may write; each as shown from the working
-  /// folder.
+  /// of root's that others may write; failed: the name it failed at; each
+  /// as shown from the working folder.
   std::string where;
-  /// refused, failed, other_user: why, for a person to read.
-  std::string why;
+  /// refused, failed, other_user: why, for a person to read: where, and
+  /// (failed) the reason alone.
+  std::string why, reason;
   /// failed: because a folder on the way isn't there.
   bool missing = false;
 };

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "map_list.h"
+#include "path.h"
 #include "rotation_order.h"
 
 namespace {
@@ -54,12 +55,26 @@ bool is_comment_word(std::string_view word) {
 
 }  // namespace
 
-bool report_list(report_text& out, const run_record& record) {
+bool report_list(report_text& out, const run_record& record,
+                 const std::vector<std::string>& beside) {
   out << "== The map list\n";
+  if (record.list_read == disk_result::missing) {
+    out << record.list_file << ": not found\n";
+    // A list saved under a near name: another case, a .txt that Notepad
+    // added, a copy.
+    std::string near;
+    for (const std::string& name : beside)
+      if (name != map_list_file && lower(name).rfind("map_list", 0) == 0)
+        near += (near.empty() ? "" : ", ") + name;
+    if (!near.empty())
+      out << "  beside it: " << near << "; a run reads " << map_list_file
+          << " alone, in that case: rename the list you meant\n";
+    out << "\n";
+    return false;
+  }
   if (record.list_read != disk_result::done) {
-    out << record.list_file
-        << (record.list_read == disk_result::missing ? ": not found\n\n"
-                                                     : ": can't be read\n\n");
+    out << record.list_file << ": can't be read: " << record.list_read.reason
+        << "\n\n";
     return false;
   }
   std::vector<std::string_view> left_out;

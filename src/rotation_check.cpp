@@ -27,9 +27,9 @@ constexpr std::size_t other_orders_entries = 2000000;
 /// of its first, SW_rotate.cfg, into `*first` where given.
 std::size_t parts_of(const std::vector<map_entry>& rotation,
                      std::size_t* first = nullptr) {
-  const std::vector<std::size_t> sizes = rotation_file_sizes(rotation);
-  if (first) *first = sizes.front();
-  return sizes.size();
+  const std::vector<rotation_file> files = rotation_files_of(rotation);
+  if (first) *first = files.front().size;
+  return files.size();
 }
 
 void report_order(report_text& out, const run_record& record) {
@@ -37,6 +37,20 @@ void report_order(report_text& out, const run_record& record) {
   if (!record.ordered) out << "None: a run leaves the rotation first.\n";
   if (record.ordered && record.rotation.empty()) out << "No map.\n";
   const std::vector<map_entry>& rotation = record.rotation;
+  // Where a run puts this rotation in place, the variable that loads each
+  // map, and for a rotation of parts, the file that defines it.
+  const bool placed =
+      record.result != run_record::outcome::kept && !rotation.empty();
+  const std::vector<rotation_file> files =
+      placed ? rotation_files_of(rotation) : std::vector<rotation_file>();
+  if (placed)
+    out << "(vstr SWn at the server's console loads that map and goes on "
+           "from there"
+        << (files.size() > 1 ? "; a map of another part, once its file has "
+                               "run: exec SW_rotateK.cfg"
+                             : "")
+        << ".)\n";
+  std::size_t file = 0;
   for (std::size_t at = 0; at < rotation.size();) {
     std::size_t end = at;
     while (end < rotation.size() &&
@@ -44,11 +58,19 @@ void report_order(report_text& out, const run_record& record) {
       ++end;
     out << "Priority " << rotation[at].priority
         << (end - at > 1 ? ", in a fresh random order on every run:\n" : ":\n");
-    for (; at < end; ++at) out << "  " << shown(rotation[at].name) << "\n";
+    for (; at < end; ++at) {
+      out << "  " << shown(rotation[at].name);
+      if (placed) {
+        while (file + 1 < files.size() && files[file + 1].first <= at) ++file;
+        out << " (vstr SW" << 2 * (at - files[file].first) + 1;
+        if (files.size() > 1) out << " in " << rotation_script_file(file + 1);
+        out << ")";
+      }
+      out << "\n";
+    }
   }
   out << "\n";
 }
-
 /// That a run puts `files` files in place, of `parts` parts.
 std::string puts_in_place(std::size_t parts, std::size_t files) {
   return std::string("a run puts ") +
@@ -201,7 +223,11 @@ check_result check_rotation(disk_interface& disk, const user_database& users,
     take_map_list(start, own);
     own.keep(owner.why);
   }
-  const bool mistakes = report_list(out, own);
+  std::vector<std::string> beside;
+  if (own.list_read == disk_result::missing && !start.here.empty())
+    disk.list_folder(start.here.back(), &beside);
+  std::sort(beside.begin(), beside.end());
+  const bool mistakes = report_list(out, own, beside);
   report_order(out, own);
   report_files(out, disk, users, owner, own);
   bool kept = own.result == run_record::outcome::kept ||
@@ -232,6 +258,14 @@ check_result check_rotation(disk_interface& disk, const user_database& users,
       report_maps(out, disk, start.here, maps, game_folders, named);
   out << "\n";
   configs.rotation_size = rotation_size(start, own, tried);
+  std::size_t own_first = 0;
+  if (own.ordered) parts_of(own.rotation, &own_first);
+  if (own.result == run_record::outcome::kept || !own.ordered)
+    configs.rotation_why = "the SW_rotate.cfg in place, which a run keeps";
+  else if (configs.rotation_size != own_first)
+    configs.rotation_why =
+        "the largest SW_rotate.cfg of the orders tried; the next run's is " +
+        std::to_string(own_first) + " bytes";
   const bool started = report_configs(out, disk, start.here, configs);
   check_result result;
   result.status = kept ? 2 : mistakes || !found || !started ? 1 : 0;

@@ -207,13 +207,13 @@ bool write_rotation_script(const std::vector<map_entry>& rotation,
   });
 }
 
-std::vector<std::size_t> rotation_file_sizes(
+std::vector<rotation_file> rotation_files_of(
     const std::vector<map_entry>& rotation) {
-  std::vector<std::size_t> sizes;
-  for_each_file(rotation, [&](std::size_t, std::size_t, const std::string&,
-                              std::size_t size) {
-    sizes.push_back(size);
+  std::vector<rotation_file> files;
+  for_each_file(rotation, [&](std::size_t first, std::size_t,
+                              const std::string&, std::size_t size) {
+    files.push_back({first, size});
     return true;
   });
-  return sizes;
+  return files;
 }

@@ -40,9 +40,15 @@ using script_sink = std::function<bool(std::string_view file)>;
 /// alone: it is when the chain of every entry fits in one file.
 bool fits_one_file(const std::vector<map_entry>& rotation);
 
-/// The sizes of the files of the rotation script for `rotation`, in order,
-/// as write_rotation_script writes them, without writing them.
-std::vector<std::size_t> rotation_file_sizes(
+/// One file of the rotation script: the first entry of the rotation it
+/// holds, and its size.
+struct rotation_file {
+  std::size_t first = 0, size = 0;
+};
+
+/// The files of the rotation script for `rotation`, in order, as
+/// write_rotation_script writes them, without writing them.
+std::vector<rotation_file> rotation_files_of(
     const std::vector<map_entry>& rotation);
 
 /// Writes the rotation script for `rotation` to `sink`: for each entry a

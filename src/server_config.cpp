@@ -122,7 +122,7 @@ std::string thousands(std::size_t number) {
 /// Runs `root` as the console would, and says what becomes of the
 /// rotation.
 reading run_config(config_reader& reader, const config_file& root,
-                   std::size_t rotation_size) {
+                   const config_request& request) {
   reading result;
   struct segment {
     const config_file* file;
@@ -170,14 +170,26 @@ reading run_config(config_reader& reader, const config_file& root,
       if (same_word(name, rotation_name)) {
         result.runs_rotation = true;
         const std::size_t behind = pending() - 1;
+        const std::size_t rotation_size = request.rotation_size;
         const bool fits = exec_fits(rotation_size, pending(), original_buffer);
+        // The room any rotation file needs: one of the largest size.
+        const bool room_for_any =
+            exec_fits(max_script_file_size, pending(), original_buffer);
         result.lines.push_back(
             at + "exec " + argument + ", with " + thousands(behind) +
             " bytes of config still waiting behind it: " +
-            thousands(rotation_size) + " + " + thousands(behind) +
-            (fits ? " <= 16,382, so the console takes it whole"
-                  : " > 16,382, so the console refuses the whole rotation "
-                    "(\"Cbuf_InsertText overflowed\"): put the exec last"));
+            thousands(rotation_size) +
+            (request.rotation_why.empty() ? ""
+                                          : " (" + request.rotation_why + ")") +
+            " + " + thousands(behind) +
+            (!fits ? " > 16,382, so the console refuses the whole rotation "
+                     "(\"Cbuf_InsertText overflowed\"): put the exec last"
+             : room_for_any
+                 ? " <= 16,382, so the console takes it whole"
+                 : " <= 16,382, so the console takes it whole; but with more "
+                   "than 8,190 bytes behind the exec, a longer list, whose "
+                   "SW_rotate.cfg may take 8,192 bytes (about 35 maps), would "
+                   "be refused: put the exec last"));
         result.stops = result.stops || !fits;
         started = started || fits;
         continue;
@@ -245,11 +257,19 @@ bool report_configs(report_text& out, disk_interface& disk,
       request.named.empty() ? configs_in(disk, here.back()) : request.named;
   std::map<std::string, reading> readings;
   std::set<std::string> run_by_another;
+  // A config named that isn't there is said to be missing; one that can't
+  // be read is among the unreadable; either makes the check fail.
+  bool named_missing = false;
   for (const std::string& path : candidates) {
+    const std::size_t unreadable = reader.unreadable.size();
     const config_file* file = reader.open(here, path);
+    if (!file && !request.named.empty()) {
+      named_missing = true;
+      if (reader.unreadable.size() == unreadable)
+        out << path << ": not found (named with --config)\n";
+    }
     if (!file) continue;
-    reading& result = readings[file->path] =
-        run_config(reader, *file, request.rotation_size);
+    reading& result = readings[file->path] = run_config(reader, *file, request);
     run_by_another.insert(result.runs.begin(), result.runs.end());
   }
   for (const std::string& line : reader.unreadable) out << line << "\n";
@@ -275,11 +295,11 @@ bool report_configs(report_text& out, disk_interface& disk,
            "the map list): name it with --config FILE to check it.\n\n";
     return true;
   }
-  if (!runs)
+  if (!runs && !readings.empty())
     out << "No config " << (request.named.empty() ? "here " : "named ")
         << "runs exec " << rotation_name
         << ": the server never starts the rotation. Put exec " << rotation_name
         << " at the end of the server's config.\n";
   out << "\n";
-  return runs && !stops;
+  return runs && !stops && !named_missing;
 }

@@ -18,6 +18,9 @@ struct config_request {
   /// a run writes (the largest, where the order changes it) or the one in
   /// place.
   std::size_t rotation_size = 0;
+  /// Where that size comes from, where it isn't the SW_rotate.cfg of the
+  /// next run, for a person to read.
+  std::string rotation_why;
 };
 
 /// The server's config's part of map_rotation_check's report: reads each

@@ -313,10 +313,13 @@ TEST(Program, TheCheckChangesNothingAndSaysWhatTheRunThenDoes) {
   // its report must say.
   const std::tuple<const char*, const char*, int, const char*> rows[] = {
       {alpha_bravo_list, nullptr, 0, "(1 part)"},
+      // Where the rotation stands: the variable that loads each map.
+      {alpha_bravo_list, nullptr, 0, "\"bravo\" (vstr SW3)"},
       {"canyon 3 harbor x foundry 1 a;b 2 # top 5", nullptr, 1, "line 1"},
       {utf16.c_str(), nullptr, 0, "UTF-16"},
       {nullptr, nullptr, 2, "No map."},
       {nullptr, "file SW_rotate.cfg", 2, "gives no map"},
+      {nullptr, "file Map_List.cfg", 2, "beside it: Map_List.cfg; a run"},
       {"alpha -1", "file SW_rotate.cfg", 2, "gives no map"},
       {alpha_bravo_list, "folder map_list.cfg", 2,
        "is there but can't be read: "},
@@ -397,6 +400,7 @@ TEST(Program, TheCheckChangesNothingAndSaysWhatTheRunThenDoes) {
 TEST(Program, TheCheckUnderstandsItsCommandLine) {
   scratch_dir dir;
   write_file(dir / "map_list.cfg", "canyon 1");
+  write_file(dir / "good.cfg", "exec SW_rotate.cfg\n");
   fs::create_directory(dir / "game");
   write_file(dir / "game" / "broken.pk3", "no archive");
   // The arguments, the status, and what it prints there and on stderr.
@@ -404,18 +408,38 @@ TEST(Program, TheCheckUnderstandsItsCommandLine) {
       rows[] = {
           {{"--help"}, 0, "Usage: map_rotation_check", ""},
           {{"--version"}, 0, "map_rotation_check 1.", ""},
-          {{"--bogus"}, 64, "", "unknown option --bogus"},
+          // A mistake in one line, and where the usage is.
+          {{"--bogus"},
+           64,
+           "",
+           "unknown option --bogus (map_rotation_check --help tells"},
+          {{"game", "--config"}, 64, "", "--config needs a FILE after it"},
+          // "--" ends the options.
+          {{"--", "-mod"}, 1, "-mod: can't be listed: not there", ""},
           {{"gmae"}, 1, "gmae: can't be listed: ", ""},
           {{"game"}, 1, "that can be read, and no loose map", ""},
           {{}, 0, "No archive (*.pk3) found", ""},
+          // Every config named is read, or said to be missing.
+          {{"--config", "good.cfg"}, 0, "good.cfg runs the rotation", ""},
+          {{"--config", "good.cfg", "--config", "typo.cfg"},
+           1,
+           "typo.cfg: not found (named with --config)",
+           ""},
+          {{"--config=typo.cfg"}, 1, "typo.cfg: not found", ""},
       };
   for (const auto& [args, status, out, err] : rows) {
     const outcome checked = check_in(dir.path, args);
-    const std::string what = args.empty() ? "none" : args[0];
+    const std::string what = args.empty() ? "none" : args.back();
     EXPECT_EQ(status, checked.status) << what << "\n" << checked.out;
     EXPECT_NE(std::string::npos, checked.out.find(out)) << what << checked.out;
     EXPECT_NE(std::string::npos, checked.err.find(err)) << what << checked.err;
+    if (status == 64) {
+      EXPECT_EQ(1, std::count(checked.err.begin(), checked.err.end(), '\n'))
+          << checked.err;
+    }
   }
+  EXPECT_EQ(std::string::npos,
+            check_in(dir.path, {"--config", "typo.cfg"}).out.find("No config"));
 }
 
 TEST(Program, TheCheckFindsMapsWhereTheOriginalEngineWould) {
@@ -577,8 +601,10 @@ TEST(Program, TheCheckReadsTheServersConfigAsTheConsoleRunsIt) {
           {{{"server.cfg", "exec SW_rotate.cfg\n" + behind(9000)}},
            "> 16,382, so the console refuses the whole rotation",
            1},
+          // It fits, but a longer list would not.
           {{{"server.cfg", "exec SW_rotate.cfg\n" + room}},
-           "<= 16,382, so the console takes it whole",
+           "<= 16,382, so the console takes it whole; but with more than "
+           "8,190 bytes behind the exec",
            0},
           {{{"server.cfg", "exec SW_rotate.cfg\n" + room + "x"}},
            "> 16,382, so the console refuses",

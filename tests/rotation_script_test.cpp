@@ -24,7 +24,10 @@ std::vector<std::string> files_for(const std::vector<std::string>& names) {
     sizes.push_back(file.size());
     return true;
   }));
-  EXPECT_EQ(sizes, rotation_file_sizes(rotation));
+  std::vector<std::size_t> planned;
+  for (const rotation_file& file : rotation_files_of(rotation))
+    planned.push_back(file.size);
+  EXPECT_EQ(sizes, planned);
   return files;
 }
 
