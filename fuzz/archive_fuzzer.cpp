@@ -70,6 +70,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
       }
   }
   // Found loose only where it is.
-  check(found.maps.at("nowhere").maintained.where != map_source::kind::none);
+  check(found.at("nowhere").maintained.where != map_source::kind::none);
   return 0;
 }

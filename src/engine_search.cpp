@@ -100,6 +100,9 @@ struct wanted_map {
   std::string name;
   map_sources found;
   bool decided[2] = {false, false};
+  /// The next map with the same name in an archive; none at the last.
+  std::size_t next = none;
+  static constexpr std::size_t none = static_cast<std::size_t>(-1);
 };
 
 /// An archive that no engine reads, kept for the notes of maps not found.
@@ -113,8 +116,9 @@ struct searcher {
   disk_interface& disk;
   game_search result;
   std::vector<wanted_map> maps;
-  /// The maps by their name in an archive; several names may share one.
-  std::unordered_map<std::string, std::vector<std::size_t>> by_key;
+  /// The first map of each name in an archive; several names may share one,
+  /// each the `next` of the one before.
+  std::unordered_map<std::string, std::size_t> by_key;
   /// Names a map would load by, each with the place in the search where it
   /// was seen; and the places where a name was first seen not loading (in
   /// pak0.pk3, encrypted, empty), so that no close name is one that the
@@ -177,7 +181,8 @@ struct searcher {
     }
     const auto wanted = by_key.find(key);
     if (wanted == by_key.end()) return;
-    for (const std::size_t i : wanted->second) {
+    for (std::size_t i = wanted->second; i != wanted_map::none;
+         i = maps[i].next) {
       wanted_map& m = maps[i];
       if (!in_bucket) {
         note(m, path + " holds it as " + std::string(item.name) +
@@ -459,7 +464,8 @@ struct searcher {
                      if (!map_entry_key(item)) return;
                      const auto wanted = by_key.find(key);
                      if (wanted == by_key.end()) return;
-                     for (const std::size_t i : wanted->second)
+                     for (std::size_t i = wanted->second; i != wanted_map::none;
+                          i = maps[i].next)
                        if (!maps[i].found.original.loads() ||
                            !maps[i].found.maintained.loads())
                          note(maps[i], path + " holds it, but " + archive.why);
@@ -469,6 +475,12 @@ struct searcher {
 };
 
 }  // namespace
+
+const map_sources& game_search::at(std::string_view name) const {
+  return std::find_if(maps.begin(), maps.end(),
+                      [&](const auto& map) { return map.first == name; })
+      ->second;
+}
 
 std::string archive_key(std::string_view name) {
   std::string key(name);
@@ -511,23 +523,28 @@ game_search search_game(disk_interface& disk, const folder_trail& here,
     listed.emplace_back(opened.trail, std::move(entries));
   }
   if (!anything) return std::move(search.result);
+  search.maps.reserve(names.size());
+  search.by_key.reserve(names.size());
   for (const std::string_view name : names) {
-    const std::string key = archive_key("maps/" + std::string(name) + ".bsp");
-    std::vector<std::size_t>& same = search.by_key[key];
-    const bool listed_before =
-        std::any_of(same.begin(), same.end(),
-                    [&](std::size_t i) { return search.maps[i].name == name; });
+    const auto [first, is_new] = search.by_key.emplace(
+        archive_key("maps/" + std::string(name) + ".bsp"), search.maps.size());
+    std::size_t* last = nullptr;
+    bool listed_before = false;
+    for (std::size_t i = first->second; !is_new && i != wanted_map::none;
+         i = search.maps[i].next) {
+      listed_before = listed_before || search.maps[i].name == name;
+      last = &search.maps[i].next;
+    }
     if (listed_before) continue;
-    same.push_back(search.maps.size());
+    if (last) *last = search.maps.size();
     search.maps.push_back({std::string(name), {}, {false, false}});
   }
   for (const auto& [folder, entries] : listed)
     search.search_folder(folder, entries);
   search.note_unread();
-  for (wanted_map& m : search.maps) {
-    search.result.order.push_back(m.name);
-    search.result.maps.emplace(m.name, std::move(m.found));
-  }
+  search.result.maps.reserve(search.maps.size());
+  for (wanted_map& m : search.maps)
+    search.result.maps.emplace_back(std::move(m.name), std::move(m.found));
   search.result.loadable = search.loadable();
   return std::move(search.result);
 }

@@ -65,9 +65,10 @@ struct map_sources {
 
 /// What looking through the game's folders found.
 struct game_search {
-  /// By map name, as listed; and each name once, in the order given.
-  std::unordered_map<std::string, map_sources> maps;
-  std::vector<std::string> order;
+  /// Each map name once, in the order given, with what the engines find.
+  std::vector<std::pair<std::string, map_sources>> maps;
+  /// What the engines find for map `name`, which must be among them.
+  const map_sources& at(std::string_view name) const;
   /// Every name a map would load by in the original engine, for close
   /// names; none that wouldn't.
   std::vector<std::string> loadable;

@@ -145,8 +145,7 @@ bool report_maps(report_text& out, disk_interface& disk,
   }
   bool all_found = true;
   std::size_t steps_left = suggestion_steps;
-  for (const std::string& name : search.order) {
-    const map_sources& found = search.maps.at(name);
+  for (const auto& [name, found] : search.maps) {
     const std::vector<std::string> close =
         nowhere(found) ? close_names(name, search.loadable, &steps_left)
                        : std::vector<std::string>();

@@ -224,7 +224,7 @@ TEST(EngineSearch, LooksWhereEachEngineLooks) {
           {"colon", "-", "-", "as maps:colon.bsp, a name the engines'"},
       };
   for (const auto& [map, original, maintained, note] : rows) {
-    const map_sources& sources = found.maps.at(map);
+    const map_sources& sources = found.at(map);
     EXPECT_EQ(original, says(sources.original)) << map;
     EXPECT_EQ(maintained, says(sources.maintained)) << map;
     std::string notes;
@@ -278,7 +278,7 @@ TEST(EngineSearch, AsRootReadsNothingAnotherUserMayChange) {
   ASSERT_TRUE(disk.give_up_root(1000, 1000).ok());
   const game_search as_user =
       search_game(disk, here, {"/srv/base"}, {"secret"});
-  EXPECT_EQ(map_source::kind::none, as_user.maps.at("secret").original.where);
+  EXPECT_EQ(map_source::kind::none, as_user.at("secret").original.where);
   ASSERT_EQ(1u, as_user.problems.size());
   EXPECT_NE(std::string::npos, as_user.problems[0].find("Permission denied"))
       << as_user.problems[0];
