@@ -10,7 +10,12 @@ file, before the line that starts the server:
   cd /d C:\\GameServer\\config
   map_rotation.exe
 
-(with your own folder in place of C:\\GameServer\\config).")
+(with your own folder in place of C:\\GameServer\\config). A server
+that runs for days gets a fresh order only when the tool runs again; it may
+run while the server plays, for example every night from the Task
+Scheduler:
+
+  schtasks /create /sc daily /st 05:00 /tn map_rotation /tr \"cmd /c cd /d C:\\GameServer\\config && map_rotation.exe\"")
   set(FREEZE "right-click SW_rotate.cfg, Properties, tick \"Read-only\".")
   set(UNFREEZE "Clear the tick
 to get a fresh order again.")
@@ -21,6 +26,7 @@ moment, the tool waits for it for up to two seconds.")
   set(LINKS "")
   set(OWNERS "")
   set(CHECK_LINE "map_rotation_check.exe C:\\GameServer\\baseq3")
+  set(CHECK_FOLDER "C:\\GameServer\\baseq3/")
   set(CHECK_WINDOW " Started by a double click, it waits for Enter before
 its window closes.")
   set(newline_style CRLF)
@@ -33,13 +39,24 @@ In the server's start script, before the line that starts the server:
   cd /srv/gameserver/config && /opt/map_rotation/map_rotation
 
 (with your own folders), or, where systemd starts the server, in its unit's
-[Service] section (ExecStartPre= runs in the WorkingDirectory=):
+[Service] section (ExecStartPre= runs in the WorkingDirectory=; the check's
+report, which says why a run wrote nothing, goes to the journal, and its -
+lets the server start whatever it finds):
 
   WorkingDirectory=/srv/gameserver/config
-  ExecStartPre=/opt/map_rotation/map_rotation")
-  set(FREEZE "chmod a-w SW_rotate.cfg")
+  ExecStartPre=-/opt/map_rotation/map_rotation_check /srv/gameserver/baseq3
+  ExecStartPre=/opt/map_rotation/map_rotation
+
+A server that runs for days gets a fresh order only when the tool runs
+again. It may run while the server plays, so a line in the crontab of the
+server's user does it, here every night at 5:
+
+  0 5 * * * cd /srv/gameserver/config && /opt/map_rotation/map_rotation")
+  set(FREEZE "chmod a-w SW_rotate.cfg    (or: chattr +i SW_rotate.cfg)")
   set(UNFREEZE "Make it writable again
-(chmod u+w SW_rotate.cfg) to get a fresh order.")
+(chmod u+w SW_rotate.cfg, chattr -i SW_rotate.cfg) to get a fresh order. An
+append-only script, part or folder (chattr +a) freezes the rotation too:
+the tool could never replace or remove a file there.")
   set(HELD_FILES "")
   set(LINKS " Where SW_rotate.cfg is a symbolic link, the
 rotation goes beside the file it points to, but the server looks for the
@@ -48,32 +65,39 @@ links elsewhere works only for a rotation of one file. Let SW_rotate.cfg
 in a folder of the tool's own link into the server's folder, or link the
 whole folder.")
   set(CHECK_LINE "/opt/map_rotation/map_rotation_check /srv/gameserver/baseq3")
+  set(CHECK_FOLDER "/srv/gameserver/baseq3/")
   set(CHECK_WINDOW "")
   set(OWNERS "
 
 Started as root (sudo, cron, a systemd unit), the tool never does more than
-the owner of the folder where the rotation lies could. It follows
-SW_rotate.cfg as root only through links in folders that only root may
-change. Where the rotation's folder belongs to another user (the server's),
-it gives up root for that user before it touches any file there, in the
-folder's group where the user belongs to it, else in the user's own group,
-and the rotation it makes is that user's. Where the folder belongs to root
-but its group or others may write it, it writes nothing: make it root's
-alone (chmod go-w), give it to the server's user (chown), or run the tool
-as that user. map_rotation_check says which applies. A symbolic link among
-the rotation's files or in map_list.cfg's place is followed only where it
-belongs to the user the run acts as or to the folder's owner; one that
-someone else planted leaves the rotation as it is.
+the users who may change the folders on its way could. It walks to
+SW_rotate.cfg one folder at a time, holding each open, and trusts a folder
+or a link as root only where every folder above it, up to /, belongs to
+root and no one else may write it. At the first folder another user owns
+(the server's folder, or a folder of root's inside it), it gives up root
+for good for that user, in the folder's group where the user belongs to
+it, else in the user's own group, and does all the rest as that user: the
+rotation it makes is that user's, and nothing the user planted (a link, a
+folder swapped for a link) reaches anything the user couldn't. Where a
+folder of root's on the way may be written by its group or others, it
+writes nothing: make it root's alone (chmod go-w), give it to the server's
+user (chown), or run the tool as that user. map_list.cfg is read as root
+only where no one else may change its way, else as the user who may.
+map_rotation_check says whom a run acts as, by name, and what it refuses.
+A symbolic link among the rotation's files or in map_list.cfg's place is
+followed only where it belongs to the user the run acts as or to the
+folder's owner; one that someone else planted leaves the rotation as it is.
 
 The new files keep the permissions, and (for a run as root) the owner and
-group, of the files they replace; new parts take those of SW_rotate.cfg. A
-new SW_rotate.cfg takes the folder's group where the run may set it (else
-the group of the user it runs as) and can be read by its owner and that
-group whatever the umask. Where the tool may not create files in the
-folder, a rotation that fits in SW_rotate.cfg alone, with no further part
-left beside it, is written over it, and on any failure its previous
-content is put back; never where SW_rotate.cfg has a second name (a hard
-link) or belongs to another user.")
+group, of the files they replace; new parts take those of SW_rotate.cfg,
+but never let others write them. A new SW_rotate.cfg takes the folder's
+group where the run may set it (else the group of the user it runs as) and
+mode 0640 (its owner reads and writes it, its group reads it, no one else)
+whatever the umask. Where the tool may not create files in the folder, a
+rotation that fits in SW_rotate.cfg alone, with no further part left
+beside it, is written over it, and on any failure its previous content is
+put back; never where SW_rotate.cfg has a second name (a hard link) or
+belongs to another user.")
   set(newline_style UNIX)
 endif()
 # Line ends are set in a second pass: the first leaves those of the
