@@ -1,8 +1,20 @@
 #include "dry_disk.h"
 
+#include "path.h"
+
 namespace {
 
 constexpr const char* not_permitted = "Permission denied";
+
+/// A name as the folder's listing is asked for it: on Windows, whose
+/// names match in any case, in lower case.
+std::string listed_as(const std::string& name) {
+#ifdef _WIN32
+  return lower(name);
+#else
+  return name;
+#endif
+}
 
 }  // namespace
 
@@ -11,7 +23,7 @@ dry_disk::folder_view& dry_disk::view_of(const disk_folder& at) {
   if (!view.listed) {
     std::vector<std::string> names;
     view.listed = target.list_folder(at, &names).ok();
-    view.names.insert(names.begin(), names.end());
+    for (const std::string& name : names) view.names.insert(listed_as(name));
   }
   return view;
 }
@@ -60,7 +72,8 @@ disk_status dry_disk::look(const disk_folder& at, const std::string& name,
   const auto changed = view.changed.find(name);
   if (changed == view.changed.end()) {
     // A name the folder's listing doesn't hold isn't there.
-    if (view.listed && name != "." && name != ".." && !view.names.count(name)) {
+    if (view.listed && name != "." && name != ".." &&
+        !view.names.count(listed_as(name))) {
       *facts = file_facts{};
       return {};
     }

@@ -42,7 +42,12 @@ walk_end walk(disk_interface& disk, const folder_trail& from,
     status = disk.look(folder, end.name, &end.facts);
   }
   end.stop = status.ok() ? walk_stop::reached : walk_stop::failed;
-  if (!status.ok()) end.why = full + ": " + status.reason;
+  if (!status.ok()) {
+    end.where = full;
+    end.reason = status.reason;
+    end.missing = status == disk_result::missing;
+    end.why = full + ": " + status.reason;
+  }
   return end;
 }
 

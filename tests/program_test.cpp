@@ -347,7 +347,10 @@ TEST(Program, TheCheckChangesNothingAndSaysWhatTheRunThenDoes) {
       write_file(dir / "map_list.cfg", list == utf16.c_str() ? utf16 : list);
     const std::string kind = way.substr(0, way.find(' ')),
                       file = way.substr(way.find(' ') + 1);
-    if ((kind == "pipe" || kind == "held" || kind == "append-only") &&
+    // Windows has no pipes of this kind, no flock, no chattr, and finds a
+    // file in any case.
+    if ((kind == "pipe" || kind == "held" || kind == "append-only" ||
+         file == "Map_List.cfg") &&
         under_runner())
       continue;
     if (!way.empty()) {
@@ -415,7 +418,7 @@ TEST(Program, TheCheckUnderstandsItsCommandLine) {
            "unknown option --bogus (map_rotation_check --help tells"},
           {{"game", "--config"}, 64, "", "--config needs a FILE after it"},
           // "--" ends the options.
-          {{"--", "-mod"}, 1, "-mod: can't be listed: not there", ""},
+          {{"--", "-mod"}, 1, "-mod: can't be listed: ", ""},
           {{"gmae"}, 1, "gmae: can't be listed: ", ""},
           {{"game"}, 1, "that can be read, and no loose map", ""},
           {{}, 0, "No archive (*.pk3) found", ""},
