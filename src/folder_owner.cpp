@@ -61,14 +61,14 @@ void read_list_as_owner(disk_interface& disk, const user_database& users,
   std::string bytes;
   start->list_read = disk.as_user(
       end.owner, group,
-      [&](disk_interface& as_owner, std::string* bytes) {
+      [&](disk_interface& as_owner, std::string* read) {
         const walk_end rest =
             walk_on(as_owner, end, link_rule::own_or_folder_owner);
         if (rest.stop != walk_stop::reached)
           return disk_status(
               rest.missing ? disk_result::missing : disk_result::failed,
               rest.why);
-        return read_whole(as_owner, rest.trail.back(), rest.name, bytes);
+        return read_whole(as_owner, rest.trail.back(), rest.name, read);
       },
       &bytes);
   if (start->list_read.ok()) keep_list(std::move(bytes), start);
