@@ -130,8 +130,9 @@ struct orders_tried {
   /// One seed for each number of files other than the run's own, with that
   /// number.
   std::vector<std::pair<std::uint32_t, std::size_t>> others;
-  /// The largest SW_rotate.cfg of all orders tried, the run's own too.
-  std::size_t largest_first = 0;
+  /// The files of the run's own order and the size of its SW_rotate.cfg;
+  /// the largest SW_rotate.cfg of all orders tried, the run's own too.
+  std::size_t own_parts = 0, own_first = 0, largest_first = 0;
 };
 
 /// Tries other orders of the list the run read. A rotation of one file is
@@ -139,8 +140,9 @@ struct orders_tried {
 orders_tried other_orders(const run_record& record) {
   orders_tried tried;
   if (!record.ordered) return tried;
-  std::set<std::size_t> seen = {
-      parts_of(record.rotation, &tried.largest_first)};
+  tried.own_parts = parts_of(record.rotation, &tried.own_first);
+  tried.largest_first = tried.own_first;
+  std::set<std::size_t> seen = {tried.own_parts};
   if (record.rotation.empty() || fits_one_file(record.rotation)) return tried;
   const map_list list = read_map_list(record.list_text);
   const std::size_t tries = std::clamp<std::size_t>(
@@ -182,16 +184,25 @@ bool may_end_otherwise(disk_interface& real, const run_start& start,
               (high + 2) * (max_script_file_size / room.block_size + 1));
 }
 
-/// The bytes of the SW_rotate.cfg that the server's console will take in:
-/// the largest a run writes, or, where the run leaves the rotation, the
-/// one in place.
-std::size_t rotation_size(const run_start& start, const run_record& record,
-                          const orders_tried& tried) {
-  if (record.result != run_record::outcome::kept && record.ordered)
-    return tried.largest_first;
-  return start.found && start.script.facts.kind == file_kind::regular
-             ? static_cast<std::size_t>(start.script.facts.size)
-             : 0;
+/// Sets the bytes of the SW_rotate.cfg that the server's console will take
+/// in, and where they come from where that isn't the next run's own: the
+/// largest a run writes in the orders tried, or, where the run leaves the
+/// rotation, the one in place.
+void rotation_for_configs(const run_start& start, const run_record& record,
+                          const orders_tried& tried, config_request* configs) {
+  if (record.result == run_record::outcome::kept || !record.ordered) {
+    configs->rotation_size =
+        start.found && start.script.facts.kind == file_kind::regular
+            ? static_cast<std::size_t>(start.script.facts.size)
+            : 0;
+    configs->rotation_why = "the SW_rotate.cfg in place, which a run keeps";
+    return;
+  }
+  configs->rotation_size = tried.largest_first;
+  if (tried.largest_first != tried.own_first)
+    configs->rotation_why =
+        "the largest SW_rotate.cfg of the orders tried; the next run's is " +
+        std::to_string(tried.own_first) + " bytes";
 }
 
 /// Runs the tool on a disk that only pretends to write, seeded with
@@ -235,7 +246,7 @@ check_result check_rotation(disk_interface& disk, const user_database& users,
   const orders_tried tried = other_orders(own);
   if (!tried.others.empty())
     out << "In the order above the rotation takes "
-        << counted(parts_of(own.rotation), "file", "files") << ".\n";
+        << counted(tried.own_parts, "file", "files") << ".\n";
   for (const auto& [seed, parts] : tried.others) {
     // Where nothing there could end it otherwise, it is not run again.
     std::string then = puts_in_place(parts, parts);
@@ -257,15 +268,7 @@ check_result check_rotation(disk_interface& disk, const user_database& users,
   const bool found =
       report_maps(out, disk, start.here, maps, game_folders, named);
   out << "\n";
-  configs.rotation_size = rotation_size(start, own, tried);
-  std::size_t own_first = 0;
-  if (own.ordered) parts_of(own.rotation, &own_first);
-  if (own.result == run_record::outcome::kept || !own.ordered)
-    configs.rotation_why = "the SW_rotate.cfg in place, which a run keeps";
-  else if (configs.rotation_size != own_first)
-    configs.rotation_why =
-        "the largest SW_rotate.cfg of the orders tried; the next run's is " +
-        std::to_string(own_first) + " bytes";
+  rotation_for_configs(start, own, tried, &configs);
   const bool started = report_configs(out, disk, start.here, configs);
   check_result result;
   result.status = kept ? 2 : mistakes || !found || !started ? 1 : 0;
