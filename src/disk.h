@@ -98,6 +98,13 @@ struct readable_file {
                            std::string* bytes) = 0;
   /// The file's size when it was opened.
   std::uint64_t size = 0;
+
+ protected:
+  /// How many of `count` bytes from `offset` on lie within `size`.
+  std::size_t within(std::uint64_t offset, std::size_t count) const {
+    const std::uint64_t there = offset < size ? size - offset : 0;
+    return static_cast<std::size_t>(count < there ? count : there);
+  }
 };
 
 /// A lock file's lock, held until it is destroyed or the process ends.

@@ -189,8 +189,7 @@ struct posix_file : readable_file {
   ~posix_file() override { ::close(fd); }
   disk_status read(std::uint64_t offset, std::size_t size,
                    std::string* bytes) override {
-    const std::uint64_t there = offset < this->size ? this->size - offset : 0;
-    bytes->resize(static_cast<std::size_t>(size < there ? size : there));
+    bytes->resize(within(offset, size));
     std::size_t got = 0;
     while (got < bytes->size()) {
       const ssize_t read = ::pread(fd, bytes->data() + got, bytes->size() - got,

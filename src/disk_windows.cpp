@@ -100,8 +100,7 @@ struct windows_file : readable_file {
   ~windows_file() override { CloseHandle(file); }
   disk_status read(std::uint64_t offset, std::size_t size,
                    std::string* bytes) override {
-    const std::uint64_t there = offset < this->size ? this->size - offset : 0;
-    bytes->resize(static_cast<std::size_t>(size < there ? size : there));
+    bytes->resize(within(offset, size));
     std::size_t got = 0;
     while (got < bytes->size()) {
       // A read at an offset through a handle opened for synchronous use.
