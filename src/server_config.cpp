@@ -112,6 +112,23 @@ std::string as_written(const std::vector<std::string>& words) {
   return text;
 }
 
+/// `lines` with each line said once, where it first came, and how often
+/// where more than once: a config that runs itself meets the same command
+/// again on every round.
+std::vector<std::string> said_once(const std::vector<std::string>& lines) {
+  std::map<std::string, std::size_t> times;
+  for (const std::string& line : lines) ++times[line];
+  std::vector<std::string> once;
+  for (const std::string& line : lines) {
+    std::size_t& count = times[line];
+    if (count == 0) continue;
+    once.push_back(
+        count == 1 ? line : line + " (" + std::to_string(count) + " times)");
+    count = 0;
+  }
+  return once;
+}
+
 std::string thousands(std::size_t number) {
   std::string digits = std::to_string(number);
   for (std::size_t at = digits.size(); at > 3; at -= 3)
@@ -228,6 +245,7 @@ reading run_config(config_reader& reader, const config_file& root,
                : " changes nextmap after the rotation's exec") +
         ": the rotation stops after its first map");
   }
+  result.lines = said_once(result.lines);
   return result;
 }
 

@@ -640,6 +640,12 @@ TEST(Program, TheCheckReadsTheServersConfigAsTheConsoleRunsIt) {
             {"b.cfg", "exec a\n"}},
            "runs configs in a loop",
            1},
+          // A config that runs itself: each line said once, and how often.
+          {{{"server.cfg", "exec a\nexec SW_rotate.cfg\n"},
+            {"a.cfg", "exec a\nexec a\n" + behind(6000)}},
+           "a.cfg, line 2: exec a doesn't fit into the console's buffer: none "
+           "of it runs (2 times)",
+           0},
           {{{"server.cfg", "exec sw_rotate.cfg\n"}},
            "another case than SW_rotate.cfg: that works on Windows",
            under_runner() ? 0 : 1},
