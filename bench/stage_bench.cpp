@@ -5,9 +5,9 @@
 #include <random>
 #include <string>
 
-#include "map_list.h"
-#include "rotation_order.h"
-#include "rotation_script.h"
+#include "run/map_list.h"
+#include "run/rotation_order.h"
+#include "run/rotation_script.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include <string_view>
 #include <vector>
 
-#include "check_report.h"
-#include "engine_search.h"
-#include "folder_walk.h"
-#include "map_list.h"
-#include "map_lookup.h"
-#include "memory_disk.h"
+#include "check/check_report.h"
+#include "check/engine_search.h"
+#include "check/map_lookup.h"
+#include "run/map_list.h"
+#include "support/memory_disk.h"
+#include "walk/folder_walk.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <string_view>
 
-#include "console_model.h"
-#include "folder_walk.h"
-#include "memory_disk.h"
-#include "server_config.h"
+#include "check/console_model.h"
+#include "check/server_config.h"
+#include "support/memory_disk.h"
+#include "walk/folder_walk.h"
 
 namespace {
 

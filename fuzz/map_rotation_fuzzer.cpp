@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "archive_names.h"
-#include "map_list.h"
-#include "rotation_order.h"
-#include "rotation_script.h"
+#include "check/archive_names.h"
+#include "run/map_list.h"
+#include "run/rotation_order.h"
+#include "run/rotation_script.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 command -v clang-format >/dev/null || { echo "skipped: no clang-format"; exit 77; }
-files=(src/*.cpp src/*.h tests/*.cpp tests/*.h fuzz/*.cpp bench/*.cpp)
+files=(src/*/*.cpp src/*/*.h tests/*/*.cpp tests/*/*.h fuzz/*.cpp bench/*.cpp)
 if [ "${1:-}" = -i ]; then
   exec clang-format -i "${files[@]}"
 fi

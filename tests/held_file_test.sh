@@ -12,7 +12,7 @@ set -euo pipefail
 compiler=$MAP_ROTATION_WINDOWS_COMPILER source=$1 program=$MAP_ROTATION_PROGRAM
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-"$compiler" -O2 -static -o "$work/hold_file.exe" "$source/tests/hold_file.cpp"
+"$compiler" -O2 -static -o "$work/hold_file.exe" "$source/tests/support/hold_file.cpp"
 status=0
 fail() { echo "$*"; status=1; }
 

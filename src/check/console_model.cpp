@@ -1,0 +1,188 @@
+#include "check/console_model.h"
+
+#include <algorithm>
+
+#include "platform/path.h"
+
+namespace {
+
+bool is_line_end(char c) { return c == '\n' || c == '\r'; }
+
+/// The console's idea of a blank: any byte up to ' ', and any from 0x80
+/// up, which it reads as a negative char.
+bool is_blank(char c) { return static_cast<signed char>(c) <= ' '; }
+
+/// A console playing a rotation script.
+struct console {
+  const script_files& files;
+  console_limits limits;
+  /// Variables by their name in lower case, as the console finds them in
+  /// any case.
+  std::map<std::string, std::string> variables;
+  console_run run;
+  /// How many texts run inside one another now: a script that runs itself
+  /// (an exec, a vstr) never lets the console get past it.
+  int depth = 0;
+
+  /// Runs `text`, a file or a variable's text with the line end that the
+  /// console adds, as inserted at the front of the buffer.
+  void run_text(std::string_view text) {
+    constexpr int most_nested = 256;
+    if (depth == most_nested) {
+      run.finished = false;
+      return;
+    }
+    ++depth;
+    for (std::size_t at = 0; at < text.size() && run.finished;) {
+      const console_command command = next_command(text, at, limits.comments);
+      at = command.next;
+      execute(command_words(command.text));
+      // An open `/*` runs on into whatever the buffer holds behind.
+      if (command.open_comment) run.finished = false;
+    }
+    --depth;
+  }
+
+  void execute(const std::vector<std::string>& words) {
+    if (words.empty()) return;
+    const std::string& verb = words[0];
+    const std::string name = words.size() > 1 ? words[1] : "";
+    if (same_word(verb, "map") && !name.empty())
+      run.played.push_back("load " + name);
+    if (same_word(verb, "map_restart")) run.played.push_back("restart");
+    if ((same_word(verb, "set") || same_word(verb, "seta")) &&
+        words.size() > 2) {
+      std::string value;
+      for (std::size_t i = 2; i < words.size(); ++i)
+        value += (i > 2 ? " " : "") + words[i];
+      variables[lower(name)] =
+          value.size() > limits.longest_set_text ? "" : value;
+    }
+    if (same_word(verb, "vstr")) run_text(variables[lower(name)] + "\n");
+    if (same_word(verb, "exec")) exec(name);
+  }
+
+  /// Runs a file whole, or none of it where it doesn't fit in the buffer.
+  void exec(const std::string& name) {
+    const auto file = files.find(name);
+    if (file == files.end()) return;
+    if (file->second.size() > limits.room) {
+      run.overflowed = true;
+      return;
+    }
+    run_text(file->second + "\n");
+  }
+};
+
+}  // namespace
+
+console_command next_command(std::string_view text, std::size_t at,
+                             comment_rules comments) {
+  // As the console's Cbuf_Execute: quotes counted everywhere, `;` ending a
+  // command only outside them, a line end always (but inside an open
+  // engine's `/*` comment).
+  std::size_t i = at, quotes = 0;
+  bool slash = false, star = false;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '"') ++quotes;
+    if (quotes % 2 == 0) {
+      if (comments == comment_rules::open && i + 1 < text.size()) {
+        if (!star && c == '/' && text[i + 1] == '/') {
+          slash = true;
+        } else if (!slash && c == '/' && text[i + 1] == '*') {
+          star = true;
+        } else if (star && c == '*' && text[i + 1] == '/') {
+          ++i;
+          break;
+        }
+      }
+      if (!slash && !star && c == ';') break;
+    }
+    if (!star && is_line_end(c)) break;
+  }
+  std::size_t size = i - at;
+  if (size > longest_command) size = longest_command;
+  console_command command;
+  command.start = at;
+  command.text = text.substr(at, size);
+  command.next = std::min(at + size + 1, text.size());
+  command.open_comment = star && i >= text.size();
+  return command;
+}
+
+std::vector<std::string> command_words(std::string_view command) {
+  // As the console's Cmd_TokenizeString.
+  command = command.substr(0, command.find('\0'));
+  std::vector<std::string> words;
+  std::size_t at = 0;
+  const auto starts = [&](const char* two) {
+    return command.compare(at, 2, two) == 0;
+  };
+  for (;;) {
+    for (;;) {
+      while (at < command.size() && is_blank(command[at])) ++at;
+      if (at >= command.size() || starts("//")) return words;
+      if (!starts("/*")) break;
+      const std::size_t close = command.find("*/", at + 2);
+      if (close == std::string_view::npos) return words;
+      at = close + 2;
+    }
+    std::string word;
+    if (command[at] == '"') {
+      const std::size_t close = command.find('"', at + 1);
+      words.emplace_back(command.substr(at + 1, close == std::string_view::npos
+                                                    ? std::string_view::npos
+                                                    : close - at - 1));
+      if (close == std::string_view::npos) return words;
+      at = close + 1;
+      continue;
+    }
+    const std::size_t start = at;
+    while (at < command.size() && !is_blank(command[at]) &&
+           command[at] != '"' && !starts("//") && !starts("/*"))
+      ++at;
+    words.emplace_back(command.substr(start, at - start));
+  }
+}
+
+bool same_word(std::string_view verb, std::string_view word) {
+  return lower(verb) == lower(word);
+}
+
+bool exec_fits(std::size_t file, std::size_t pending, std::size_t buffer) {
+  return file + 1 + pending <= buffer;
+}
+
+console_run play_in_console(const script_files& files, int steps,
+                            const console_limits& limits) {
+  console server{files, limits, {}, {}};
+  server.exec("SW_rotate.cfg");
+  for (int step = 0; step < steps && server.run.finished; ++step)
+    server.run_text("vstr nextmap\n");
+  return server.run;
+}
+
+std::vector<std::string> maps_in_order(const script_files& files) {
+  std::vector<std::string> maps;
+  const std::string head = " ; map ", tail = " ; timelimit";
+  const std::string link = "set nextmap exec ";
+  std::string name = "SW_rotate.cfg";
+  for (std::size_t file = 0; file < files.size(); ++file) {
+    const auto found = files.find(name);
+    if (found == files.end()) return {};
+    const std::string& text = found->second;
+    for (std::size_t at = 0; (at = text.find(head, at)) != std::string::npos;) {
+      at += head.size();
+      maps.push_back(text.substr(at, text.find(tail, at) - at));
+    }
+    const std::size_t next = text.rfind(link);
+    // SW_rotate.cfg closing on SW1 is a rotation of one file.
+    if (next == std::string::npos)
+      return file == 0 ? maps : std::vector<std::string>{};
+    name = text.substr(next + link.size(),
+                       text.find('"', next) - next - link.size());
+    if (name == "SW_rotate.cfg") return maps;
+  }
+  return {};
+}

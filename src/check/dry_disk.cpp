@@ -1,0 +1,181 @@
+#include "check/dry_disk.h"
+
+#include "platform/path.h"
+
+namespace {
+
+constexpr const char* not_permitted = "Permission denied";
+
+/// A name as the folder's listing is asked for it: on Windows, whose
+/// names match in any case, in lower case.
+std::string listed_as(const std::string& name) {
+#ifdef _WIN32
+  return lower(name);
+#else
+  return name;
+#endif
+}
+
+}  // namespace
+
+dry_disk::folder_view& dry_disk::view_of(const disk_folder& at) {
+  folder_view& view = folders[at.path];
+  if (!view.listed) {
+    std::vector<std::string> names;
+    view.listed = target.list_folder(at, &names).ok();
+    for (const std::string& name : names) view.names.insert(listed_as(name));
+  }
+  return view;
+}
+
+disk_result dry_disk::found(const disk_folder& at, const std::string& name) {
+  file_facts facts;
+  if (!look(at, name, &facts).ok()) return disk_result::failed;
+  return facts.kind == file_kind::missing ? disk_result::missing
+                                          : disk_result::done;
+}
+
+disk_status dry_disk::may_change(const disk_folder& at) {
+  folder_view& view = view_of(at);
+  if (!view.asked) {
+    file_facts folder;
+    view.changes = target.look(at, ".", &folder);
+    if (view.changes.ok() && !folder.may_write)
+      view.changes = {disk_result::failed, not_permitted};
+    view.asked = true;
+  }
+  return view.changes;
+}
+
+disk_status dry_disk::room_for(const disk_folder& at, std::size_t size) {
+  folder_view& view = view_of(at);
+  if (!view.room_asked) {
+    view.room_known = target.room(at, &view.room);
+    view.room_asked = true;
+  }
+  const disk_room& room = view.room;
+  if (!view.room_known.ok() || room.block_size == 0)
+    return {};  // can't be asked: let the run find out
+  // No one may use more files or blocks than are free.
+  const unsigned long long blocks =
+      (size + room.block_size - 1) / room.block_size;
+  if (room.files <= made || room.blocks < blocks + blocks_made)
+    return {disk_result::failed, "No space left on device"};
+  ++made;
+  blocks_made += blocks;
+  return {};
+}
+
+disk_status dry_disk::look(const disk_folder& at, const std::string& name,
+                           file_facts* facts) {
+  folder_view& view = view_of(at);
+  const auto changed = view.changed.find(name);
+  if (changed == view.changed.end()) {
+    // A name the folder's listing doesn't hold isn't there.
+    if (view.listed && name != "." && name != ".." &&
+        !view.names.count(listed_as(name))) {
+      *facts = file_facts{};
+      return {};
+    }
+    const auto known = view.facts.find(name);
+    if (known != view.facts.end()) {
+      *facts = known->second;
+      return {};
+    }
+    const disk_status looked = target.look(at, name, facts);
+    if (looked.ok()) view.facts.emplace(name, *facts);
+    return looked;
+  }
+  *facts = file_facts{};
+  if (changed->second >= 0) {
+    facts->kind = file_kind::regular;
+    facts->owner = target.user();
+    facts->mode = 0640;
+    facts->size = static_cast<std::uint64_t>(changed->second);
+    facts->may_write = true;
+  }
+  return {};
+}
+
+disk_status dry_disk::open_file(const disk_folder& at, const std::string& name,
+                                std::unique_ptr<readable_file>* file) {
+  if (view_of(at).changed.count(name))
+    return {disk_result::failed, "a file this run made"};
+  return target.open_file(at, name, file);
+}
+
+disk_status dry_disk::lock(const disk_folder& at, const std::string& name,
+                           unsigned, std::unique_ptr<disk_lock>* held) {
+  // A lock file that isn't there yet is made by the run, where it may: one
+  // more file on the disk. One that is there is only asked, never waited
+  // for, so that the check holds nothing up.
+  if (found(at, name) == disk_result::missing) {
+    disk_status made_here = may_change(at);
+    if (made_here.ok()) made_here = room_for(at, 0);
+    if (!made_here.ok()) return {disk_result::missing, made_here.reason};
+    view_of(at).changed[name] = 0;
+  } else if (const disk_status asked = target.lock(at, name, 0, nullptr);
+             !asked.ok()) {
+    return asked;
+  }
+  if (held) *held = std::make_unique<disk_lock>();
+  return {};
+}
+
+disk_status dry_disk::write_new(const disk_folder& at, const std::string& name,
+                                std::string_view bytes, const file_facts*) {
+  if (found(at, name) != disk_result::missing) return disk_result::exists;
+  disk_status made_here = may_change(at);
+  if (made_here.ok()) made_here = room_for(at, bytes.size());
+  if (!made_here.ok()) return {disk_result::failed, made_here.reason};
+  view_of(at).changed[name] = static_cast<long long>(bytes.size());
+  return {};
+}
+
+disk_status dry_disk::write_in_place(const disk_folder& at,
+                                     const std::string& name,
+                                     std::string_view bytes) {
+  file_facts facts;
+  look(at, name, &facts);
+  if (facts.kind != file_kind::regular || facts.names != 1 ||
+      facts.owner != target.user() || facts.append_only || facts.immutable ||
+      !facts.may_write)
+    return {disk_result::failed,
+            "no file of this user's alone (a hard link, another user's "
+            "file)"};
+  view_of(at).changed[name] = static_cast<long long>(bytes.size());
+  return {};
+}
+
+disk_status dry_disk::hard_link(const disk_folder& at, const std::string& from,
+                                const std::string& link) {
+  if (found(at, link) != disk_result::missing) return disk_result::exists;
+  const disk_result original = found(at, from);
+  if (original != disk_result::done) return original;
+  if (const disk_status changes = may_change(at); !changes.ok()) return changes;
+  view_of(at).changed[link] = 0;
+  return {};
+}
+
+disk_status dry_disk::rename(const disk_folder& at, const std::string& from,
+                             const std::string& to) {
+  folder_view& view = view_of(at);
+  const auto staged = view.changed.find(from);
+  if (staged == view.changed.end() || staged->second < 0)
+    return {disk_result::failed, "no file this run made"};
+  if (const disk_status changes = may_change(at); !changes.ok()) return changes;
+  const long long size = staged->second;
+  staged->second = -1;
+  view.changed[to] = size;
+  return {};
+}
+
+disk_status dry_disk::remove(const disk_folder& at, const std::string& name) {
+  if (found(at, name) == disk_result::missing) return disk_result::missing;
+  folder_view& view = view_of(at);
+  if (!view.changed.count(name))
+    if (const disk_status changes = may_change(at); !changes.ok())
+      return changes;
+  view.changed[name] = -1;
+  return {};
+}

@@ -1,3 +1,0 @@
-#include "generator_run.h"
-
-int main() { return run_generator(); }

@@ -1,0 +1,126 @@
+#include "run/generator_run.h"
+
+#include <memory>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/tick_count.h"
+#include "run/map_list.h"
+#include "run/rotation_files.h"
+#include "run/rotation_order.h"
+#include "run/run_start.h"
+
+namespace {
+
+/// The run's steps: list, order, script, place; each decision goes into
+/// `record` where it is made.
+void generate(disk_interface& disk, run_start& start, const std::string& run,
+              run_record& record) {
+  take_map_list(start, record);
+  if (!start.found) return record.keep(start.not_found);
+  file_place& script = start.script;
+  record.found = true;
+  record.folder = script.folder();
+  record.lock_file = shown_path(script.folder(), lock_name(script));
+  // A frozen rotation is left as it is; then not even the lock file is made.
+  if (std::string why = why_folder_frozen(script.folder()); !why.empty())
+    return record.keep(why);
+  if (std::string why = why_frozen(script.shown(), script.facts); !why.empty())
+    return record.keep(why);
+  // Runs on one rotation take turns where its files change, so that the
+  // files in place are always one run's whole rotation; one held up for
+  // too long (a stuck process) leaves the rotation as it is rather than
+  // hold up the server's start. A run that can't make the lock file (a
+  // folder it may not write) goes on without: it can only write in place.
+  std::unique_ptr<disk_lock> lock;
+  const disk_status locked =
+      disk.lock(script.folder(), lock_name(script), lock_wait_ms, &lock);
+  if (locked == disk_result::busy)
+    return record.keep(
+        words({"another run has held the rotation (", record.lock_file,
+               ") for ", std::to_string(lock_wait_ms / 1000), " s"}));
+  if (locked == disk_result::failed)
+    return record.keep(
+        words({record.lock_file,
+               ", on which runs take turns, can't be used: ", locked.reason}));
+  // Another run may have changed what is there while this one waited: it is
+  // asked again by its name in the folder already held, never by its path.
+  if (const disk_status looked =
+          disk.look(script.folder(), script.name, &script.facts);
+      !looked.ok())
+    return record.keep(words({script.shown(), ": ", looked.reason}));
+  if (script.facts.kind == file_kind::link)
+    return record.keep("the rotation moved while this run waited for it");
+  // Only a run that holds the lock knows that no other is staging there.
+  if (lock) remove_leftovers_beside(disk, script, record);
+  if (std::string why = why_frozen(script.shown(), script.facts); !why.empty())
+    return record.keep(why);
+  // The entries view their names in the list's bytes.
+  if (record.list_read == disk_result::failed)
+    return record.keep(words({record.list_file, " is there but can't be read: ",
+                              record.list_read.reason}));
+  record.rotation = build_rotation(read_map_list(record.list_text).entries);
+  record.ordered = true;
+  // A list that gives no map (emptied by mistake, renamed, every map left
+  // out) never takes a rotation away: the server would play nothing.
+  if (record.rotation.empty() && script.facts.kind != file_kind::missing)
+    return record.keep(
+        "the map list gives no map, and a rotation is in "
+        "place: a run never takes it away");
+  replace_rotation(disk, script, run, record);
+}
+
+}  // namespace
+
+void take_map_list(const run_start& start, run_record& record) {
+  record.list_file = start.list_file;
+  record.list_read = start.list_read;
+  record.list_bytes = start.list_bytes;
+  record.list_text = start.list_text;
+  record.encoding = start.encoding;
+}
+
+int run_generator() {
+  // The tick count first: it seeds the run's random order.
+  const std::uint32_t ticks = tick_count_ms();
+  system_disk disk;
+  return run_generator(disk, system_user_database(), ticks);
+}
+
+int run_generator(disk_interface& disk, const user_database& users,
+                  std::uint32_t ticks, run_record* record) {
+  run_record own;
+  run_record& kept = record ? *record : own;
+  run_start start;
+  try {
+    // Before the first change on the disk: a run as root acts no further
+    // than the owner of the rotation's folder could, whatever links that
+    // owner planted.
+    const owner_decision owner = start_run(disk, users, &start);
+    if (owner.result == owner_switch::failed ||
+        owner.result == owner_switch::refused) {
+      kept.keep(owner.why);
+      return 0;
+    }
+  } catch (const std::bad_alloc&) {
+    // Out of memory before the run began (a huge map list): nothing changed.
+    kept.keep("the run ran out of memory");
+    return 0;
+  }
+  run_from(disk, std::move(start), ticks, kept);
+  return 0;
+}
+
+void run_from(disk_interface& disk, run_start start, std::uint32_t ticks,
+              run_record& record) {
+  seed_random_order(ticks);
+  try {
+    generate(disk, start, std::to_string(ticks), record);
+  } catch (const std::bad_alloc&) {
+    // Out of memory: the rotation in place stays, and the tool still prints
+    // nothing and exits 0.
+    record.keep("the run ran out of memory");
+  }
+}

@@ -1,0 +1,3 @@
+#include "run/generator_run.h"
+
+int main() { return run_generator(); }

@@ -1,0 +1,58 @@
+#include "run/rotation_order.h"
+
+#include <algorithm>
+#include <random>
+
+namespace {
+
+/// The run's random generator; seeded from the tick count so that every run
+/// plays maps of equal priority in another order.
+std::mt19937 random_order;
+
+}  // namespace
+
+void seed_random_order(std::uint32_t seed) { random_order.seed(seed); }
+
+bool is_playable_name(std::string_view name) {
+  return why_not_playable(name) == nullptr;
+}
+
+const char* why_not_playable(std::string_view name) {
+  if (name.empty()) return "an empty name";
+  if (name.size() > max_playable_name_size)
+    return "longer than 100 bytes: the console would store its line empty";
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    if (c == '"') return "a double quote would end the console's text early";
+    if (c == ';') return "a semicolon would start a command of its own";
+    if (c == '/' && i + 1 < name.size() &&
+        (name[i + 1] == '/' || name[i + 1] == '*'))
+      return "// or /* would start a comment that cuts the rotation";
+  }
+  return nullptr;
+}
+
+const char* why_wont_load(std::string_view name) {
+  if (name.size() > longest_loadable_name) return "longer than 54 bytes";
+  for (const char c : name)
+    if (c <= ' ' || c >= 0x7F) return "bytes outside printable ASCII";
+  return nullptr;
+}
+
+std::vector<map_entry> build_rotation(std::vector<map_entry> entries) {
+  // Leaving entries out before the shuffle gives the same chances as after
+  // it, and reads the names in file order rather than all over memory.
+  const auto left_out = [](const map_entry& entry) {
+    return entry.priority < 0 || !is_playable_name(entry.name);
+  };
+  entries.erase(std::remove_if(entries.begin(), entries.end(), left_out),
+                entries.end());
+  std::shuffle(entries.begin(), entries.end(), random_order);
+  // A sort costs the same whatever the priorities are; walking every value
+  // from the highest priority down would not.
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const map_entry& a, const map_entry& b) {
+                     return a.priority > b.priority;
+                   });
+  return entries;
+}

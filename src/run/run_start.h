@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/disk.h"
+#include "platform/user_database.h"
+#include "run/map_list.h"
+#include "run/rotation_files.h"
+#include "walk/folder_walk.h"
+
+/// Where a run starts, as start_run() left it: what its walks found, and
+/// the map list, read as it must be.
+struct run_start {
+  /// The folders to the working folder, held open, to walk from.
+  folder_trail here;
+  /// Where SW_rotate.cfg lies, walked as the run acts; where the walk
+  /// failed (a link that may not be followed, a folder missing on the way),
+  /// `found` is false and `not_found` says why.
+  bool found = false;
+  file_place script;
+  std::string not_found;
+  /// The map list: the file, how reading it ended, its bytes (in UTF-8
+  /// where the file was UTF-16), shared by every run from this start, the
+  /// text to read in them and how the file was written.
+  std::string list_file = map_list_file;
+  disk_status list_read{disk_result::missing};
+  std::shared_ptr<const std::string> list_bytes;
+  std::string_view list_text;
+  list_encoding encoding = list_encoding::plain;
+};
+
+/// What a run as root did about root before it began.
+enum class owner_switch {
+  /// Not root, or root in folders that only root may change: the process
+  /// acts as it was.
+  kept,
+  /// Root given up for good for `user` in `group`, the owner of `folder`,
+  /// the first folder on the way to the rotation that another user may
+  /// change.
+  given_up,
+  /// The way to the rotation leads through a folder of root's that a group
+  /// or others may write: the run writes nothing, as no user it could act
+  /// as owns it.
+  refused,
+  /// Root could not be given up, or there is no group to act in: the run
+  /// writes nothing.
+  failed,
+};
+
+/// What start_run decided, and why, for a person to read.
+struct owner_decision {
+  owner_switch result = owner_switch::kept;
+  /// Why a run writes nothing (refused, failed).
+  std::string why;
+  /// given_up: whom it acts as, and the folder or entry of theirs.
+  std::uint32_t user = 0, group = 0;
+  std::string folder;
+};
+
+/// Starts a run, before it changes anything: walks from the working folder
+/// to SW_rotate.cfg and to the map list, decides whom the run acts as, and
+/// reads the map list into `*start`. A run as root trusts only what root
+/// alone may change (folder_walk.h): where the way to the rotation reaches
+/// a folder that another user owns, it gives up root for good for that
+/// user (in the folder's group where the user belongs to it, else in the
+/// user's own group from /etc/passwd, never root's) and walks the rest as
+/// that user; where it reaches a folder of root's that others may write,
+/// it refuses. The map list is read as root only where root alone may
+/// change everything on its way; where another user may change something
+/// on its way it is read as that user (in a process of its own where that
+/// isn't the user the run acts as), or not at all. Windows has no root:
+/// there, and for any process without root's rights, the walks follow only
+/// links of this user's or of the folder's owner, and nothing changes.
+/// Running out of memory throws std::bad_alloc, for the caller to keep the
+/// run's promise.
+owner_decision start_run(disk_interface& disk, const user_database& users,
+                         run_start* start);

@@ -1,0 +1,285 @@
+#include "check/engine_search.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "check/archive_names.h"
+#include "check/server_config.h"
+#include "support/memory_disk.h"
+
+namespace {
+
+/// One file of an archive that zip_of makes; `local_zip64` gives its local
+/// header alone zip64 sizes, as Python's force_zip64 does.
+struct zipped {
+  std::string name, data;
+  bool encrypted = false, local_zip64 = false;
+};
+
+void put(std::string& out, std::uint64_t number, int width) {
+  for (int i = 0; i < width; ++i) out += static_cast<char>(number >> (8 * i));
+}
+
+/// A stored zip of `files`, after `stub` bytes whose offsets it doesn't
+/// count (as a self-extracting stub prepended by hand), with zip64 end
+/// records where `zip64`, and `comment` at its end. `broken` spoils the
+/// directory entry of that file.
+std::string zip_of(const std::vector<zipped>& files,
+                   const std::string& stub = "", bool zip64 = false,
+                   const std::string& comment = "", int broken = -1) {
+  std::string body, directory;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const zipped& file = files[i];
+    const std::uint64_t at = body.size();
+    body += "PK\x03\x04";
+    put(body, 20, 2), put(body, file.encrypted, 2), put(body, 0, 2);
+    put(body, 0, 8);  // time, date, and a CRC of 0 in both headers
+    const std::uint64_t size = file.local_zip64 ? 0xFFFFFFFF : file.data.size();
+    put(body, size, 4), put(body, size, 4);
+    put(body, file.name.size(), 2), put(body, file.local_zip64 ? 20 : 0, 2);
+    body += file.name;
+    if (file.local_zip64) {
+      put(body, 1, 2), put(body, 16, 2);
+      put(body, file.data.size(), 8), put(body, file.data.size(), 8);
+    }
+    body += file.data;
+    directory += static_cast<int>(i) == broken ? "PK\x09\x09" : "PK\x01\x02";
+    put(directory, 20, 2), put(directory, 20, 2);
+    put(directory, file.encrypted, 2), put(directory, 0, 2);
+    put(directory, 0, 8);
+    put(directory, file.data.size(), 4), put(directory, file.data.size(), 4);
+    put(directory, file.name.size(), 2), put(directory, 0, 6);
+    put(directory, 0, 6), put(directory, at, 4);
+    directory += file.name;
+  }
+  std::string end;
+  const std::uint64_t directory_at = body.size();
+  if (zip64) {
+    end += "PK\x06\x06";
+    put(end, 44, 8), put(end, 45, 2), put(end, 45, 2), put(end, 0, 8);
+    put(end, files.size(), 8), put(end, files.size(), 8);
+    put(end, directory.size(), 8), put(end, directory_at, 8);
+    end += "PK\x06\x07";
+    put(end, 0, 4), put(end, directory_at + directory.size(), 8);
+    put(end, 1, 4);
+  }
+  end += "PK\x05\x06";
+  put(end, 0, 4);
+  // As `zip -fz` writes it: the plain end record still holds the numbers.
+  put(end, files.size(), 2), put(end, files.size(), 2);
+  put(end, directory.size(), 4), put(end, directory_at, 4);
+  put(end, comment.size(), 2);
+  return stub + body + directory + end + comment;
+}
+
+/// The names each engine's reader reads from `bytes`, joined by " ", or
+/// "refused"; and in `*read`, the bytes both asked for in all.
+std::string names_read(const std::string& bytes, zip_reader reader,
+                       std::size_t* read = nullptr) {
+  std::size_t asked = 0;
+  const archive_reader from = [&](std::uint64_t offset, std::size_t count) {
+    const std::string part =
+        offset < bytes.size() ? bytes.substr(offset, count) : "";
+    asked += part.size();
+    return part;
+  };
+  archive_directory found;
+  if (!find_archive_directory(bytes.size(), from, reader, &found))
+    return "refused";
+  std::string names;
+  read_archive_directory(from, found, [&](const archive_entry& entry) {
+    names += (names.empty() ? "" : " ") + std::string(entry.name);
+  });
+  if (read) *read = asked;
+  return found.cut ? names + " (cut " + std::to_string(found.cut) + ")" : names;
+}
+
+/// `bytes` without its last `cut` bytes.
+std::string cut_short(const std::string& bytes, std::size_t cut) {
+  return bytes.substr(0, bytes.size() - cut);
+}
+
+TEST(ArchiveNames, ReadsTheDirectoryAsEachEnginesUnzipDoes) {
+  const std::vector<zipped> two = {{"maps/a.bsp", "a"}, {"maps/b.bsp", "b"}};
+  // The archive, and what the original and the maintained reader read.
+  const std::tuple<std::string, std::string, std::string> rows[] = {
+      {zip_of(two), "maps/a.bsp maps/b.bsp", "maps/a.bsp maps/b.bsp"},
+      {zip_of(two, std::string(100, 'S')), "maps/a.bsp maps/b.bsp",
+       "maps/a.bsp maps/b.bsp"},
+      // An empty archive: its end record at byte 0 counts as none.
+      {zip_of({}), "refused", "refused"},
+      // zip64: the original reads its directory 76 bytes out of place.
+      {zip_of(two, "", true), "", "maps/a.bsp maps/b.bsp"},
+      // A broken entry ends the directory; those before it are kept.
+      {zip_of(two, "", false, "", 1), "maps/a.bsp", "maps/a.bsp"},
+      // The signature nearest the end is taken, even in a comment.
+      {zip_of(two, "", false, "PK\x05\x06 and more"), "refused", "refused"},
+      {zip_of(two, "", false, std::string(65000, 'c')), "maps/a.bsp maps/b.bsp",
+       "maps/a.bsp maps/b.bsp"},
+      {zip_of(two, "", false, std::string(65535, 'c')), "refused", "refused"},
+      // An end record cut short: read from what lies past it (undefined,
+      // here zeros), up to 4 bytes by the original reader, 3 by the other.
+      {cut_short(zip_of(two), 2), "maps/a.bsp maps/b.bsp (cut 2)",
+       "maps/a.bsp maps/b.bsp (cut 2)"},
+      {cut_short(zip_of(two), 4), "maps/a.bsp maps/b.bsp (cut 4)", "refused"},
+      {cut_short(zip_of(two), 5), "refused", "refused"},
+  };
+  for (const auto& [bytes, original, maintained] : rows) {
+    EXPECT_EQ(original, names_read(bytes, zip_reader::original))
+        << bytes.size();
+    EXPECT_EQ(maintained, names_read(bytes, zip_reader::maintained))
+        << bytes.size();
+  }
+  // A directory of several pieces is read whole, and little else.
+  std::vector<zipped> many;
+  for (int i = 0; i < 30000; ++i)
+    many.push_back(
+        {"maps/" + std::string(30, 'm') + std::to_string(i) + ".bsp", ""});
+  const std::string big = zip_of(many, std::string(1 << 20, 'D'));
+  std::size_t read = 0;
+  const std::string names = names_read(big, zip_reader::original, &read);
+  EXPECT_EQ(30000, std::count(names.begin(), names.end(), ' ') + 1);
+  EXPECT_NE(std::string::npos, names.find("m29999.bsp"));
+  const std::size_t directory = 30000 * (46 + 45);
+  EXPECT_LT(read, 2 * directory + 3 * 65557);
+}
+
+TEST(EngineSearch, LooksWhereEachEngineLooks) {
+  memory_disk disk;
+  disk.make_folder("mod");
+  disk.put("base/pak0.pk3", zip_of({{"maps/held.bsp", "x"},
+                                    {"MAPS\\Cased.BSP", "x"},
+                                    {"maps/first.bsp", "x"},
+                                    {"maps/under.bsp", "x"}}));
+  disk.put("base/maps.pk3", zip_of({{"maps/held.bsp", "x"},
+                                    {"maps/empty.bsp", ""},
+                                    {"maps:sealed.bsp", "x", true}}));
+  disk.put("base/mp_first.pk3",
+           zip_of({{"maps/empty.bsp", "x"}, {"maps/first.bsp", "x"}}));
+  disk.put("base/sp_never.pk3", zip_of({{"maps/never.bsp", "x"}}));
+  disk.put("base/wide.pk3", zip_of({{"maps/wide.bsp", "x"}}, "", true));
+  disk.put("base/maps/loose.bsp", "x");
+  disk.put("base/maps/zero.bsp", "");
+  disk.put("mod/over.pk3", zip_of({{"maps/loose.bsp", "x", true}}));
+  // Sorted in upper case: _ after every letter, mp_ as zz_.
+  disk.put("base/z_1.pk3", zip_of({{"maps/order.bsp", "x"}}));
+  disk.put("base/zb.pk3", zip_of({{"maps/order.bsp", "x"}}));
+  disk.put("base/_x.pk3", zip_of({{"maps/under.bsp", "x"}}));
+  // Opened as mp_maps.pk3, which isn't there.
+  disk.put("base/zz_maps.pk3", zip_of({{"maps/zed.bsp", "x"}}));
+  disk.put("base/local64.pk3",
+           zip_of({{"maps/local64.bsp", "x", false, true}}));
+  disk.put("base/cut.pk3", cut_short(zip_of({{"maps/cut.bsp", "x"}}), 2));
+  disk.put("base/both.pk3", zip_of({{"maps/both.bsp", "x"}}));
+  disk.put("base/maps/both.bsp", "x");
+  disk.make_folder("mod/maps/folded.bsp");
+  disk.put("base/maps/folded.bsp", "x");
+  std::vector<zipped> many(1100, {"filler", ""});
+  many.push_back({"maps:colon.bsp", "x"});
+  disk.put("base/colon.pk3", zip_of(many));
+  folder_trail here;
+  ASSERT_TRUE(working_trail(disk, &here).ok());
+  const game_search found =
+      search_game(disk, here, {"mod", "base", "gone"},
+                  {"held", "cased", "first", "empty", "sealed", "never", "wide",
+                   "loose", "zero", "loosely", "order", "under", "zed",
+                   "local64", "cut", "both", "folded", "colon"});
+  // What each engine does with each map: "file" where it loads it, "file!"
+  // where found there but it won't load ("file?" where it may), "-" where
+  // not found; and a note of where else it lies.
+  const auto says = [&](const map_source& source) {
+    return source.where == map_source::kind::none
+               ? std::string("-")
+               : source.file + (source.unsure    ? "?"
+                                : source.loads() ? ""
+                                                 : "!");
+  };
+  const std::tuple<const char*, const char*, const char*, const char*> rows[] =
+      {
+          {"held", "base/pak0.pk3!", "base/maps.pk3", ""},
+          {"cased", "base/pak0.pk3!", "-", ""},
+          // mp_ sorts as zz: after pak0, so it is searched before it.
+          {"first", "base/mp_first.pk3", "base/mp_first.pk3", ""},
+          {"empty", "base/mp_first.pk3", "base/mp_first.pk3", ""},
+          {"sealed", "base/maps.pk3!", "base/maps.pk3!", ""},
+          {"never", "-", "-", "sp_never.pk3 holds it, but its name begins sp_"},
+          {"wide", "-", "base/wide.pk3", ""},
+          {"loose", "mod/over.pk3!", "mod/over.pk3!", ""},
+          {"zero", "base/maps/zero.bsp!", "base/maps/zero.bsp!", ""},
+          {"loosely", "-", "-", ""},
+          {"order", "base/z_1.pk3", "base/z_1.pk3", ""},
+          {"under", "base/_x.pk3", "base/_x.pk3", ""},
+          {"zed", "-", "-", "opens base/mp_maps.pk3 in its place"},
+          {"local64", "base/local64.pk3!", "base/local64.pk3", ""},
+          {"cut", "base/cut.pk3?", "base/cut.pk3?", ""},
+          // The maintained engine: a folder's loose files first, and a
+          // folder in a map's name is no map.
+          {"both", "base/both.pk3", "base/maps/both.bsp", ""},
+          {"folded", "mod/maps/folded.bsp!", "base/maps/folded.bsp", ""},
+          {"colon", "-", "-", "as maps:colon.bsp, a name the engines'"},
+      };
+  for (const auto& [map, original, maintained, note] : rows) {
+    const map_sources& sources = found.at(map);
+    EXPECT_EQ(original, says(sources.original)) << map;
+    EXPECT_EQ(maintained, says(sources.maintained)) << map;
+    std::string notes;
+    for (const std::string& line : sources.notes) notes += line + "\n";
+    EXPECT_TRUE(*note ? notes.find(note) != std::string::npos : notes.empty())
+        << map << ": " << notes;
+  }
+  const auto problems_with = [&](const std::string& start) {
+    return std::count_if(
+        found.problems.begin(), found.problems.end(),
+        [&](const std::string& line) { return line.rfind(start, 0) == 0; });
+  };
+  EXPECT_EQ(1, problems_with("gone: can't be listed"));
+  EXPECT_EQ(1, problems_with("base/cut.pk3: damaged: its end record is cut"));
+  // Close names only from where a map would load first.
+  for (const char* name : {"empty", "held", "wide", "loose", "zero", "colon"})
+    EXPECT_EQ(
+        std::string(name) == "empty",
+        std::count(found.loadable.begin(), found.loadable.end(), name) > 0)
+        << name;
+}
+
+}  // namespace
+
+TEST(EngineSearch, AsRootReadsNothingAnotherUserMayChange) {
+  // The server user's game folder, with an archive linked to one only root
+  // may read, and a config beside it.
+  memory_disk disk;
+  disk.uid = disk.gid = 0;
+  disk.make_folder("/srv", 0, 0);
+  disk.make_folder("/srv/base", 1000, 1000);
+  disk.make_folder("/rootonly", 0, 0, 0700);
+  disk.put("/rootonly/secret.pk3", zip_of({{"maps/secret.bsp", "x"}})).mode =
+      0600;
+  disk.make_link("/srv/base/maps.pk3", "/rootonly/secret.pk3", 1000);
+  disk.put("/srv/base/server.cfg", "exec SW_rotate.cfg\n");
+  folder_trail here;
+  ASSERT_TRUE(working_trail(disk, &here).ok());
+  // As root: not a name of it is read.
+  game_search as_root = search_game(disk, here, {"/srv/base"}, {"secret"});
+  ASSERT_EQ(1u, as_root.problems.size());
+  EXPECT_NE(std::string::npos, as_root.problems[0].find("run it as the user"))
+      << as_root.problems[0];
+  report_text configs;
+  config_request named;
+  named.named = {"/srv/base/server.cfg"};
+  EXPECT_FALSE(report_configs(configs, disk, here, named));
+  EXPECT_NE(std::string::npos, configs.text.find("can't be read"))
+      << configs.text;
+  // As that user: the link leads where they may not read.
+  ASSERT_TRUE(disk.give_up_root(1000, 1000).ok());
+  const game_search as_user =
+      search_game(disk, here, {"/srv/base"}, {"secret"});
+  EXPECT_EQ(map_source::kind::none, as_user.at("secret").original.where);
+  ASSERT_EQ(1u, as_user.problems.size());
+  EXPECT_NE(std::string::npos, as_user.problems[0].find("Permission denied"))
+      << as_user.problems[0];
+}

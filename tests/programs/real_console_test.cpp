@@ -1,0 +1,500 @@
+// Runs rotation scripts in a real dedicated server of the console language
+// and reads the order of play from what it prints: without game data every
+// `map NAME` prints "Can't find map maps/NAME.bsp" and every `map_restart`
+// "Server is not running.". MAP_ROTATION_CONSOLE names the server, if not
+// Debian's (the test
+// is skipped where it names none that runs), MAP_ROTATION_PROGRAM the tool.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "check/console_model.h"
+#include "run/rotation_script.h"
+#include "support/process.h"
+#include "support/scratch_dir.h"
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+
+namespace {
+
+const std::string marker = "rotation test reached its end";
+
+/// The dedicated server: MAP_ROTATION_CONSOLE, else where Debian's
+/// ioquake3-server installs it.
+std::string console_path() {
+  const std::string named = env_or_empty("MAP_ROTATION_CONSOLE");
+  return named.empty() ? "/usr/lib/ioquake3/ioq3ded" : named;
+}
+
+/// Starts `command` in `dir`, reading from descriptor `input` (nothing where
+/// it is -1), printing into `dir`/output.
+pid_t start(const std::vector<std::string>& command, const fs::path& dir,
+            int input = -1) {
+  return start_process(command, dir, dir / "output", dir / "output", 0, input);
+}
+
+/// How long a process's output may stand still before it is taken to hang.
+/// Every process here ends by itself; a slow machine only makes it slower.
+constexpr auto hang_guard = std::chrono::minutes(1);
+
+/// Waits until `done()`, as long as `output` keeps growing; false once it
+/// has stood still for hang_guard.
+bool wait_while_progressing(const fs::path& output,
+                            const std::function<bool()>& done) {
+  std::uintmax_t size = 0;
+  auto changed = std::chrono::steady_clock::now();
+  while (!done()) {
+    std::error_code missing;
+    const std::uintmax_t now = fs::file_size(output, missing);
+    if (!missing && now != size) {
+      size = now;
+      changed = std::chrono::steady_clock::now();
+    } else if (std::chrono::steady_clock::now() - changed > hang_guard) {
+      return false;
+    }
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  return true;
+}
+
+/// Waits for `pid` to end by itself, writing into `output`; kills it where
+/// its output stood still for hang_guard, and then fails first, with the
+/// last lines it printed.
+bool finish(pid_t pid, const fs::path& output, const std::string& what) {
+  int status = 0;
+  if (wait_while_progressing(output,
+                             [&] { return waitpid(pid, &status, WNOHANG); }))
+    return true;
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  const std::string printed = read_file(output);
+  ADD_FAILURE() << what << ": killed, as it printed nothing for a minute. "
+                << "Its last lines:\n"
+                << printed.substr(std::max<std::size_t>(printed.size(), 800) -
+                                  800);
+  return false;
+}
+
+/// A server folder: a game folder of our own, `rot`, lets the server start
+/// without the game's files, given a non-empty default.cfg.
+struct console_folder {
+  console_folder() {
+    fs::create_directory(game());
+    write_file(game() / "default.cfg", "// no defaults\n");
+  }
+  fs::path game() const { return dir / "rot"; }
+  scratch_dir dir;
+};
+
+/// Where the server runs a rotation: the open server as it is, or with as
+/// little room in its command buffer as the original engine has.
+enum class room { open, original };
+
+/// The server's config that may follow `exec SW_rotate.cfg` in the original
+/// engine: a file of F bytes with R bytes behind its `exec` line runs there
+/// when F + R <= 16,382, so parts of 8,192 bytes leave 8,190.
+constexpr std::size_t original_config = 8190;
+/// What waits behind every `exec` of a rotation file in the original room:
+/// the open server runs a file when F + R <= 131,070, so this leaves a file
+/// the room it has in the original engine beside `original_config`.
+constexpr std::size_t original_pending = 131070 - 16382 + original_config;
+/// The last line of the calling files, with no line end: the console adds
+/// one to every text it inserts, and a line end of the file's own would stay
+/// behind in the buffer, one more for every step.
+const std::string next_step = "exec step.cfg";
+
+/// A comment line that, with `next_step`, makes `original_pending` bytes,
+/// less `behind`: what already waits after it.
+std::string padding(std::size_t behind) {
+  return "//" +
+         std::string(original_pending - next_step.size() - behind - 3, 'p') +
+         "\n";
+}
+
+/// Starts the server on the script in `folder`, then `steps` times "vstr
+/// nextmap", the marker and `quit`, each from a file (never standard input,
+/// which the server reads in 256-byte pieces). In the original room the
+/// script and each step are run from a file that pads the buffer behind
+/// them, the steps counted by a chain of variables. No network, and a
+/// frame, so a `wait`, of a millisecond.
+/// `input` is the server's standard input, which it reads as commands
+/// (nothing where it is -1); `end` replaces the marker and `quit`; `first`,
+/// the config run first in the open room, replaces SW_rotate.cfg.
+pid_t start_console(const console_folder& folder, int steps,
+                    room where = room::open, int input = -1,
+                    const std::string& end = "echo " + marker + " ; quit",
+                    const std::string& first = "SW_rotate.cfg") {
+  std::vector<std::string> command = {console_path()};
+  const std::string home = folder.dir.path.string();
+  const std::string settings[][2] = {
+      {"fs_homepath", home}, {"fs_basepath", home}, {"com_basegame", "rot"},
+      {"dedicated", "1"},    {"net_enabled", "0"},  {"sv_fps", "1000"}};
+  for (const auto& [name, value] : settings)
+    command.insert(command.end(), {"+set", name, value});
+  if (where == room::open) {
+    std::string lines;
+    for (int step = 0; step < steps; ++step) lines += "vstr nextmap\n";
+    write_file(folder.game() / "steps.cfg", lines + end + "\n");
+    command.insert(command.end(), {"+exec", first, "+exec", "steps.cfg"});
+  } else {
+    // Each step first moves a counter on, through variables whose spare
+    // line ends go before the step's own lines and so are used up.
+    std::string chain = "set advance vstr n1\n";
+    for (int step = 1; step <= steps; ++step)
+      chain += "set n" + std::to_string(step) + " \"set advance vstr n" +
+               std::to_string(step + 1) + "\"\n";
+    chain += "set n" + std::to_string(steps + 1) + " \"" + end + "\"\n";
+    write_file(folder.game() / "chain.cfg", chain);
+    write_file(folder.game() / "start.cfg",
+               "exec SW_rotate.cfg\n" + padding(0) + next_step);
+    // `vstr nextmap` leaves a line end of its own behind the `exec` it runs.
+    write_file(folder.game() / "step.cfg",
+               "vstr advance\nvstr nextmap\n" + padding(1) + next_step);
+    command.insert(command.end(), {"+exec", "chain.cfg", "+exec", "start.cfg"});
+  }
+  return start(command, folder.dir.path, input);
+}
+
+/// What the console model must keep to play like the server in `where`.
+console_limits limits_of(room where) {
+  return where == room::open
+             ? open_console
+             : original_console(original_config, comment_rules::open);
+}
+
+/// How a load of `name` reads in the server's output: it builds the path
+/// maps/NAME.bsp in 64 bytes, so a long name is cut there.
+std::string printed_load(const std::string& name) {
+  return "load " + ("maps/" + name + ".bsp").substr(0, 63);
+}
+
+/// What the server's output says it played, in the model's terms.
+console_run played_by(const std::string& output) {
+  console_run run;
+  run.finished = false;
+  const std::string load = "Can't find map ";
+  std::size_t pos = 0;
+  for (std::size_t end; (end = output.find('\n', pos)) != std::string::npos;
+       pos = end + 1) {
+    const std::string line = output.substr(pos, end - pos);
+    if (line.rfind(load, 0) == 0)
+      run.played.push_back("load " + line.substr(load.size()));
+    if (line == "Server is not running.") run.played.push_back("restart");
+    if (line == marker) run.finished = true;
+    if (line.find("overflowed") != std::string::npos) run.overflowed = true;
+  }
+  return run;
+}
+
+/// The model's run, with loads as the server prints them.
+console_run modelled(const script_files& files, int steps,
+                     const console_limits& limits = open_console) {
+  console_run run = play_in_console(files, steps, limits);
+  for (std::string& event : run.played)
+    if (event.rfind("load ", 0) == 0) event = printed_load(event.substr(5));
+  return run;
+}
+
+/// The first `events` of playing `names` round and round as written.
+console_run as_written(const std::vector<std::string>& names, int events) {
+  console_run run;
+  for (int i = 0; i < events && !names.empty(); ++i)
+    run.played.push_back(i % 2 ? "restart"
+                               : printed_load(names[i / 2 % names.size()]));
+  return run;
+}
+
+bool same_run(const console_run& a, const console_run& b) {
+  return a.played == b.played && a.finished == b.finished &&
+         a.overflowed == b.overflowed;
+}
+
+void expect_same(const console_run& expected, const console_run& real,
+                 const std::string& what) {
+  EXPECT_EQ(expected.played, real.played) << what;
+  EXPECT_EQ(expected.finished, real.finished) << what;
+  EXPECT_EQ(expected.overflowed, real.overflowed) << what;
+}
+
+/// A map list of duplicates, ties, priorities beyond 32 bits and negatives,
+/// with every kind of name the rotation leaves out; `kept` gets the names
+/// that must be played.
+std::string generate_map_list(std::uint32_t seed,
+                              std::vector<std::string>* kept) {
+  std::mt19937 random(seed);
+  const auto pick = [&](const std::vector<std::string>& from) {
+    return from[std::uniform_int_distribution<std::size_t>(
+        0, from.size() - 1)(random)];
+  };
+  const std::vector<std::string> names = {
+      "alpha",  "ALPHA", "bravo",
+      "maps/x", "a/b",   "/i",
+      "j/",     "e*/f",  std::string(100, 'w')};
+  const std::vector<std::string> priorities = {
+      "0", "1", "1", "2", "+2", "3", "99999999999", "4294967297"};
+  std::vector<std::string> pairs;
+  for (int i = 0; i < 12; ++i) {
+    kept->push_back(pick(names));
+    pairs.push_back(kept->back() + " " + pick(priorities));
+  }
+  for (const std::string& left_out :
+       {std::string("say\"hi"), std::string("oasis;quit"), std::string("a//b"),
+        std::string("c/*d"), std::string(101, 'v')})
+    pairs.push_back(left_out + " " + pick(priorities));
+  pairs.push_back("negative -1");
+  pairs.push_back("far_negative -99999999999");
+  std::shuffle(pairs.begin(), pairs.end(), random);
+  std::string list;
+  for (const std::string& pair : pairs) list += pair + "\r\n";
+  return list;
+}
+
+/// Runs the built program in `folder` on the map list `list`.
+void run_tool(const fs::path& folder, const std::string& list) {
+  write_file(folder / "map_list.cfg", list);
+  finish(start({env_or_empty("MAP_ROTATION_PROGRAM")}, folder),
+         folder / "output", "the tool");
+}
+
+class RealConsole : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (access(console_path().c_str(), X_OK) != 0)
+      GTEST_SKIP() << "no dedicated server to run the scripts: install "
+                      "Debian's ioquake3-server (scripts/test does, as root)";
+  }
+};
+
+/// A map list of `maps` distinct names of 3 to 54 bytes, all kept.
+std::string long_map_list(int maps, std::vector<std::string>* kept,
+                          const std::string& prefix = "m") {
+  std::string list;
+  for (int i = 0; i < maps; ++i) {
+    kept->push_back(prefix + std::to_string(i) + "_" +
+                    std::string(static_cast<std::size_t>(i * 7 % 48), 'x'));
+    list += kept->back() + " " + std::to_string(i % 3) + "\r\n";
+  }
+  return list;
+}
+
+TEST_F(RealConsole, PlaysTheToolsScriptsTwiceRoundInOrder) {
+  struct trial {
+    std::string list;
+    std::vector<std::string> kept;
+    room where;
+  };
+  std::vector<trial> trials;
+  for (std::uint32_t seed = 0; seed < 4; ++seed)
+    for (const room where : {room::open, room::original}) {
+      trials.push_back({"", {}, where});
+      trials.back().list = generate_map_list(seed, &trials.back().kept);
+    }
+  for (const int maps : {36, 100, 250}) {
+    trials.push_back({"", {}, room::original});
+    trials.back().list = long_map_list(maps, &trials.back().kept);
+  }
+  // A first part of exactly 8,192 bytes; distinct priorities fix the order.
+  trials.push_back(
+      {"", names_filling(8192, "exec SW_rotate2.cfg"), room::original});
+  trials.back().kept.insert(trials.back().kept.end(), {"x", "y"});
+  for (std::size_t k = 0; k < trials.back().kept.size(); ++k)
+    trials.back().list +=
+        trials.back().kept[k] + " " + std::to_string(1000 - k) + "\r\n";
+  std::vector<console_folder> folders(trials.size());
+  std::vector<pid_t> consoles;
+  std::vector<script_files> files;
+  for (std::size_t i = 0; i < trials.size(); ++i) {
+    run_tool(folders[i].game(), trials[i].list);
+    files.push_back(read_rotation(folders[i].game().string()));
+    // The script's last line plays the first map; each step one more.
+    consoles.push_back(start_console(
+        folders[i], 4 * static_cast<int>(trials[i].kept.size()) - 1,
+        trials[i].where));
+  }
+  for (std::size_t i = 0; i < trials.size(); ++i) {
+    const int steps = 4 * static_cast<int>(trials[i].kept.size()) - 1;
+    const std::string what =
+        "list " + std::to_string(i) + ", " +
+        std::to_string(trials[i].kept.size()) + " maps in " +
+        std::to_string(files[i].size()) + " files, " +
+        (trials[i].where == room::open ? "open" : "original") + " room";
+    if (!finish(consoles[i], folders[i].dir / "output", what)) continue;
+    // Every kept map is in the script, and no left-out one.
+    const std::vector<std::string> order = maps_in_order(files[i]);
+    std::vector<std::string> in_script = order, kept = trials[i].kept;
+    std::sort(in_script.begin(), in_script.end());
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(kept, in_script) << what;
+    if (trials[i].kept.size() >= 100) {
+      EXPECT_GT(files[i].size(), 1u) << what;
+    }
+
+    const console_run real = played_by(read_file(folders[i].dir / "output"));
+    expect_same(as_written(order, steps + 1), real, what);
+    expect_same(modelled(files[i], steps, limits_of(trials[i].where)), real,
+                what + ", the model");
+  }
+  EXPECT_EQ(8192u, files.back()["SW_rotate.cfg"].size());
+}
+
+TEST_F(RealConsole, AgreesWithTheModelOnScriptsItCannotRun) {
+  // One file, as the tool wrote before long rotations came in parts, and
+  // past the rotation's rules: a comment to the end of the line, one that
+  // swallows all input, a line past the console's limit, and scripts too
+  // large for the buffer of either room.
+  struct trial {
+    std::vector<std::string> names;
+    room where;
+  };
+  std::vector<trial> trials = {
+      {{"alpha", "a//b", "charlie"}, room::open},
+      {{"alpha", "c/*d", "charlie"}, room::open},
+      {{"alpha", std::string(900, 'n'), "charlie"}, room::open}};
+  for (const auto& [maps, where] :
+       {std::pair{700, room::open}, std::pair{100, room::original}}) {
+    trials.push_back({{}, where});
+    for (int i = 0; i < maps; ++i)
+      trials.back().names.push_back("map" + std::to_string(i));
+  }
+  // One byte past the original room.
+  trials.push_back({names_filling(8193, "vstr SW1"), room::original});
+  constexpr int steps = 8;
+  std::vector<console_folder> folders(trials.size());
+  std::vector<script_files> scripts;
+  std::vector<console_run> expected;
+  std::vector<pid_t> consoles;
+  for (std::size_t i = 0; i < trials.size(); ++i) {
+    scripts.push_back(
+        {{"SW_rotate.cfg", script_file_of(trials[i].names, "vstr SW1")}});
+    write_file(folders[i].game() / "SW_rotate.cfg",
+               scripts.back()["SW_rotate.cfg"]);
+    expected.push_back(modelled(scripts[i], steps, limits_of(trials[i].where)));
+    // Where a comment swallows the steps and their `quit`, standard input
+    // ends the comment and quits: it comes after everything else.
+    int input[2] = {-1, -1};
+    if (!expected[i].finished) {
+      ASSERT_EQ(0, pipe2(input, O_CLOEXEC));
+      const std::string end = "*/\nquit\n";
+      EXPECT_EQ(end.size(), write(input[1], end.data(), end.size()));
+      close(input[1]);
+    }
+    consoles.push_back(
+        start_console(folders[i], steps, trials[i].where, input[0]));
+    if (input[0] >= 0) close(input[0]);
+  }
+  for (std::size_t i = 0; i < trials.size(); ++i) {
+    const std::string what = "rotation " + std::to_string(i);
+    if (!finish(consoles[i], folders[i].dir / "output", what)) continue;
+    const console_run real = played_by(read_file(folders[i].dir / "output"));
+    expect_same(expected[i], real, what);
+    EXPECT_FALSE(same_run(as_written(trials[i].names, steps + 1), real))
+        << "rotation " << i;
+  }
+}
+
+TEST_F(RealConsole, AServerInALongRotationGoesOnWhenTheToolRunsAgain) {
+  // The server is in part 3 of a rotation of 300 maps when the tool writes
+  // one of fewer parts; it ends that part, then plays the new rotation from
+  // its first map, once round and on into its first map again.
+  for (const int new_maps : {40, 12}) {
+    console_folder folder;
+    std::vector<std::string> old_maps, new_kept;
+    run_tool(folder.game(), long_map_list(300, &old_maps));
+    const script_files old_files = read_rotation(folder.game().string());
+    const std::vector<std::string> old_order = maps_in_order(old_files);
+    std::size_t through_part3 = 0;
+    for (int part = 1; part <= 3; ++part) {
+      const std::string& text = old_files.at(rotation_script_file(part));
+      for (std::size_t at = 0;
+           (at = text.find(" ; map ", at)) != std::string::npos; ++at)
+        ++through_part3;
+    }
+    const std::size_t played_first = through_part3 - 10;
+    int to_server[2];
+    ASSERT_EQ(0, pipe2(to_server, O_CLOEXEC));
+    const pid_t console =
+        start_console(folder, 2 * static_cast<int>(played_first) - 1,
+                      room::open, to_server[0], "echo in part 3");
+    close(to_server[0]);
+    const fs::path output = folder.dir / "output";
+    const bool reached = wait_while_progressing(output, [&] {
+      return read_file(output).find("\nin part 3\n") != std::string::npos;
+    });
+    run_tool(folder.game(), long_map_list(new_maps, &new_kept, "n"));
+    const std::vector<std::string> new_order =
+        maps_in_order(read_rotation(folder.game().string()));
+    EXPECT_FALSE(new_order.empty());
+    std::string steps;
+    for (std::size_t step = 0; step < 22 + 2 * new_order.size(); ++step)
+      steps += "vstr nextmap\n";
+    write_file(folder.game() / "more.cfg",
+               steps + "echo " + marker + "\nquit\n");
+    const std::string more = "exec more.cfg\n";
+    EXPECT_EQ(more.size(), write(to_server[1], more.data(), more.size()));
+    close(to_server[1]);
+    if (!finish(console, output, std::to_string(new_maps) + " maps")) continue;
+    const std::string printed = read_file(output);
+    EXPECT_TRUE(reached);
+    EXPECT_EQ(std::string::npos, printed.find("couldn't exec SW_rotate"))
+        << new_maps << " maps";
+    console_run expected =
+        as_written(old_order, 2 * static_cast<int>(through_part3));
+    for (const std::string& event :
+         as_written(new_order, 2 * static_cast<int>(new_order.size()) + 2)
+             .played)
+      expected.played.push_back(event);
+    expect_same(expected, played_by(printed),
+                std::to_string(new_maps) + " maps");
+  }
+}
+
+TEST_F(RealConsole, RunsTheServersConfigAsTheCheckSaysItWill) {
+  // A server's config that changes nextmap after the rotation's exec, and
+  // one that leaves it alone. Without game data no map ever loads, so a
+  // `map` there never resets nextmap as it does on a real server: setting
+  // nextmap stands in for it, which the check reads alike.
+  const std::string configs[] = {
+      "exec SW_rotate.cfg\nset nextmap \"echo the rotation stopped\"\n",
+      "exec SW_rotate.cfg\nset sv_hostname \"rotation test\"\n"};
+  constexpr int steps = 5;
+  for (const std::string& config : configs) {
+    console_folder folder;
+    std::vector<std::string> kept;
+    run_tool(folder.game(), long_map_list(8, &kept));
+    write_file(folder.game() / "server.cfg", config);
+    const std::vector<std::string> order =
+        maps_in_order(read_rotation(folder.game().string()));
+    // What the check says of it, run where the server's config lies.
+    std::string check = env_or_empty("MAP_ROTATION_PROGRAM");
+    check.insert(check.rfind("map_rotation") + 12, "_check");
+    int status = 0;
+    waitpid(start({check}, folder.game()), &status, 0);
+    const std::string report = read_file(folder.game() / "output");
+    const bool stops = report.find("the rotation stops after its first map") !=
+                       std::string::npos;
+    EXPECT_EQ(stops, WEXITSTATUS(status) == 1) << report;
+    const pid_t console =
+        start_console(folder, steps, room::open, -1,
+                      "echo " + marker + " ; quit", "server.cfg");
+    if (!finish(console, folder.dir / "output", config)) continue;
+    const console_run real = played_by(read_file(folder.dir / "output"));
+    // It plays its first map and no other where the check says it stops,
+    // and round as written where it doesn't.
+    const console_run expected = as_written(order, stops ? 1 : steps + 1);
+    EXPECT_EQ(expected.played, real.played) << config << report;
+    EXPECT_EQ(config == configs[0], stops) << report;
+  }
+}
+
+}  // namespace

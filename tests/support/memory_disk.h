@@ -1,0 +1,153 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/disk.h"
+
+/// Thrown where a run on a memory_disk is killed: it ends the run on the
+/// spot, with no clean-up, as a kill would.
+struct killed_run {};
+
+/// A disk in memory, for the tests, as strict as a real one: files, folders
+/// and symbolic links by absolute path (a relative path is in `working`),
+/// each with an owner, a group and a mode that bind every user but root;
+/// hard links that share one file; the append-only and immutable flags;
+/// and for each file and folder whether it has reached the disk. It acts
+/// as `user`, who may give root up for good. A folder is held by its path.
+/// Any call can be made to fail, to end the run there, or to run out of
+/// memory.
+struct memory_disk : disk_interface {
+  struct file {
+    std::string bytes;
+    std::uint32_t owner = 1000, group = 1000, mode = 0644;
+    /// Not a regular file: a named pipe.
+    bool special = false;
+    /// Whether its bytes have reached the disk.
+    bool durable = true;
+    bool append_only = false, immutable = false;
+  };
+  struct folder {
+    std::uint32_t owner = 1000, group = 1000, mode = 0755;
+    bool append_only = false, immutable = false;
+  };
+  struct link {
+    std::string target;
+    std::uint32_t owner = 1000;
+  };
+
+  /// What a call that is made to go wrong does.
+  enum class fault { fail, kill, out_of_memory };
+
+  /// "/" (root's) and the working folder "/w" (the user's).
+  memory_disk();
+  /// Not copied: a copy would share its files with the original.
+  memory_disk(const memory_disk&) = delete;
+  memory_disk(memory_disk&&) = default;
+
+  std::uint32_t user() override { return uid; }
+  disk_status give_up_root(std::uint32_t user, std::uint32_t group) override;
+  disk_status as_user(std::uint32_t user, std::uint32_t group,
+                      const user_work& work, std::string* bytes) override;
+  disk_status working_folders(std::vector<disk_folder>* folders) override;
+  disk_status open_folder(const disk_folder& at, const std::string& name,
+                          disk_folder* folder) override;
+  disk_status look(const disk_folder& at, const std::string& name,
+                   file_facts* facts) override;
+  disk_status read_link(const disk_folder& at, const std::string& name,
+                        std::string* target) override;
+  disk_status open_file(const disk_folder& at, const std::string& name,
+                        std::unique_ptr<readable_file>* file) override;
+  disk_status lock(const disk_folder& at, const std::string& name,
+                   unsigned wait_ms, std::unique_ptr<disk_lock>* held) override;
+  disk_status write_new(const disk_folder& at, const std::string& name,
+                        std::string_view bytes,
+                        const file_facts* like) override;
+  disk_status write_in_place(const disk_folder& at, const std::string& name,
+                             std::string_view bytes) override;
+  disk_status hard_link(const disk_folder& at, const std::string& from,
+                        const std::string& link) override;
+  disk_status sync(const disk_folder& at,
+                   const std::vector<std::string>& names) override;
+  disk_status rename(const disk_folder& at, const std::string& from,
+                     const std::string& to) override;
+  disk_status remove(const disk_folder& at, const std::string& name) override;
+  disk_status list_folder(const disk_folder& at,
+                          std::vector<std::string>* names) override;
+  disk_status room(const disk_folder& at, disk_room* room) override;
+
+  /// `path` as the disk keeps it: absolute, without "." or "..".
+  std::string absolute(const std::string& path) const;
+  /// Makes `path` a file of its own holding `bytes`, in folders that exist
+  /// from then on, all the acting user's.
+  file& put(const std::string& path, const std::string& bytes = "");
+  /// The file at `path`, which must be there.
+  file& at(const std::string& path);
+  /// Makes `path` a folder (and the folders above it) of `owner`.
+  folder& make_folder(const std::string& path, std::uint32_t owner = 1000,
+                      std::uint32_t group = 1000, std::uint32_t mode = 0755);
+  /// Makes `path` a symbolic link to `target`, of `owner`.
+  void make_link(const std::string& path, const std::string& target,
+                 std::uint32_t owner = 1000);
+  /// Takes whatever is at `path` away.
+  void erase(const std::string& path);
+  /// Forgets the calls made and the calls made to go wrong.
+  void heal();
+  /// Makes calls `first` to `first` + `times` - 1, counting every call from
+  /// 1, go wrong as `how`.
+  void break_calls(int first, int times = 1, fault how = fault::fail);
+  /// The same for the calls of one kind ("rename", "write_new", ...),
+  /// counted among those alone.
+  void break_calls(const std::string& kind, int first, int times = 1,
+                   fault how = fault::fail);
+  /// The files in `folder`, by name, with their bytes.
+  std::map<std::string, std::string> files_in(const std::string& folder) const;
+  /// Renames whose folder entries have not reached the disk yet, in all.
+  int unsynced_renames() const;
+
+  /// Files by absolute path; the paths of one file's hard links share it.
+  std::map<std::string, std::shared_ptr<file>> files;
+  std::map<std::string, folder> folders;
+  std::map<std::string, link> links;
+  /// The working folder.
+  std::string working = "/w";
+  /// Who acts: user, group and further groups.
+  std::uint32_t uid = 1000, gid = 1000;
+  std::vector<std::uint32_t> groups;
+  /// Whether the file system has hard links (FAT has none).
+  bool has_hard_links = true;
+  /// The files and blocks of 4 KiB left on the disk.
+  std::uint64_t free_files = 1000000, free_blocks = 1000000;
+  /// The lock files that another run holds, by absolute path.
+  std::set<std::string> locks_held;
+  /// The lock file of the last lock taken, as the run named it.
+  std::string locked;
+  /// The kind of every call made, in order.
+  std::vector<std::string> calls;
+  /// Files that went in place before their bytes reached the disk.
+  int replaced_unsynced = 0;
+
+  /// Counts a call of `kind`; failed where it must fail.
+  disk_status fault_of(const std::string& kind);
+
+ private:
+  /// Whether the acting user may `want` (4 read, 2 write, 1 search) what
+  /// `owner`, `group` and `mode` guard.
+  bool may(std::uint32_t owner, std::uint32_t group, std::uint32_t mode,
+           std::uint32_t want) const;
+  /// Whether the acting user may search the folder of `path`, and where it
+  /// may, add or remove names in it; else why not.
+  disk_status may_search(const std::string& path) const;
+  disk_status may_change_in(const std::string& path) const;
+  std::string key(const disk_folder& at, const std::string& name) const;
+  /// What is at absolute `path`, as the acting user sees it.
+  file_facts facts_of(const std::string& path) const;
+  std::map<int, fault> broken;
+  std::map<std::pair<std::string, int>, fault> broken_of;
+  /// By folder: renames since its entries last reached the disk.
+  std::map<std::string, int> renames_since_sync;
+};
