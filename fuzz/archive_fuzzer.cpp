@@ -53,15 +53,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::vector<std::string> names = names_in(bytes);
   std::vector<map_entry> rotation;
   for (const std::string& name : names) rotation.push_back({name, 1});
-  report_text out;
-  report_maps(out, disk, here, rotation, {"mod", "base"}, true);
+  check_facts facts;
+  facts.maps = analyse_maps(disk, here, rotation, {"mod", "base"}, true);
+  const std::string report = render_report(facts);
   // Every map has its line; a map found in an archive was found in one
   // that is there, under a name the bytes hold.
   const game_search found =
       search_game(disk, here, {"mod", "base"},
                   std::vector<std::string_view>(names.begin(), names.end()));
   for (const auto& [name, sources] : found.maps) {
-    check(out.text.find(shown(name) + ": ") != std::string::npos);
+    check(report.find(shown(name) + ": ") != std::string::npos);
     for (const map_source* source : {&sources.original, &sources.maintained})
       if (source->where == map_source::kind::archive) {
         check(source->file == "mod/maps.pk3" ||

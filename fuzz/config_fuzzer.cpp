@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "check/check_report.h"
 #include "check/console_model.h"
 #include "check/server_config.h"
 #include "support/memory_disk.h"
@@ -32,12 +33,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   folder_trail here;
   check(working_trail(disk, &here).ok());
   for (const std::size_t rotation : {std::size_t{0}, std::size_t{8192}}) {
-    report_text out;
     config_request request;
     request.rotation_size = rotation;
-    report_configs(out, disk, here, request);
-    check(out.text.rfind("== The server's config\n", 0) == 0);
-    check(!out.text.empty() && out.text.back() == '\n');
+    check_facts facts;
+    facts.configs = analyse_configs(disk, here, request);
+    const std::string report = render_report(facts);
+    const std::size_t section = report.find("== The server's config\n");
+    check(section != std::string::npos);
+    check(report.find("Exit status ", section) != std::string::npos);
+    // Every config read with something to say is told, once.
+    for (const config_reading& read : facts.configs.readings)
+      check(report.find(read.path, section) != std::string::npos);
   }
   // Every command the console cuts from the bytes lies within them, each
   // after the one before, under both engines' comment rules.

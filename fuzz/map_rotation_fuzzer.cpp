@@ -66,9 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   for (const map_entry& entry : list.entries)
     playable += entry.priority >= 0 && is_playable_name(entry.name);
 
-  seed_random_order(static_cast<std::uint32_t>(size));
+  random_order order = seed_random_order(static_cast<std::uint32_t>(size));
   const std::vector<map_entry> rotation =
-      build_rotation(std::move(list.entries));
+      build_rotation(std::move(list.entries), order);
   check(rotation.size() == playable);
   std::vector<std::string> files;
   check(write_rotation_script(rotation, [&](std::string_view file) {

@@ -1,5 +1,382 @@
 #include "check/check_report.h"
 
+#include <type_traits>
+#include <vector>
+
+#include "run/rotation_plan.h"
+#include "run/rotation_script.h"
+
+namespace {
+
+/// The report's text as it grows: text and numbers, appended.
+struct report_text {
+  std::string text;
+  report_text& operator<<(std::string_view part) {
+    text += part;
+    return *this;
+  }
+  report_text& operator<<(char c) {
+    text += c;
+    return *this;
+  }
+  template <typename Number,
+            typename = std::enable_if_t<std::is_arithmetic_v<Number>>>
+  report_text& operator<<(Number number) {
+    text += std::to_string(number);
+    return *this;
+  }
+};
+
+std::string thousands(std::size_t number) {
+  std::string digits = std::to_string(number);
+  for (std::size_t at = digits.size(); at > 3; at -= 3)
+    digits.insert(at - 3, ",");
+  return digits;
+}
+
+// --- The map list -----------------------------------------------------------
+
+const char* encoding_name(list_encoding how) {
+  switch (how) {
+    case list_encoding::utf8_with_mark:
+      return "UTF-8 with a byte-order mark";
+    case list_encoding::utf16le:
+      return "UTF-16 (little-endian), turned into UTF-8";
+    case list_encoding::utf16be:
+      return "UTF-16 (big-endian), turned into UTF-8";
+    default:
+      return "plain text";
+  }
+}
+
+std::string note_text(const list_note& note) {
+  switch (note.what) {
+    case list_note::kind::no_number:
+      return "is left out: it has no whole number after it";
+    case list_note::kind::not_playable:
+      return std::string("is left out: ") + note.why;
+    case list_note::kind::negative:
+      return "priority " + std::to_string(note.priority) +
+             ": left out on purpose";
+    case list_note::kind::wont_load:
+      return std::string("won't load: ") + note.why;
+    default:
+      return "comes from a comment line: it is still read as a map";
+  }
+}
+
+void render_list(report_text& out, const list_facts& facts) {
+  out << "== The map list\n";
+  const list_read& list = facts.list;
+  if (list.status == disk_result::missing) {
+    out << list.file << ": not found\n";
+    std::string near;
+    for (const std::string& name : facts.near_names)
+      near += (near.empty() ? "" : ", ") + name;
+    if (!near.empty())
+      out << "  beside it: " << near << "; a run reads " << map_list_file
+          << " alone, in that case: rename the list you meant\n";
+    out << "\n";
+    return;
+  }
+  if (!list.status.ok()) {
+    out << list.file << ": can't be read: " << list.status.reason << "\n\n";
+    return;
+  }
+  out << list.file << ", read as " << encoding_name(list.encoding) << ": "
+      << counted(facts.entries, "entry", "entries") << "\n";
+  for (const list_note& note : facts.notes)
+    out << "  line " << note.line << ": " << shown(note.token) << " "
+        << note_text(note) << "\n";
+  for (const listed_twice& twice : facts.twice)
+    out << "  " << shown(twice.name) << " is listed " << twice.times
+        << " times, and plays as often\n";
+  out << "\n";
+}
+
+// --- The run ----------------------------------------------------------------
+
+/// Whether the run puts `record`'s rotation in place (or has it there).
+bool in_place(const run_record& record) {
+  return record.result != run_record::outcome::kept &&
+         !record.plan.order.empty();
+}
+
+void render_order(report_text& out, const run_record& record) {
+  out << "== The order of play\n";
+  if (!record.carried_out) out << "None: a run leaves the rotation first.\n";
+  const std::vector<map_entry>& order = record.plan.order;
+  if (record.carried_out && order.empty()) out << "No map.\n";
+  // Where a run puts this rotation in place, the variable that loads each
+  // map, and for a rotation of parts, the file that defines it.
+  const bool placed = record.carried_out && in_place(record);
+  const bool parts = record.plan.files.size() > 1;
+  if (placed)
+    out << "(vstr SWn at the server's console loads that map and goes on "
+           "from there"
+        << (parts ? "; a map of another part, once its file has run: exec "
+                    "SW_rotateK.cfg"
+                  : "")
+        << ".)\n";
+  for (std::size_t at = 0; record.carried_out && at < order.size();) {
+    std::size_t end = at;
+    while (end < order.size() && order[end].priority == order[at].priority)
+      ++end;
+    out << "Priority " << order[at].priority
+        << (end - at > 1 ? ", in a fresh random order on every run:\n" : ":\n");
+    for (; at < end; ++at) {
+      out << "  " << shown(order[at].name);
+      if (placed) {
+        const map_place place = place_of(record.plan, at);
+        out << " (vstr SW" << place.variable;
+        if (parts) out << " in " << rotation_script_file(place.file);
+        out << ")";
+      }
+      out << "\n";
+    }
+  }
+  out << "\n";
+}
+
+/// That a run puts `files` files in place, of `parts` parts.
+std::string puts_in_place(std::size_t parts, std::size_t files) {
+  return std::string("a run puts ") +
+         (files == 1 ? "this file" : "these files") + " in place (" +
+         counted(parts, "part", "parts") + ")";
+}
+
+/// What a run with `record` does, as one sentence.
+std::string outcome_of(const run_record& record) {
+  switch (record.result) {
+    case run_record::outcome::placed:
+      return puts_in_place(record.plan.files.size(), record.files.size());
+    case run_record::outcome::unchanged:
+      return "what is in place is this rotation already: a run changes "
+             "nothing";
+    default:
+      return "a run leaves every file of the rotation as it is: " + record.why;
+  }
+}
+
+void render_files(report_text& out, const run_facts& facts) {
+  const run_record& own = *facts.own;
+  out << "== The files\n";
+  if (own.owner.result == owner_switch::given_up)
+    out << "A run as root gives up root for good and acts as user "
+        << facts.user << " in group " << facts.group << ", the owner of "
+        << own.owner.folder << ".\n";
+  for (const std::string& path : own.removed)
+    out << "Removes " << path << ", left by a killed run\n";
+  for (const auto& [path, size] : own.files)
+    out << path << ": " << counted(size, "byte", "bytes") << "\n";
+  std::string said = outcome_of(own);
+  said[0] = static_cast<char>(said[0] - 'a' + 'A');
+  out << said << ".\n";
+  for (const auto& [path, as_named] : facts.case_twins)
+    out << path << " differs from " << as_named
+        << " only in case: a server may run it instead\n";
+  if (!facts.others.empty())
+    out << "In the order above the rotation takes "
+        << counted(own.plan.files.size(), "file", "files") << ".\n";
+  for (const other_order& other : facts.others)
+    out << "In another order of the same list the rotation takes "
+        << counted(other.parts, "file", "files") << ": then "
+        << outcome_of(*other.record) << ".\n";
+  out << "\n";
+}
+
+// --- The maps ---------------------------------------------------------------
+
+/// Where `source` is.
+std::string where(const map_source& source, const std::string& name) {
+  if (source.where == map_source::kind::loose) return "loose, " + source.file;
+  std::string text = "in " + source.file;
+  if (source.entry != "maps/" + name + ".bsp")
+    text += " as " + source.entry + " (another case: archives match any case)";
+  return text;
+}
+
+/// What an engine does with the map of `source`, said after "the ...
+/// engine".
+std::string engine_does(const map_source& source, const std::string& name) {
+  if (source.where == map_source::kind::none) return "doesn't find it";
+  if (source.loads()) return "loads it " + where(source, name);
+  return "finds it " + where(source, name) + ", but " + source.wont_load;
+}
+
+/// Whether two engines do the same with a map.
+bool same(const map_source& a, const map_source& b) {
+  return a.where == b.where && a.file == b.file && a.entry == b.entry &&
+         std::string_view(a.wont_load ? a.wont_load : "") ==
+             std::string_view(b.wont_load ? b.wont_load : "");
+}
+
+/// What both engines do with one map, and for one found nowhere, the
+/// `close` names.
+void render_map(report_text& out, const std::string& name,
+                const map_sources& found,
+                const std::vector<std::string>& close) {
+  const map_source &original = found.original, &maintained = found.maintained;
+  out << "  " << shown(name) << ": ";
+  if (original.loads()) {
+    out << where(original, name);
+  } else if (original.where != map_source::kind::none) {
+    out << (original.unsure ? "MAY NOT LOAD: " : "WON'T LOAD: ")
+        << where(original, name) << ", but " << original.wont_load;
+  } else if (maintained.where != map_source::kind::none) {
+    out << "NOT FOUND by the original engine; the maintained engine "
+        << engine_does(maintained, name);
+  } else {
+    out << "NOT FOUND";
+    for (std::size_t i = 0; i < close.size(); ++i)
+      out << (i == 0 ? "; did you mean " : " or ") << close[i];
+    if (!close.empty()) out << "?";
+  }
+  if (original.where != map_source::kind::none && !same(original, maintained))
+    out << " (the maintained engine " << engine_does(maintained, name) << ")";
+  out << "\n";
+  for (const std::string& note : found.notes) out << "    " << note << "\n";
+}
+
+void render_maps(report_text& out, const maps_facts& facts) {
+  out << "== The maps in the game's folders\n";
+  if (facts.out_of_memory) {
+    out << "Ran out of memory while looking through the game's folders: no "
+           "map was checked.\n\n";
+    return;
+  }
+  for (const std::string& problem : facts.search.problems)
+    out << problem << "\n";
+  if (!facts.any_source()) {
+    out << (facts.named
+                ? "No archive (*.pk3) that can be read, and no loose map, "
+                  "in the game's folders named: no map was checked.\n"
+                : "No archive (*.pk3) found: give the game's folders to "
+                  "check the maps against them.\n");
+    out << "\n";
+    return;
+  }
+  for (std::size_t i = 0; i < facts.search.maps.size(); ++i)
+    render_map(out, facts.search.maps[i].first, facts.search.maps[i].second,
+               facts.close[i]);
+  if (facts.close_cut)
+    out << "(Close names were looked for only for the first maps not "
+           "found.)\n";
+  out << "\n";
+}
+
+// --- The server's config ----------------------------------------------------
+
+/// The name the server runs the rotation by.
+constexpr const char* rotation_name = "SW_rotate.cfg";
+
+/// Where the size of the SW_rotate.cfg comes from, where it isn't the next
+/// run's own.
+std::string rotation_why(const config_request& request) {
+  switch (request.source) {
+    case rotation_source::largest_tried:
+      return " (the largest SW_rotate.cfg of the orders tried; the next "
+             "run's is " +
+             std::to_string(request.next_run_size) + " bytes)";
+    case rotation_source::in_place:
+      return " (the SW_rotate.cfg in place, which a run keeps)";
+    default:
+      return "";
+  }
+}
+
+std::string finding_text(const config_finding& finding,
+                         const config_request& request) {
+  const std::string exec = "exec " + finding.command;
+  switch (finding.what) {
+    case config_finding::kind::other_case:
+      return exec + " names the rotation in another case than " +
+             rotation_name +
+             ": that works on Windows, and fails on Linux, where the engine "
+             "looks files up in their own case";
+    case config_finding::kind::runs_rotation:
+      return exec + ", with " + thousands(finding.behind) +
+             " bytes of config still waiting behind it: " +
+             thousands(request.rotation_size) + rotation_why(request) + " + " +
+             thousands(finding.behind) +
+             (!finding.fits
+                  ? " > 16,382, so the console refuses the whole rotation "
+                    "(\"Cbuf_InsertText overflowed\"): put the exec last"
+              : finding.room_for_any
+                  ? " <= 16,382, so the console takes it whole"
+                  : " <= 16,382, so the console takes it whole; but with "
+                    "more than 8,190 bytes behind the exec, a longer list, "
+                    "whose SW_rotate.cfg may take 8,192 bytes (about 35 "
+                    "maps), would be refused: put the exec last");
+    case config_finding::kind::too_large:
+      return exec + " doesn't fit into the console's buffer: none of it runs";
+    case config_finding::kind::loop:
+      return exec +
+             " runs configs in a loop, which holds the console for ever: "
+             "read no further";
+    default:
+      return finding.command +
+             (finding.loads
+                  ? " loads a map after the rotation's exec, which sets "
+                    "nextmap to \"map_restart 0\""
+                  : " changes nextmap after the rotation's exec") +
+             ": the rotation stops after its first map";
+  }
+}
+
+void render_configs(report_text& out, const config_facts& facts) {
+  out << "== The server's config\n";
+  const config_request& request = facts.request;
+  for (const std::string& path : facts.missing)
+    out << path << ": not found (named with --config)\n";
+  for (const auto& [path, reason] : facts.unreadable)
+    out << path << ": can't be read: " << reason << "\n";
+  for (const config_reading& read : facts.readings) {
+    out << read.path
+        << (read.runs_rotation ? " runs the rotation:\n"
+                               : " doesn't run the rotation:\n");
+    for (const config_finding& finding : read.findings) {
+      out << "  " << (finding.file.empty() ? "" : finding.file + ", ")
+          << "line " << finding.line << ": " << finding_text(finding, request);
+      if (finding.times > 1) out << " (" << finding.times << " times)";
+      out << "\n";
+    }
+  }
+  if (!facts.any_read && request.named.empty()) {
+    out << "No server config here (a .cfg other than the rotation's files and "
+           "the map list): name it with --config FILE to check it.\n\n";
+    return;
+  }
+  if (!facts.runs && facts.any_read)
+    out << "No config " << (request.named.empty() ? "here " : "named ")
+        << "runs exec " << rotation_name
+        << ": the server never starts the rotation. Put exec " << rotation_name
+        << " at the end of the server's config.\n";
+  out << "\n";
+}
+
+}  // namespace
+
+int exit_status(const check_facts& facts) {
+  if (facts.run.kept()) return 2;
+  return facts.list.mistakes || !facts.maps.all_well() ||
+                 !facts.configs.all_well()
+             ? 1
+             : 0;
+}
+
+std::string render_report(const check_facts& facts) {
+  report_text out;
+  out << "What the next run of map_rotation here will do\n\n";
+  render_list(out, facts.list);
+  render_order(out, *facts.run.own);
+  render_files(out, facts.run);
+  render_maps(out, facts.maps);
+  render_configs(out, facts.configs);
+  out << "Exit status " << exit_status(facts) << "\n";
+  return std::move(out.text);
+}
+
 std::string shown(std::string_view text) {
   static const char hex[] = "0123456789ABCDEF";
   std::string out = "\"";

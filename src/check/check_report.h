@@ -1,28 +1,31 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
-#include <type_traits>
 
-/// The text of map_rotation_check's report as it grows: text and numbers,
-/// appended.
-struct report_text {
-  std::string text;
-  report_text& operator<<(std::string_view part) {
-    text += part;
-    return *this;
-  }
-  report_text& operator<<(char c) {
-    text += c;
-    return *this;
-  }
-  template <typename Number,
-            typename = std::enable_if_t<std::is_arithmetic_v<Number>>>
-  report_text& operator<<(Number number) {
-    text += std::to_string(number);
-    return *this;
-  }
-};
+#include "check/check_facts.h"
+
+/// map_rotation_check's exit statuses, as --help and the README tell them:
+/// the one place they are written.
+inline constexpr const char* exit_statuses =
+    "  0  a run writes the rotation, and every map is read as written and\n"
+    "     found (or, with no folder named, there was nothing to look in)\n"
+    "  1  it does, but something is left out, won't load or isn't found, or\n"
+    "     a game folder or archive can't be read, or a folder named holds\n"
+    "     no archive that can be read, or the server's config doesn't run\n"
+    "     the rotation or stops it, or a config named can't be read\n"
+    "  2  a run leaves the rotation as it is or writes no map, in the order\n"
+    "     of the next run or in another order of the same list\n"
+    " 64  the command line is not understood\n";
+
+/// The exit status of what `facts` tell, as exit_statuses says: 2 before 1
+/// before 0.
+int exit_status(const check_facts& facts);
+
+/// The report of `facts` for a person to read, its sections in the order
+/// the check found them, ending with the exit status.
+std::string render_report(const check_facts& facts);
 
 /// `text` quoted, in printable ASCII: any other byte as \xHH.
 std::string shown(std::string_view text);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "check/check_report.h"
 #include "check/rotation_check.h"
 #include "platform/tick_count.h"
 #include "run/run_start.h"
@@ -18,7 +19,7 @@ namespace {
 /// from its reports' 0, 1 and 2: EX_USAGE of sysexits.h.
 constexpr int usage_status = 64;
 
-constexpr const char* usage =
+constexpr const char* usage_head =
     "Usage: map_rotation_check [--config FILE]... [GAME_FOLDER...]\n"
     "\n"
     "Tells what the next run of map_rotation in the current folder will do\n"
@@ -31,16 +32,8 @@ constexpr const char* usage =
     "last of all), then the loose files under maps/. The first archive that\n"
     "holds a map decides: no map loads from pak0.pk3 in the original engine.\n"
     "\n"
-    "Exit status:\n"
-    "  0  a run writes the rotation, and every map is read as written and\n"
-    "     found (or, with no folder named, there was nothing to look in)\n"
-    "  1  it does, but something is left out, won't load or isn't found, or\n"
-    "     a game folder or archive can't be read, or a folder named holds\n"
-    "     no archive that can be read, or the server's config doesn't run\n"
-    "     the rotation or stops it\n"
-    "  2  a run leaves the rotation as it is or writes no map, in the order\n"
-    "     of the next run or in another order of the same list\n"
-    " 64  the command line is not understood\n"
+    "Exit status:\n";
+constexpr const char* usage_tail =
     "\n"
     "Then it reads the server's configs as the original engine's console\n"
     "runs them: every .cfg in the current folder but the rotation's files\n"
@@ -54,7 +47,9 @@ constexpr const char* usage =
     "on Windows and fails on Linux.\n"
     "\n"
     "Options:\n"
-    "  --config FILE  read FILE as the server's config (more than once)\n"
+    "  --config FILE, --config=FILE\n"
+    "                 read FILE as the server's config (more than once)\n"
+    "  --             ends the options: every word after it is a folder\n"
     "  --help         this text\n"
     "  --version      the version\n";
 
@@ -99,7 +94,9 @@ int read_command_line(int argc, char** argv,
     } else if (options && word.rfind("--config=", 0) == 0) {
       configs->named.push_back(word.substr(9));
     } else if (options && (word == "--help" || word == "-h" || word == "/?")) {
-      std::fputs(usage, stdout);
+      std::fputs(usage_head, stdout);
+      std::fputs(exit_statuses, stdout);
+      std::fputs(usage_tail, stdout);
       return 0;
     } else if (options && word == "--version") {
       std::fputs("map_rotation_check " MAP_ROTATION_VERSION "\n", stdout);
@@ -127,19 +124,21 @@ int main(int argc, char** argv) {
   // may.
   const std::uint32_t ticks = tick_count_ms();
   system_disk disk;
-  check_result result;
+  std::string report;
+  int status = 1;
   try {
     const user_database users = system_user_database();
     run_start start;
     const owner_decision owner = start_run(disk, users, &start);
-    result = check_rotation(disk, users, owner, start, game_folders, named,
-                            configs, ticks);
+    const check_facts facts = check_rotation(
+        disk, users, owner, start, game_folders, named, configs, ticks);
+    report = render_report(facts);
+    status = exit_status(facts);
   } catch (const std::bad_alloc&) {
-    result.report = "map_rotation_check ran out of memory: nothing checked.\n";
-    result.status = 1;
+    report = "map_rotation_check ran out of memory: nothing checked.\n";
   }
-  std::fwrite(result.report.data(), 1, result.report.size(), stdout);
+  std::fwrite(report.data(), 1, report.size(), stdout);
   std::fflush(stdout);
   wait_for_enter();
-  return result.status;
+  return status;
 }

@@ -5,7 +5,6 @@
 #include <string_view>
 #include <utility>
 
-#include "check/engine_search.h"
 #include "platform/path.h"
 
 namespace {
@@ -58,101 +57,45 @@ std::vector<std::string> close_names(const std::string& name,
   return names;
 }
 
-/// Where `source` is, for the report.
-std::string where(const map_source& source, const std::string& name) {
-  if (source.where == map_source::kind::loose) return "loose, " + source.file;
-  std::string text = "in " + source.file;
-  if (source.entry != "maps/" + name + ".bsp")
-    text += " as " + source.entry + " (another case: archives match any case)";
-  return text;
-}
-
 /// Whether no engine finds the map anywhere.
 bool nowhere(const map_sources& found) {
   return found.original.where == map_source::kind::none &&
          !found.maintained.loads();
 }
 
-/// What an engine does with the map of `source`, said after "the ...
-/// engine".
-std::string verdict(const map_source& source, const std::string& name) {
-  if (source.where == map_source::kind::none) return "doesn't find it";
-  if (source.loads()) return "loads it " + where(source, name);
-  return "finds it " + where(source, name) + ", but " + source.wont_load;
-}
-
-/// Whether two engines do the same with a map.
-bool same(const map_source& a, const map_source& b) {
-  return a.where == b.where && a.file == b.file && a.entry == b.entry &&
-         std::string_view(a.wont_load ? a.wont_load : "") ==
-             std::string_view(b.wont_load ? b.wont_load : "");
-}
-
-/// What both engines do with one map, with where else it lies, and for one
-/// found nowhere, the `close` names; true where the original engine loads
-/// it.
-bool report_map(report_text& out, const std::string& name,
-                const map_sources& found,
-                const std::vector<std::string>& close) {
-  const map_source &original = found.original, &maintained = found.maintained;
-  out << "  " << shown(name) << ": ";
-  if (original.loads()) {
-    out << where(original, name);
-  } else if (original.where != map_source::kind::none) {
-    out << (original.unsure ? "MAY NOT LOAD: " : "WON'T LOAD: ")
-        << where(original, name) << ", but " << original.wont_load;
-  } else if (maintained.where != map_source::kind::none) {
-    out << "NOT FOUND by the original engine; the maintained engine "
-        << verdict(maintained, name);
-  } else {
-    out << "NOT FOUND";
-    for (std::size_t i = 0; i < close.size(); ++i)
-      out << (i == 0 ? "; did you mean " : " or ") << close[i];
-    if (!close.empty()) out << "?";
-  }
-  if (original.where != map_source::kind::none && !same(original, maintained))
-    out << " (the maintained engine " << verdict(maintained, name) << ")";
-  out << "\n";
-  for (const std::string& note : found.notes) out << "    " << note << "\n";
-  return original.loads();
-}
-
 }  // namespace
 
-bool report_maps(report_text& out, disk_interface& disk,
-                 const folder_trail& here,
-                 const std::vector<map_entry>& rotation,
-                 const std::vector<std::string>& game_folders, bool named) {
-  out << "== The maps in the game's folders\n";
+bool maps_facts::all_well() const {
+  if (out_of_memory) return false;
+  if (!any_source()) return !named;
+  return search.problems.empty() &&
+         std::all_of(
+             search.maps.begin(), search.maps.end(),
+             [](const auto& map) { return map.second.original.loads(); });
+}
+
+maps_facts analyse_maps(disk_interface& disk, const folder_trail& here,
+                        const std::vector<map_entry>& rotation,
+                        const std::vector<std::string>& game_folders,
+                        bool named) {
+  maps_facts facts;
+  facts.named = named;
   std::vector<std::string_view> names;
   names.reserve(rotation.size());
   for (const map_entry& entry : rotation) names.push_back(entry.name);
-  game_search search;
   try {
-    search = search_game(disk, here, game_folders, names);
+    facts.search = search_game(disk, here, game_folders, names);
   } catch (const std::bad_alloc&) {
-    out << "Ran out of memory while looking through the game's folders: no "
-           "map was checked.\n";
-    return false;
+    facts.out_of_memory = true;
+    return facts;
   }
-  for (const std::string& problem : search.problems) out << problem << "\n";
-  if (search.archives == 0 && search.loose == 0) {
-    out << (named ? "No archive (*.pk3) that can be read, and no loose map, "
-                    "in the game's folders named: no map was checked.\n"
-                  : "No archive (*.pk3) found: give the game's folders to "
-                    "check the maps against them.\n");
-    return !named;
-  }
-  bool all_found = true;
+  if (!facts.any_source()) return facts;
   std::size_t steps_left = suggestion_steps;
-  for (const auto& [name, found] : search.maps) {
-    const std::vector<std::string> close =
-        nowhere(found) ? close_names(name, search.loadable, &steps_left)
-                       : std::vector<std::string>();
-    all_found = report_map(out, name, found, close) && all_found;
-  }
-  if (steps_left < suggestion_steps / 100)
-    out << "(Close names were looked for only for the first maps not "
-           "found.)\n";
-  return all_found && search.problems.empty();
+  facts.close.reserve(facts.search.maps.size());
+  for (const auto& [name, found] : facts.search.maps)
+    facts.close.push_back(
+        nowhere(found) ? close_names(name, facts.search.loadable, &steps_left)
+                       : std::vector<std::string>());
+  facts.close_cut = steps_left < suggestion_steps / 100;
+  return facts;
 }

@@ -55,19 +55,18 @@ constexpr bool any_case_opens = true;
 constexpr bool any_case_opens = false;
 #endif
 
-/// What the report says of one config that the server may run.
+/// What one config that the server may run does, and the configs it runs,
+/// by path.
 struct reading {
-  std::vector<std::string> lines;
-  bool runs_rotation = false;
-  bool stops = false;
-  std::set<std::string> runs;  // the configs it runs, by path
+  config_reading facts;
+  std::set<std::string> runs;
 };
 
 /// Reads configs from the disk, each once.
 struct config_reader {
   disk_interface& disk;
   std::map<std::string, std::unique_ptr<config_file>> files;
-  std::vector<std::string> unreadable;
+  std::vector<std::pair<std::string, std::string>> unreadable;
 
   /// The config at `path` from `from`, as the engine opens it (through
   /// links; as root, only where root alone may change its way); null where
@@ -89,7 +88,7 @@ struct config_reader {
     if (read.ok()) read = opened->read(0, largest_config, &file->text);
     if (!read.ok()) {
       if (read != disk_result::missing)
-        unreadable.push_back(shown + ": can't be read: " + read.reason);
+        unreadable.emplace_back(shown, read.reason);
       files[shown] = nullptr;
       return nullptr;
     }
@@ -112,142 +111,142 @@ std::string as_written(const std::vector<std::string>& words) {
   return text;
 }
 
-/// `lines` with each line said once, where it first came, and how often
+/// `findings` with each said once, where it first came, and how often
 /// where more than once: a config that runs itself meets the same command
 /// again on every round.
-std::vector<std::string> said_once(const std::vector<std::string>& lines) {
-  std::map<std::string, std::size_t> times;
-  for (const std::string& line : lines) ++times[line];
-  std::vector<std::string> once;
-  for (const std::string& line : lines) {
-    std::size_t& count = times[line];
-    if (count == 0) continue;
-    once.push_back(
-        count == 1 ? line : line + " (" + std::to_string(count) + " times)");
-    count = 0;
+std::vector<config_finding> said_once(std::vector<config_finding> findings) {
+  std::vector<config_finding> once;
+  std::map<std::string, std::size_t> seen;
+  for (config_finding& finding : findings) {
+    const std::string key =
+        std::to_string(static_cast<int>(finding.what)) + '\0' + finding.file +
+        '\0' + std::to_string(finding.line) + '\0' + finding.command + '\0' +
+        std::to_string(finding.behind);
+    const auto [at, added] = seen.emplace(key, once.size());
+    if (added)
+      once.push_back(std::move(finding));
+    else
+      ++once[at->second].times;
   }
   return once;
 }
 
-std::string thousands(std::size_t number) {
-  std::string digits = std::to_string(number);
-  for (std::size_t at = digits.size(); at > 3; at -= 3)
-    digits.insert(at - 3, ",");
-  return digits;
+/// Whether `verb` sets a console variable.
+bool sets_variable(const std::string& verb) {
+  return same_word(verb, "set") || same_word(verb, "seta") ||
+         same_word(verb, "sets") || same_word(verb, "setu") ||
+         same_word(verb, "reset");
 }
 
-/// Runs `root` as the console would, and says what becomes of the
-/// rotation.
-reading run_config(config_reader& reader, const config_file& root,
-                   const config_request& request) {
-  reading result;
+/// One config run as the console would: its command buffer, a segment of
+/// config text for each exec still running, the innermost last.
+struct config_run {
   struct segment {
     const config_file* file;
     std::string text;
     std::size_t at;
   };
-  std::vector<segment> buffer = {{&root, root.text + "\n", 0}};
-  const auto pending = [&] {
+  config_reader& reader;
+  const config_file& root;
+  const config_request& request;
+  reading result;
+  std::vector<segment> buffer;
+  bool started = false;
+  int execs = 0;
+
+  /// The bytes still waiting in the buffer.
+  std::size_t pending() const {
     std::size_t bytes = 0;
     for (const segment& part : buffer) bytes += part.text.size() - part.at;
     return bytes;
-  };
-  bool started = false;
-  int execs = 0;
-  while (!buffer.empty()) {
-    segment& part = buffer.back();
-    if (part.at >= part.text.size()) {
-      buffer.pop_back();
-      continue;
-    }
-    const console_command command =
-        next_command(part.text, part.at, comment_rules::original);
-    part.at = command.next;
-    const std::vector<std::string> words = command_words(command.text);
-    if (words.empty()) continue;
-    const config_file& file = *part.file;
-    const std::string at = "  " + (&file == &root ? "" : file.path + ", ") +
-                           "line " +
-                           std::to_string(file.line_of(command.start)) + ": ";
-    const std::string& verb = words[0];
-    const std::string argument = words.size() > 1 ? words[1] : "";
-    if (same_word(verb, "exec") && !argument.empty()) {
-      const std::string name = exec_name(argument);
-      if (same_word(name, rotation_name) && name != rotation_name) {
-        result.lines.push_back(
-            at + "exec " + argument +
-            " names the rotation in another case "
-            "than " +
-            rotation_name +
-            ": that works on Windows, and fails on "
-            "Linux, where the engine looks files up in their own case");
-        result.stops = result.stops || !any_case_opens;
-        if (!any_case_opens) continue;
-      }
-      if (same_word(name, rotation_name)) {
-        result.runs_rotation = true;
-        const std::size_t behind = pending() - 1;
-        const std::size_t rotation_size = request.rotation_size;
-        const bool fits = exec_fits(rotation_size, pending(), original_buffer);
-        // The room any rotation file needs: one of the largest size.
-        const bool room_for_any =
-            exec_fits(max_script_file_size, pending(), original_buffer);
-        result.lines.push_back(
-            at + "exec " + argument + ", with " + thousands(behind) +
-            " bytes of config still waiting behind it: " +
-            thousands(rotation_size) +
-            (request.rotation_why.empty() ? ""
-                                          : " (" + request.rotation_why + ")") +
-            " + " + thousands(behind) +
-            (!fits ? " > 16,382, so the console refuses the whole rotation "
-                     "(\"Cbuf_InsertText overflowed\"): put the exec last"
-             : room_for_any
-                 ? " <= 16,382, so the console takes it whole"
-                 : " <= 16,382, so the console takes it whole; but with more "
-                   "than 8,190 bytes behind the exec, a longer list, whose "
-                   "SW_rotate.cfg may take 8,192 bytes (about 35 maps), would "
-                   "be refused: put the exec last"));
-        result.stops = result.stops || !fits;
-        started = started || fits;
-        continue;
-      }
-      const config_file* next = reader.open(file.folder, name);
-      if (!next) continue;  // "couldn't exec": nothing runs
-      result.runs.insert(next->path);
-      if (!exec_fits(next->text.size(), pending(), original_buffer)) {
-        result.lines.push_back(at + "exec " + argument +
-                               " doesn't fit into the console's buffer: none "
-                               "of it runs");
-        continue;
-      }
-      if (++execs > most_execs) {
-        result.lines.push_back(at + "exec " + argument +
-                               " runs configs in a loop, which holds the "
-                               "console for ever: read no further");
-        result.stops = true;
-        break;
-      }
-      buffer.push_back({next, next->text + "\n", 0});
-      continue;
-    }
-    if (!started) continue;
-    const bool loads = same_word(verb, "map") || same_word(verb, "devmap");
-    const bool sets = (same_word(verb, "set") || same_word(verb, "seta") ||
-                       same_word(verb, "sets") || same_word(verb, "setu") ||
-                       same_word(verb, "reset")) &&
-                      same_word(argument, "nextmap");
-    if (!loads && !sets) continue;
-    result.stops = true;
-    result.lines.push_back(
-        at + as_written(words) +
-        (loads ? " loads a map after the rotation's exec, which sets nextmap "
-                 "to \"map_restart 0\""
-               : " changes nextmap after the rotation's exec") +
-        ": the rotation stops after its first map");
   }
-  result.lines = said_once(result.lines);
-  return result;
-}
+
+  /// Adds a finding of `what` at `start` of `file`.
+  config_finding& find(config_finding::kind what, const config_file& file,
+                       std::size_t start, std::string command) {
+    config_finding finding;
+    finding.what = what;
+    if (&file != &root) finding.file = file.path;
+    finding.line = file.line_of(start);
+    finding.command = std::move(command);
+    result.facts.findings.push_back(std::move(finding));
+    return result.facts.findings.back();
+  }
+
+  /// `exec argument` at `start` of `file`; false where nothing more runs.
+  bool exec(const config_file& file, std::size_t start,
+            const std::string& argument) {
+    const std::string name = exec_name(argument);
+    if (same_word(name, rotation_name) && name != rotation_name) {
+      find(config_finding::kind::other_case, file, start, argument);
+      result.facts.stops = result.facts.stops || !any_case_opens;
+      if (!any_case_opens) return true;
+    }
+    if (same_word(name, rotation_name)) {
+      result.facts.runs_rotation = true;
+      config_finding& finding =
+          find(config_finding::kind::runs_rotation, file, start, argument);
+      finding.behind = pending() - 1;
+      finding.fits =
+          exec_fits(request.rotation_size, pending(), original_buffer);
+      // The room any rotation file needs: one of the largest size.
+      finding.room_for_any =
+          exec_fits(max_script_file_size, pending(), original_buffer);
+      result.facts.stops = result.facts.stops || !finding.fits;
+      started = started || finding.fits;
+      return true;
+    }
+    const config_file* next = reader.open(file.folder, name);
+    if (!next) return true;  // "couldn't exec": nothing runs
+    result.runs.insert(next->path);
+    if (!exec_fits(next->text.size(), pending(), original_buffer)) {
+      find(config_finding::kind::too_large, file, start, argument);
+      return true;
+    }
+    if (++execs > most_execs) {
+      find(config_finding::kind::loop, file, start, argument);
+      result.facts.stops = true;
+      return false;
+    }
+    buffer.push_back({next, next->text + "\n", 0});
+    return true;
+  }
+
+  /// Runs the buffer to its end.
+  reading run() {
+    result.facts.path = root.path;
+    buffer.push_back({&root, root.text + "\n", 0});
+    while (!buffer.empty()) {
+      segment& part = buffer.back();
+      if (part.at >= part.text.size()) {
+        buffer.pop_back();
+        continue;
+      }
+      const console_command command =
+          next_command(part.text, part.at, comment_rules::original);
+      part.at = command.next;
+      const std::vector<std::string> words = command_words(command.text);
+      if (words.empty()) continue;
+      const config_file& file = *part.file;
+      const std::string& verb = words[0];
+      const std::string argument = words.size() > 1 ? words[1] : "";
+      if (same_word(verb, "exec") && !argument.empty()) {
+        if (!exec(file, command.start, argument)) break;
+        continue;
+      }
+      const bool loads = same_word(verb, "map") || same_word(verb, "devmap");
+      if (!started ||
+          !(loads || (sets_variable(verb) && same_word(argument, "nextmap"))))
+        continue;
+      result.facts.stops = true;
+      find(config_finding::kind::stops_after, file, command.start,
+           as_written(words))
+          .loads = loads;
+    }
+    result.facts.findings = said_once(std::move(result.facts.findings));
+    return std::move(result);
+  }
+};
 
 /// The configs in `folder` that the server may run: every .cfg but the
 /// rotation's files and the map list.
@@ -267,57 +266,56 @@ std::vector<std::string> configs_in(disk_interface& disk,
 
 }  // namespace
 
-bool report_configs(report_text& out, disk_interface& disk,
-                    const folder_trail& here, const config_request& request) {
-  out << "== The server's config\n";
+bool config_finding::operator==(const config_finding& other) const {
+  return what == other.what && file == other.file && line == other.line &&
+         command == other.command && behind == other.behind &&
+         fits == other.fits && room_for_any == other.room_for_any &&
+         loads == other.loads && times == other.times;
+}
+
+bool config_facts::all_well() const {
+  return (runs || (!any_read && request.named.empty())) && !stops &&
+         !named_unread;
+}
+
+config_facts analyse_configs(disk_interface& disk, const folder_trail& here,
+                             const config_request& request) {
+  config_facts facts;
+  facts.request = request;
   config_reader reader{disk, {}, {}};
   const std::vector<std::string> candidates =
       request.named.empty() ? configs_in(disk, here.back()) : request.named;
   std::map<std::string, reading> readings;
   std::set<std::string> run_by_another;
-  // A config named that isn't there is said to be missing; one that can't
-  // be read is among the unreadable; either makes the check fail.
-  bool named_missing = false;
   for (const std::string& path : candidates) {
     const std::size_t unreadable = reader.unreadable.size();
     const config_file* file = reader.open(here, path);
+    // A config named that isn't there is said to be missing; one that
+    // can't be read is among the unreadable.
     if (!file && !request.named.empty()) {
-      named_missing = true;
-      if (reader.unreadable.size() == unreadable)
-        out << path << ": not found (named with --config)\n";
+      facts.named_unread = true;
+      if (reader.unreadable.size() == unreadable) facts.missing.push_back(path);
     }
     if (!file) continue;
-    reading& result = readings[file->path] = run_config(reader, *file, request);
+    reading& result = readings[file->path] =
+        config_run{reader, *file, request, {}, {}}.run();
     run_by_another.insert(result.runs.begin(), result.runs.end());
   }
-  for (const std::string& line : reader.unreadable) out << line << "\n";
+  facts.unreadable = std::move(reader.unreadable);
+  facts.any_read = !readings.empty();
   // The server runs the configs that no other runs; where they all run
   // one another, all of them.
   const bool any_root = std::any_of(
       readings.begin(), readings.end(),
       [&](const auto& read) { return !run_by_another.count(read.first); });
-  bool runs = false, stops = false;
-  for (const auto& [path, result] : readings) {
+  for (auto& [path, result] : readings) {
     if (request.named.empty() && any_root && run_by_another.count(path))
       continue;
-    if (!result.runs_rotation && result.lines.empty()) continue;
-    out << path
-        << (result.runs_rotation ? " runs the rotation:\n"
-                                 : " doesn't run the rotation:\n");
-    for (const std::string& line : result.lines) out << line << "\n";
-    runs = runs || result.runs_rotation;
-    stops = stops || result.stops;
+    config_reading& read = result.facts;
+    if (!read.runs_rotation && read.findings.empty()) continue;
+    facts.runs = facts.runs || read.runs_rotation;
+    facts.stops = facts.stops || read.stops;
+    facts.readings.push_back(std::move(read));
   }
-  if (readings.empty() && request.named.empty()) {
-    out << "No server config here (a .cfg other than the rotation's files and "
-           "the map list): name it with --config FILE to check it.\n\n";
-    return true;
-  }
-  if (!runs && !readings.empty())
-    out << "No config " << (request.named.empty() ? "here " : "named ")
-        << "runs exec " << rotation_name
-        << ": the server never starts the rotation. Put exec " << rotation_name
-        << " at the end of the server's config.\n";
-  out << "\n";
-  return runs && !stops && !named_missing;
+  return facts;
 }

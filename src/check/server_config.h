@@ -4,9 +4,20 @@
 #include <string>
 #include <vector>
 
-#include "check/check_report.h"
 #include "platform/disk.h"
 #include "walk/folder_walk.h"
+
+/// Where the size of the SW_rotate.cfg that the console takes in comes
+/// from.
+enum class rotation_source {
+  /// The one the next run writes.
+  next_run,
+  /// The largest a run writes in the orders tried, larger than the next
+  /// run's.
+  largest_tried,
+  /// The one in place, which a run keeps.
+  in_place,
+};
 
 /// Which of the server's configs to read, and with what rotation.
 struct config_request {
@@ -14,25 +25,83 @@ struct config_request {
   /// folder other than the rotation's own files and the map list, of which
   /// those that no other runs are read as the server's.
   std::vector<std::string> named;
-  /// The bytes of the SW_rotate.cfg that the console will take in: the one
-  /// a run writes (the largest, where the order changes it) or the one in
-  /// place.
+  /// The bytes of the SW_rotate.cfg that the console will take in, and
+  /// where they come from; with largest_tried, the next run's.
   std::size_t rotation_size = 0;
-  /// Where that size comes from, where it isn't the SW_rotate.cfg of the
-  /// next run, for a person to read.
-  std::string rotation_why;
+  rotation_source source = rotation_source::next_run;
+  std::size_t next_run_size = 0;
 };
 
-/// The server's config's part of map_rotation_check's report: reads each
-/// config, walked from `here` as the engine opens it (as root, only where
-/// root alone may change its way), as the original engine's console runs it
-/// (console_model.h: its commands, its comments, its 16,384-byte buffer, `exec`
-/// of the configs beside it), and says, for each that runs `exec
-/// SW_rotate.cfg`, where; whether the rotation fits into the buffer beside what
-/// of the configs still waits behind it (F + R <= 16,382); and every command
-/// after it that loads a map or changes `nextmap`, which stops the rotation
-/// after its first map. An `exec` of the rotation in another case works on
-/// Windows and fails on Linux. True where nothing stops the rotation: no such
-/// finding, and, where there are configs, one of them runs it.
-bool report_configs(report_text& out, disk_interface& disk,
-                    const folder_trail& here, const config_request& request);
+/// One thing a config does to the rotation, at a line of it or of a config
+/// it runs.
+struct config_finding {
+  enum class kind {
+    /// `exec` of the rotation in another case: works on Windows only.
+    other_case,
+    /// `exec` of the rotation, with `behind` bytes of config waiting
+    /// behind it: it `fits` into the console's buffer, and where not
+    /// `room_for_any`, a rotation file of the largest size wouldn't.
+    runs_rotation,
+    /// `exec` of a config that doesn't fit into the buffer: none of it runs.
+    too_large,
+    /// `exec` in a loop of configs: the console never gets past it.
+    loop,
+    /// A command after the rotation's exec that loads a map (`loads`) or
+    /// changes nextmap: the rotation stops after its first map.
+    stops_after,
+  };
+  kind what = kind::runs_rotation;
+  /// The config the line is in, where it is another than the one read;
+  /// its line; the command's argument, or (stops_after) its words as
+  /// written.
+  std::string file;
+  std::size_t line = 0;
+  std::string command;
+  std::size_t behind = 0;
+  bool fits = true, room_for_any = true, loads = false;
+  /// How often the same finding came: a config that runs itself meets the
+  /// same command on every round.
+  std::size_t times = 1;
+  bool operator==(const config_finding& other) const;
+};
+
+/// What one config the server may run does to the rotation.
+struct config_reading {
+  std::string path;
+  bool runs_rotation = false;
+  bool stops = false;
+  std::vector<config_finding> findings;
+};
+
+/// What the server's configs do to the rotation.
+struct config_facts {
+  config_request request;
+  /// The configs that the server runs and that have something to say, by
+  /// path.
+  std::vector<config_reading> readings;
+  /// Whether any config was read at all.
+  bool any_read = false;
+  /// Configs named that aren't there; configs that can't be read, with why.
+  std::vector<std::string> missing;
+  std::vector<std::pair<std::string, std::string>> unreadable;
+  /// Whether a config named couldn't be read, or isn't there.
+  bool named_unread = false;
+  /// Whether one of them runs the rotation, and whether one stops it.
+  bool runs = false, stops = false;
+  /// True where nothing stops the rotation: no such finding, and, where
+  /// there are configs, one of them runs it.
+  bool all_well() const;
+};
+
+/// Reads the server's configs, walked from `here` as the engine opens them
+/// (as root, only where root alone may change their way), as the original
+/// engine's console runs them (console_model.h: its commands, its comments,
+/// its 16,384-byte buffer, `exec` of the configs beside them), and tells,
+/// for each that runs `exec SW_rotate.cfg`, where; whether the rotation
+/// fits into the buffer beside what of the configs still waits behind it
+/// (F + R <= 16,382); and every command after it that loads a map or
+/// changes `nextmap`, which stops the rotation after its first map. An
+/// `exec` of the rotation in another case works on Windows and fails on
+/// Linux.
+config_facts analyse_configs(disk_interface& disk, const folder_trail& here,
+                             const config_request& request);

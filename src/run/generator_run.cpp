@@ -7,9 +7,10 @@
 #include <vector>
 
 #include "platform/tick_count.h"
+#include "platform/words.h"
 #include "run/map_list.h"
 #include "run/rotation_files.h"
-#include "run/rotation_order.h"
+#include "run/rotation_plan.h"
 #include "run/run_start.h"
 
 namespace {
@@ -18,7 +19,6 @@ namespace {
 /// `record` where it is made.
 void generate(disk_interface& disk, run_start& start, const std::string& run,
               run_record& record) {
-  take_map_list(start, record);
   if (!start.found) return record.keep(start.not_found);
   file_place& script = start.script;
   record.found = true;
@@ -57,15 +57,13 @@ void generate(disk_interface& disk, run_start& start, const std::string& run,
   if (lock) remove_leftovers_beside(disk, script, record);
   if (std::string why = why_frozen(script.shown(), script.facts); !why.empty())
     return record.keep(why);
-  // The entries view their names in the list's bytes.
-  if (record.list_read == disk_result::failed)
-    return record.keep(words({record.list_file, " is there but can't be read: ",
-                              record.list_read.reason}));
-  record.rotation = build_rotation(read_map_list(record.list_text).entries);
-  record.ordered = true;
+  if (!record.planned)
+    return record.keep(words({record.list.file, " is there but can't be read: ",
+                              record.list.status.reason}));
+  record.carried_out = true;
   // A list that gives no map (emptied by mistake, renamed, every map left
   // out) never takes a rotation away: the server would play nothing.
-  if (record.rotation.empty() && script.facts.kind != file_kind::missing)
+  if (record.plan.order.empty() && script.facts.kind != file_kind::missing)
     return record.keep(
         "the map list gives no map, and a rotation is in "
         "place: a run never takes it away");
@@ -73,14 +71,6 @@ void generate(disk_interface& disk, run_start& start, const std::string& run,
 }
 
 }  // namespace
-
-void take_map_list(const run_start& start, run_record& record) {
-  record.list_file = start.list_file;
-  record.list_read = start.list_read;
-  record.list_bytes = start.list_bytes;
-  record.list_text = start.list_text;
-  record.encoding = start.encoding;
-}
 
 int run_generator() {
   // The tick count first: it seeds the run's random order.
@@ -94,30 +84,37 @@ int run_generator(disk_interface& disk, const user_database& users,
   run_record own;
   run_record& kept = record ? *record : own;
   run_start start;
+  owner_decision owner;
   try {
     // Before the first change on the disk: a run as root acts no further
     // than the owner of the rotation's folder could, whatever links that
     // owner planted.
-    const owner_decision owner = start_run(disk, users, &start);
-    if (owner.result == owner_switch::failed ||
-        owner.result == owner_switch::refused) {
-      kept.keep(owner.why);
-      return 0;
-    }
+    owner = start_run(disk, users, &start);
   } catch (const std::bad_alloc&) {
     // Out of memory before the run began (a huge map list): nothing changed.
     kept.keep("the run ran out of memory");
     return 0;
   }
-  run_from(disk, std::move(start), ticks, kept);
+  run_from(disk, std::move(start), owner, ticks, kept);
   return 0;
 }
 
-void run_from(disk_interface& disk, run_start start, std::uint32_t ticks,
+void run_from(disk_interface& disk, run_start start,
+              const owner_decision& owner, std::uint32_t seed,
               run_record& record) {
-  seed_random_order(ticks);
   try {
-    generate(disk, start, std::to_string(ticks), record);
+    record.owner = owner;
+    record.list = start.list;
+    // The plan comes first, and changes nothing: a missing list plans the
+    // final line alone, one that can't be read plans nothing.
+    if (record.list.status.ok() || record.list.status == disk_result::missing) {
+      record.plan = plan_rotation(read_map_list(record.list.text), seed);
+      record.planned = true;
+    }
+    if (owner.result == owner_switch::failed ||
+        owner.result == owner_switch::refused)
+      return record.keep(owner.why);
+    generate(disk, start, std::to_string(seed), record);
   } catch (const std::bad_alloc&) {
     // Out of memory: the rotation in place stays, and the tool still prints
     // nothing and exits 0.

@@ -32,15 +32,14 @@ int run_generator(disk_interface& disk, const user_database& users,
                   std::uint32_t ticks = tick_count_ms(),
                   run_record* record = nullptr);
 
-/// The run from where start_run() left `start`, its random order seeded
-/// with `ticks`, into `record`.
-void run_from(disk_interface& disk, run_start start, std::uint32_t ticks,
+/// The run from where start_run() left `start`, with what it decided about
+/// root, `owner`: plans the rotation with `seed` (rotation_plan.h), then
+/// carries the plan out, or keeps what is in place, recording each step
+/// into `record`. The check runs it on a disk that only pretends to write,
+/// once for the next run's seed and once for each other seed it tries.
+void run_from(disk_interface& disk, run_start start,
+              const owner_decision& owner, std::uint32_t seed,
               run_record& record);
-
-/// Hands the map list that start_run() read in `start` to `record`: its
-/// bytes (shared, not copied), which the rotation's names view, and its
-/// text.
-void take_map_list(const run_start& start, run_record& record);
 
 /// How long a run waits for another run that holds the folder: longer than
 /// a run on a list of a million maps takes, and short enough that a stuck

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/path.h"
+#include "platform/words.h"
 #include "run/file_set.h"
 #include "run/rotation_script.h"
 
@@ -120,7 +121,7 @@ void write_over_script(disk_interface& disk, const file_place& script,
   file_place second;
   std::string why;
   const char* cannot =
-      !fits_one_file(record.rotation) ? "the rotation takes several files"
+      record.plan.files.size() > 1 ? "the rotation takes several files"
       : script.facts.kind == file_kind::missing
           ? "SW_rotate.cfg isn't there to be written over"
       : !find_part(disk, script, 2, &second, &why) ||
@@ -133,7 +134,8 @@ void write_over_script(disk_interface& disk, const file_place& script,
     return;
   }
   std::string text;
-  write_rotation_script(record.rotation, [&](std::string_view file) {
+  // The sink keeps the one file; it can't fail.
+  (void)write_rotation_script(record.plan.order, [&](std::string_view file) {
     text = file;
     return true;
   });
@@ -212,18 +214,20 @@ void replace_rotation(disk_interface& disk, const file_place& script,
                       const std::string& run, run_record& record) {
   file_set set;
   set.run = run;
+  const std::size_t parts = record.plan.files.size();
   bool staged = false;
   try {
-    staged = write_rotation_script(record.rotation, [&](std::string_view text) {
-      return stage_part(disk, script, ++record.parts, text, set, record);
-    });
+    std::size_t part = 0;
+    staged =
+        write_rotation_script(record.plan.order, [&](std::string_view text) {
+          return stage_part(disk, script, ++part, text, set, record);
+        });
     // The parts go in place from the last down, SW_rotate.cfg last, so that
     // every link in place leads to a file in place and the server starts
     // the new rotation only once all of it is there; the steps back come
     // after it, so that each leads into the new rotation.
     std::reverse(set.files.begin(), set.files.end());
-    staged =
-        staged && stage_steps_back(disk, script, record.parts, set, record);
+    staged = staged && stage_steps_back(disk, script, parts, set, record);
   } catch (const std::bad_alloc&) {  // what was staged is removed below
     record.keep("the run ran out of memory");
     staged = false;
@@ -232,7 +236,7 @@ void replace_rotation(disk_interface& disk, const file_place& script,
     record.result = run_record::outcome::placed;
     // In the order of the parts, then the steps back.
     const auto parts_end =
-        set.files.begin() + static_cast<std::ptrdiff_t>(record.parts);
+        set.files.begin() + static_cast<std::ptrdiff_t>(parts);
     std::reverse(set.files.begin(), parts_end);
     for (const staged_file& file : set.files)
       record.files.emplace_back(file.shown(), file.size);

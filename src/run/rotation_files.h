@@ -45,7 +45,7 @@ std::string why_folder_frozen(const disk_folder& folder);
 void remove_leftovers_beside(disk_interface& disk, const file_place& script,
                              run_record& record);
 
-/// Replaces the rotation's files with the script for `record.rotation`, all
+/// Replaces the rotation's files with the script of `record.plan`, all
 /// of them or none: the parts of the new rotation, and a step back to the
 /// start for each part of a longer earlier one. Every file is written
 /// beside its target first and put in place only when all are complete,

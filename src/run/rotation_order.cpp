@@ -1,17 +1,10 @@
 #include "run/rotation_order.h"
 
 #include <algorithm>
-#include <random>
 
-namespace {
-
-/// The run's random generator; seeded from the tick count so that every run
-/// plays maps of equal priority in another order.
-std::mt19937 random_order;
-
-}  // namespace
-
-void seed_random_order(std::uint32_t seed) { random_order.seed(seed); }
+random_order seed_random_order(std::uint32_t seed) {
+  return random_order(seed);
+}
 
 bool is_playable_name(std::string_view name) {
   return why_not_playable(name) == nullptr;
@@ -39,7 +32,8 @@ const char* why_wont_load(std::string_view name) {
   return nullptr;
 }
 
-std::vector<map_entry> build_rotation(std::vector<map_entry> entries) {
+std::vector<map_entry> build_rotation(std::vector<map_entry> entries,
+                                      random_order& order) {
   // Leaving entries out before the shuffle gives the same chances as after
   // it, and reads the names in file order rather than all over memory.
   const auto left_out = [](const map_entry& entry) {
@@ -47,7 +41,7 @@ std::vector<map_entry> build_rotation(std::vector<map_entry> entries) {
   };
   entries.erase(std::remove_if(entries.begin(), entries.end(), left_out),
                 entries.end());
-  std::shuffle(entries.begin(), entries.end(), random_order);
+  std::shuffle(entries.begin(), entries.end(), order);
   // A sort costs the same whatever the priorities are; walking every value
   // from the highest priority down would not.
   std::stable_sort(entries.begin(), entries.end(),

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <random>
 #include <string_view>
 #include <vector>
 
@@ -13,9 +14,13 @@
 /// value, which would stop the rotation at that map.
 inline constexpr std::size_t max_playable_name_size = 100;
 
-/// Seeds the one random generator of a run, which orders maps of equal
-/// priority. Called once, before any rotation is built.
-void seed_random_order(std::uint32_t seed);
+/// The random generator that orders maps of equal priority. Each order
+/// holds its own, so that no order depends on who seeded what before it.
+using random_order = std::mt19937;
+
+/// A random generator seeded with `seed`: the same seed gives the same
+/// order of the same list, on every platform.
+random_order seed_random_order(std::uint32_t seed);
 
 /// Whether the server's console can run a name as the rotation script
 /// carries it: inside quotes in a `set` line, then bare when the variable
@@ -39,9 +44,10 @@ inline constexpr std::size_t longest_loadable_name = 54;
 /// it will.
 const char* why_wont_load(std::string_view name);
 
-/// Turns the map list's entries into the order of play: a fresh random
-/// order, then highest priority first, keeping that random order within each
-/// priority. Negative priorities and names that are not playable are left
-/// out. Takes the entries by value so that a caller done with them can move
-/// them in instead of copying every name.
-std::vector<map_entry> build_rotation(std::vector<map_entry> entries);
+/// Turns the map list's entries into the order of play: a random order drawn
+/// from `order`, then highest priority first, keeping that random order
+/// within each priority. Negative priorities and names that are not
+/// playable are left out. Takes the entries by value so that a caller done
+/// with them can move them in instead of copying every name.
+std::vector<map_entry> build_rotation(std::vector<map_entry> entries,
+                                      random_order& order);

@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "platform/disk.h"
-#include "platform/words.h"
-#include "run/map_list.h"
+#include "run/list_read.h"
+#include "run/owner_decision.h"
+#include "run/rotation_plan.h"
 
 /// What one run did and why, recorded where each decision is made, so that
 /// no one else has to guess it afterwards. The tool prints none of it;
@@ -34,14 +35,16 @@ struct run_record {
   /// Why the rotation was kept, for a person to read.
   std::string why;
 
-  /// The map list: the file read, how reading it ended, its bytes (which
-  /// the rotation's names view, kept alive here), the text read of them and
-  /// how it was written.
-  std::string list_file;
-  disk_status list_read{disk_result::missing};
-  std::shared_ptr<const std::string> list_bytes;
-  std::string_view list_text;
-  list_encoding encoding = list_encoding::plain;
+  /// What a run as root decided about root before it began.
+  owner_decision owner;
+  /// The map list as the run read it; its bytes, which the plan's names
+  /// view, are kept alive here.
+  list_read list;
+  /// The plan made of the list and the run's seed, before anything on the
+  /// disk changes: made wherever the list was read or isn't there, so that
+  /// even a run that keeps the rotation tells what it would have written.
+  bool planned = false;
+  rotation_plan plan;
 
   /// The folder where the rotation lies, once found: the script's, and its
   /// lock file's.
@@ -49,11 +52,9 @@ struct run_record {
   disk_folder folder;
   std::string lock_file;
 
-  /// The order of play, where the run got as far as ordering the list,
-  /// and the files of the rotation script it takes.
-  bool ordered = false;
-  std::vector<map_entry> rotation;
-  std::size_t parts = 0;
+  /// Whether the run got as far as carrying out its plan: past the lock,
+  /// with a list that could be read.
+  bool carried_out = false;
   /// The files put in place, in order, with their sizes: the parts, then
   /// the steps back.
   std::vector<std::pair<std::string, std::size_t>> files;

@@ -18,21 +18,21 @@ owner_decision writes_nothing(owner_switch how, std::string why) {
 /// Keeps `bytes`, the map list's, in `start`, with the text to read in them.
 void keep_list(std::string bytes, run_start* start) {
   auto kept = std::make_shared<std::string>(std::move(bytes));
-  start->list_text = map_list_text(kept.get(), &start->encoding);
-  start->list_bytes = std::move(kept);
+  start->list.text = map_list_text(kept.get(), &start->list.encoding);
+  start->list.bytes = std::move(kept);
 }
 
 /// Reads the map list that `end` reached, or says why it can't be.
 void read_list(disk_interface& disk, const walk_end& end, run_start* start) {
   if (end.stop != walk_stop::reached) {
-    start->list_read = {
+    start->list.status = {
         end.missing ? disk_result::missing : disk_result::failed, end.why};
     return;
   }
-  start->list_file = shown_path(end.trail.back(), end.name);
+  start->list.file = shown_path(end.trail.back(), end.name);
   std::string bytes;
-  start->list_read = read_whole(disk, end.trail.back(), end.name, &bytes);
-  if (start->list_read.ok()) keep_list(std::move(bytes), start);
+  start->list.status = read_whole(disk, end.trail.back(), end.name, &bytes);
+  if (start->list.status.ok()) keep_list(std::move(bytes), start);
 }
 
 #ifndef _WIN32
@@ -49,17 +49,17 @@ std::string still_to_walk(const walk_end& end) {
 /// user, in a process of its own: this one keeps root, or acts as another.
 void read_list_as_owner(disk_interface& disk, const user_database& users,
                         const walk_end& end, run_start* start) {
-  start->list_file = still_to_walk(end);
+  start->list.file = still_to_walk(end);
   const std::uint32_t group = group_to_act_in(users, end.owner, end.group);
   if (group == 0) {
-    start->list_read = {disk_result::failed,
-                        "it lies where user " + user_shown(users, end.owner) +
-                            " may change it, who has no group of their own "
-                            "but root's to read it in"};
+    start->list.status = {disk_result::failed,
+                          "it lies where user " + user_shown(users, end.owner) +
+                              " may change it, who has no group of their own "
+                              "but root's to read it in"};
     return;
   }
   std::string bytes;
-  start->list_read = disk.as_user(
+  start->list.status = disk.as_user(
       end.owner, group,
       [&](disk_interface& as_owner, std::string* read) {
         const walk_end rest =
@@ -71,7 +71,7 @@ void read_list_as_owner(disk_interface& disk, const user_database& users,
         return read_whole(as_owner, rest.trail.back(), rest.name, read);
       },
       &bytes);
-  if (start->list_read.ok()) keep_list(std::move(bytes), start);
+  if (start->list.status.ok()) keep_list(std::move(bytes), start);
 }
 
 /// What a run as root does, from where the walk to the rotation stopped.
@@ -143,7 +143,7 @@ owner_decision start_run(disk_interface& disk, const user_database& users,
                          run_start* start) {
   if (const disk_status here = working_trail(disk, &start->here); !here.ok()) {
     start->not_found = "the working folder can't be opened: " + here.reason;
-    start->list_read = {disk_result::failed, start->not_found};
+    start->list.status = {disk_result::failed, start->not_found};
     return disk.user() == 0
                ? writes_nothing(owner_switch::failed, start->not_found)
                : owner_decision{};

@@ -268,12 +268,14 @@ TEST(EngineSearch, AsRootReadsNothingAnotherUserMayChange) {
   ASSERT_EQ(1u, as_root.problems.size());
   EXPECT_NE(std::string::npos, as_root.problems[0].find("run it as the user"))
       << as_root.problems[0];
-  report_text configs;
   config_request named;
   named.named = {"/srv/base/server.cfg"};
-  EXPECT_FALSE(report_configs(configs, disk, here, named));
-  EXPECT_NE(std::string::npos, configs.text.find("can't be read"))
-      << configs.text;
+  const config_facts configs = analyse_configs(disk, here, named);
+  EXPECT_FALSE(configs.all_well());
+  ASSERT_EQ(1u, configs.unreadable.size());
+  EXPECT_NE(std::string::npos,
+            configs.unreadable[0].second.find("belongs to another user"))
+      << configs.unreadable[0].second;
   // As that user: the link leads where they may not read.
   ASSERT_TRUE(disk.give_up_root(1000, 1000).ok());
   const game_search as_user =

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "run/rotation_plan.h"
+
 namespace {
 
 std::vector<map_entry> entries_of(
@@ -18,6 +20,16 @@ std::vector<map_entry> entries_of(
     entries.push_back({name, priority});
   return entries;
 }
+
+/// build_rotation() with a generator of its own, seeded with `seed`.
+std::vector<map_entry> ordered(std::vector<map_entry> entries,
+                               std::uint32_t seed) {
+  random_order order = seed_random_order(seed);
+  return build_rotation(std::move(entries), order);
+}
+
+/// A priority of 0 to 2 from a name's number.
+int i_of(const std::string& name) { return std::stoi(name.substr(1)) % 3; }
 
 std::string names_of(const std::vector<map_entry>& rotation) {
   std::string names;
@@ -29,9 +41,8 @@ std::string names_of(const std::vector<map_entry>& rotation) {
 TEST(RotationOrder, HigherPriorityFirstEqualPrioritiesInEitherOrder) {
   std::set<std::string> seen;
   for (std::uint32_t seed = 0; seed < 50; ++seed) {
-    seed_random_order(seed);
-    seen.insert(names_of(build_rotation(
-        entries_of({{"alpha", 3}, {"bravo", 1}, {"charlie", 3}}))));
+    seen.insert(names_of(ordered(
+        entries_of({{"alpha", 3}, {"bravo", 1}, {"charlie", 3}}), seed)));
   }
   EXPECT_EQ(
       std::set<std::string>({"alpha charlie bravo ", "charlie alpha bravo "}),
@@ -39,21 +50,22 @@ TEST(RotationOrder, HigherPriorityFirstEqualPrioritiesInEitherOrder) {
 }
 
 TEST(RotationOrder, LeavesOutNegativesAndKeepsZeroLast) {
-  seed_random_order(1);
   EXPECT_EQ(
       "bravo alpha ",
-      names_of(build_rotation(entries_of(
-          {{"alpha", 0}, {"charlie", -1}, {"bravo", 5}, {"delta", -7}}))));
+      names_of(ordered(
+          entries_of(
+              {{"alpha", 0}, {"charlie", -1}, {"bravo", 5}, {"delta", -7}}),
+          1)));
   EXPECT_TRUE(
-      build_rotation(entries_of({{"alpha", -1}, {"bravo", INT_MIN}})).empty());
-  EXPECT_TRUE(build_rotation({}).empty());
+      ordered(entries_of({{"alpha", -1}, {"bravo", INT_MIN}}), 1).empty());
+  EXPECT_TRUE(ordered({}, 1).empty());
 }
 
 TEST(RotationOrder, DuplicatesAndExtremePrioritiesStay) {
-  seed_random_order(2);
-  EXPECT_EQ("top alpha alpha ",
-            names_of(build_rotation(
-                entries_of({{"alpha", 2}, {"top", INT_MAX}, {"alpha", 2}}))));
+  EXPECT_EQ(
+      "top alpha alpha ",
+      names_of(ordered(
+          entries_of({{"alpha", 2}, {"top", INT_MAX}, {"alpha", 2}}), 2)));
 }
 
 TEST(RotationOrder, LeavesOutNamesTheScriptCannotCarry) {
@@ -79,8 +91,7 @@ TEST(RotationOrder, LeavesOutNamesTheScriptCannotCarry) {
                                                      {"", 2},
                                                      {"a//b", 5},
                                                      {"c/*d", 6}});
-  seed_random_order(3);
-  EXPECT_EQ("oasis ", names_of(build_rotation(entries)));
+  EXPECT_EQ("oasis ", names_of(ordered(entries, 3)));
 }
 
 TEST(RotationOrder, SortIsStableOverTheShuffledOrder) {
@@ -94,10 +105,8 @@ TEST(RotationOrder, SortIsStableOverTheShuffledOrder) {
     for (int i = 0; i < 30; ++i) entries.push_back({names[i], i % 3});
     std::vector<map_entry> flat = entries;
     for (map_entry& entry : flat) entry.priority = 0;
-    seed_random_order(seed);
-    const std::vector<map_entry> shuffled = build_rotation(flat);
-    seed_random_order(seed);
-    const std::vector<map_entry> rotation = build_rotation(entries);
+    const std::vector<map_entry> shuffled = ordered(flat, seed);
+    const std::vector<map_entry> rotation = ordered(entries, seed);
     std::vector<map_entry> expected;
     for (int priority = 2; priority >= 0; --priority)
       for (const map_entry& entry : shuffled)
@@ -112,12 +121,44 @@ TEST(RotationOrder, SameSeedSameOrderOtherSeedOtherOrder) {
   std::vector<map_entry> entries;
   for (std::size_t i = 0; i < names.size(); ++i)
     entries.push_back({std::string_view(names).substr(i, 1), 1});
-  seed_random_order(1000);
-  const std::string first = names_of(build_rotation(entries));
-  seed_random_order(1000);
-  EXPECT_EQ(first, names_of(build_rotation(entries)));
-  seed_random_order(1001);
-  EXPECT_NE(first, names_of(build_rotation(entries)));
+  const std::string first = names_of(ordered(entries, 1000));
+  EXPECT_EQ(first, names_of(ordered(entries, 1000)));
+  EXPECT_NE(first, names_of(ordered(entries, 1001)));
+  // Each order holds its own generator: one drawn in between changes
+  // nothing of another.
+  random_order one = seed_random_order(1000), other = seed_random_order(7);
+  (void)build_rotation(entries, other);
+  EXPECT_EQ(first, names_of(build_rotation(entries, one)));
+}
+
+TEST(RotationPlan, EachMapsFileAndVariableAreThoseTheScriptDefines) {
+  // 120 maps of 40 bytes take four files; every map's place in the plan is
+  // where the written script sets its load line.
+  std::vector<std::string> names;
+  for (int i = 0; i < 120; ++i)
+    names.push_back("m" + std::to_string(i) + std::string(37, 'x'));
+  map_list list;
+  for (const std::string& name : names)
+    list.entries.push_back({name, i_of(name)});
+  const rotation_plan plan = plan_rotation(list, 5);
+  ASSERT_EQ(4u, plan.files.size());
+  std::vector<std::string> files;
+  ASSERT_TRUE(write_rotation_script(plan.order, [&](std::string_view file) {
+    files.emplace_back(file);
+    return true;
+  }));
+  ASSERT_EQ(plan.files.size(), files.size());
+  for (std::size_t i = 0; i < files.size(); ++i)
+    EXPECT_EQ(plan.files[i].size, files[i].size()) << "file " << i + 1;
+  for (std::size_t at = 0; at < plan.order.size(); ++at) {
+    const map_place place = place_of(plan, at);
+    const std::string line = "set SW" + std::to_string(place.variable) +
+                             " \"set g_gametype 5 ; map " +
+                             std::string(plan.order[at].name) + " ;";
+    EXPECT_NE(std::string::npos, files[place.file - 1].find(line))
+        << plan.order[at].name;
+  }
+  EXPECT_EQ(names_of(plan.order), names_of(plan_rotation(list, 5).order));
 }
 
 TEST(RotationOrder, EveryOrderOfEqualPrioritiesIsEquallyLikely) {
@@ -129,8 +170,7 @@ TEST(RotationOrder, EveryOrderOfEqualPrioritiesIsEquallyLikely) {
   const std::vector<map_entry> entries =
       entries_of({{"a", 1}, {"b", 1}, {"c", 1}, {"d", 1}});
   for (std::uint32_t seed = 0; seed < runs; ++seed) {
-    seed_random_order(seed);
-    ++counts[names_of(build_rotation(entries))];
+    ++counts[names_of(ordered(entries, seed))];
   }
   ASSERT_EQ(24u, counts.size());
   const double expected = runs / 24.0;
