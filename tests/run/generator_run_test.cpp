@@ -9,8 +9,10 @@
 #include <tuple>
 #include <vector>
 
+#include "check/check_report.h"
 #include "check/console_model.h"
 #include "check/dry_disk.h"
+#include "check/rotation_check.h"
 #include "run/rotation_files.h"
 #include "run/rotation_script.h"
 #include "support/memory_disk.h"
@@ -26,14 +28,63 @@ const user_database no_users;
 /// The lock file beside a rotation in the working folder.
 const char lock_name[] = "SW_rotate.cfg.map_rotation-lock";
 
-/// Runs the tool on `disk`; expects exit status 0 and nothing printed.
+/// Every file of `disk`, with its bytes, owner and mode.
+std::map<std::string, std::string> every_file(const memory_disk& disk) {
+  std::map<std::string, std::string> files;
+  for (const auto& [path, file] : disk.files)
+    files[path] = file->bytes + "|" + std::to_string(file->owner) + "|" +
+                  std::to_string(file->mode);
+  return files;
+}
+
+/// What map_rotation_check tells of the next run on `disk` as it is now:
+/// its status, and the record of the run it ran dry. It changes nothing on
+/// the disk, and the user that a check as root gives up root for comes back
+/// after it, as do the calls the disk counts, for the run to start as it
+/// would.
+std::pair<int, std::unique_ptr<run_record>> checked(memory_disk& disk,
+                                                    const user_database& users,
+                                                    std::uint32_t ticks) {
+  const auto before = every_file(disk);
+  const std::uint32_t uid = disk.uid, gid = disk.gid;
+  const std::vector<std::uint32_t> groups = disk.groups;
+  const std::vector<std::string> calls = disk.calls;
+  const std::string locked = disk.locked;
+  run_start start;
+  const owner_decision owner = start_run(disk, users, &start);
+  check_facts facts =
+      check_rotation(disk, users, owner, start, {"."}, false, {}, ticks);
+  disk.uid = uid, disk.gid = gid, disk.groups = groups;
+  disk.calls = calls, disk.locked = locked;
+  EXPECT_EQ(before, every_file(disk)) << "the check changed the disk";
+  return {exit_status(facts), std::move(facts.run.own)};
+}
+
+/// Runs the tool on `disk` as `users` tell, seeded with `ticks`; expects
+/// exit status 0 and nothing printed. On a disk without faults to come, the
+/// check first: what it tells of the run is what the run then does.
 void run(memory_disk& disk, run_record* record = nullptr,
-         std::uint32_t ticks = 1) {
+         std::uint32_t ticks = 1, const user_database& users = no_users) {
+  std::pair<int, std::unique_ptr<run_record>> told;
+  if (disk.healthy()) told = checked(disk, users, ticks);
+  run_record own;
+  run_record& done = record ? *record : own;
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  EXPECT_EQ(0, run_generator(disk, no_users, ticks, record));
+  EXPECT_EQ(0, run_generator(disk, users, ticks, &done));
   EXPECT_EQ("", testing::internal::GetCapturedStdout());
   EXPECT_EQ("", testing::internal::GetCapturedStderr());
+  if (!told.second) return;
+  const run_record& dry = *told.second;
+  EXPECT_EQ(done.result, dry.result) << done.why;
+  EXPECT_EQ(done.why, dry.why);
+  EXPECT_EQ(done.files, dry.files);
+  EXPECT_EQ(done.removed, dry.removed);
+  EXPECT_EQ(done.plan.files.size(), dry.plan.files.size());
+  // A run that keeps the rotation, or writes no map, is status 2.
+  if (done.result == run_record::outcome::kept || done.plan.order.empty()) {
+    EXPECT_EQ(2, told.first) << done.why;
+  }
 }
 
 /// A map list of `maps` maps of distinct priorities, so that every run
@@ -253,9 +304,10 @@ TEST(GeneratorRun, ALinkedScriptTakesItsPartsAndCleanUpAlong) {
   // folder's lock, nothing there is touched, its staged files least of all.
   const std::string lock =
       "server/rotation.map_rotation-old.cfg.map_rotation-lock";
+  disk.put(lock);
   disk.locks_held.insert(disk.absolute(lock));
   run(disk);
-  EXPECT_EQ(2u, disk.files_in("server").size());
+  EXPECT_EQ(3u, disk.files_in("server").size());
   disk.locks_held.clear();
   run(disk);
   EXPECT_EQ(lock, disk.locked);
@@ -604,7 +656,7 @@ TEST(GeneratorRun, ARunAsRootActsOnlyAsFarAsTheUserOfEachFolderOnTheWay) {
     for (const char* folder : row.untouched)
       before[folder] = disk.files_in(folder);
     run_record record;
-    EXPECT_EQ(0, run_generator(disk, layout_users, 1, &record));
+    run(disk, &record, 1, layout_users);
     EXPECT_EQ(row.acts_as, disk.uid) << row.what;
     EXPECT_EQ(row.group, disk.gid) << row.what;
     for (const char* folder : row.untouched)

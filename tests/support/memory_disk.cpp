@@ -317,7 +317,9 @@ disk_status memory_disk::lock(const disk_folder& at, const std::string& name,
                               unsigned, std::unique_ptr<disk_lock>* held) {
   if (disk_status fault = fault_of("lock"); !fault.ok()) return fault;
   const std::string path = key(at, name);
-  if (locks_held.count(path))
+  // Another run holds a lock on a file that is there, as flock does: one
+  // that was removed holds no one up.
+  if (locks_held.count(path) && files.count(path))
     return {disk_result::busy, "held by another run for the whole wait"};
   if (!held) return {};
   if (!files.count(path)) {

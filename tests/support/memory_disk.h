@@ -97,6 +97,8 @@ struct memory_disk : disk_interface {
   void erase(const std::string& path);
   /// Forgets the calls made and the calls made to go wrong.
   void heal();
+  /// Whether no call is made to go wrong.
+  bool healthy() const { return broken.empty() && broken_of.empty(); }
   /// Makes calls `first` to `first` + `times` - 1, counting every call from
   /// 1, go wrong as `how`.
   void break_calls(int first, int times = 1, fault how = fault::fail);
@@ -122,7 +124,8 @@ struct memory_disk : disk_interface {
   bool has_hard_links = true;
   /// The files and blocks of 4 KiB left on the disk.
   std::uint64_t free_files = 1000000, free_blocks = 1000000;
-  /// The lock files that another run holds, by absolute path.
+  /// The lock files that another run holds, by absolute path: each holds
+  /// runs up only while it is there.
   std::set<std::string> locks_held;
   /// The lock file of the last lock taken, as the run named it.
   std::string locked;
