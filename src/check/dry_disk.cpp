@@ -5,6 +5,8 @@
 namespace {
 
 constexpr const char* not_permitted = "Permission denied";
+constexpr const char* no_such = "No such file or directory";
+constexpr const char* file_exists = "File exists";
 
 /// A name as the folder's listing is asked for it: on Windows, whose
 /// names match in any case, in lower case.
@@ -28,11 +30,12 @@ dry_disk::folder_view& dry_disk::view_of(const disk_folder& at) {
   return view;
 }
 
-disk_result dry_disk::found(const disk_folder& at, const std::string& name) {
+disk_status dry_disk::found(const disk_folder& at, const std::string& name) {
   file_facts facts;
-  if (!look(at, name, &facts).ok()) return disk_result::failed;
-  return facts.kind == file_kind::missing ? disk_result::missing
-                                          : disk_result::done;
+  if (disk_status looked = look(at, name, &facts); !looked.ok()) return looked;
+  return facts.kind == file_kind::missing
+             ? disk_status(disk_result::missing, no_such)
+             : disk_status();
 }
 
 disk_status dry_disk::may_change(const disk_folder& at) {
@@ -124,7 +127,8 @@ disk_status dry_disk::lock(const disk_folder& at, const std::string& name,
 
 disk_status dry_disk::write_new(const disk_folder& at, const std::string& name,
                                 std::string_view bytes, const file_facts*) {
-  if (found(at, name) != disk_result::missing) return disk_result::exists;
+  if (found(at, name) != disk_result::missing)
+    return {disk_result::exists, file_exists};
   disk_status made_here = may_change(at);
   if (made_here.ok()) made_here = room_for(at, bytes.size());
   if (!made_here.ok()) return {disk_result::failed, made_here.reason};
@@ -136,7 +140,7 @@ disk_status dry_disk::write_in_place(const disk_folder& at,
                                      const std::string& name,
                                      std::string_view bytes) {
   file_facts facts;
-  look(at, name, &facts);
+  if (disk_status looked = look(at, name, &facts); !looked.ok()) return looked;
   if (facts.kind != file_kind::regular || facts.names != 1 ||
       facts.owner != target.user() || facts.append_only || facts.immutable ||
       !facts.may_write)
@@ -149,9 +153,9 @@ disk_status dry_disk::write_in_place(const disk_folder& at,
 
 disk_status dry_disk::hard_link(const disk_folder& at, const std::string& from,
                                 const std::string& link) {
-  if (found(at, link) != disk_result::missing) return disk_result::exists;
-  const disk_result original = found(at, from);
-  if (original != disk_result::done) return original;
+  if (found(at, link) != disk_result::missing)
+    return {disk_result::exists, file_exists};
+  if (disk_status original = found(at, from); !original.ok()) return original;
   if (const disk_status changes = may_change(at); !changes.ok()) return changes;
   view_of(at).changed[link] = 0;
   return {};
@@ -171,7 +175,7 @@ disk_status dry_disk::rename(const disk_folder& at, const std::string& from,
 }
 
 disk_status dry_disk::remove(const disk_folder& at, const std::string& name) {
-  if (found(at, name) == disk_result::missing) return disk_result::missing;
+  if (disk_status there = found(at, name); !there.ok()) return there;
   folder_view& view = view_of(at);
   if (!view.changed.count(name))
     if (const disk_status changes = may_change(at); !changes.ok())

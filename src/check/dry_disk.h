@@ -50,8 +50,9 @@ struct dry_disk : disk_wrapper {
   disk_status remove(const disk_folder& at, const std::string& name) override;
 
  private:
-  /// Whether something would be at `name` in `at` after the changes so far.
-  disk_result found(const disk_folder& at, const std::string& name);
+  /// Whether something would be at `name` in `at` after the changes so far:
+  /// done, or missing, or why it can't be told.
+  disk_status found(const disk_folder& at, const std::string& name);
   /// Whether a file could be made, renamed or removed in `at`.
   disk_status may_change(const disk_folder& at);
   /// Whether the file system of `at` has room for one more new file of

@@ -359,7 +359,13 @@ struct searcher {
     std::vector<std::string> names;
     walk_end end = walk(disk, folder, "maps", link_rule::any, true);
     if (end.stop != walk_stop::reached) return names;
-    disk.list_folder(end.trail.back(), &names);
+    if (const disk_status listed = disk.list_folder(end.trail.back(), &names);
+        !listed.ok()) {
+      // The engine finds no loose map there either.
+      result.problems.push_back(end.trail.back().path +
+                                ": can't be listed: " + listed.reason);
+      names.clear();
+    }
     *maps = std::move(end.trail);
     return names;
   }

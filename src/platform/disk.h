@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -22,10 +23,17 @@ enum class disk_result {
 /// How a call ended and why, for a person to read: the system's own words
 /// for its error, or the rule of ours that refused it. Each call returns
 /// its own, so that no call in between can overwrite the reason of another
-/// (LevelDB's Status).
-struct disk_status {
-  disk_status(disk_result result = disk_result::done, std::string reason = "")
-      : result(result), reason(std::move(reason)) {}
+/// (LevelDB's Status). Every call's status is to be looked at: one that is
+/// dropped must say so, with (void) and why.
+struct [[nodiscard]] disk_status {
+  /// done.
+  disk_status() = default;
+  /// Ended as `result`, because of `reason`: a call that didn't succeed
+  /// always says why.
+  disk_status(disk_result result, std::string reason)
+      : result(result), reason(std::move(reason)) {
+    assert(result == disk_result::done || !this->reason.empty());
+  }
   bool ok() const { return result == disk_result::done; }
   friend bool operator==(const disk_status& status, disk_result result) {
     return status.result == result;
@@ -36,7 +44,7 @@ struct disk_status {
   friend bool operator==(disk_result result, const disk_status& status) {
     return status.result == result;
   }
-  disk_result result;
+  disk_result result = disk_result::done;
   std::string reason;
 };
 

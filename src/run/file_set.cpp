@@ -103,7 +103,10 @@ void roll_back(disk_interface& disk, file_set& set) {
     file->placed = false;
     file->kept.clear();
   }
-  sync_set(disk, set, nullptr, true);
+  // The files are back as they were; where their folders' entries can't be
+  // made durable, a power cut may still undo the steps back, each to a state
+  // the placing passed through. Nothing more can be done for them here.
+  (void)sync_set(disk, set, nullptr, true);
   discard(disk, set);
 }
 
@@ -168,7 +171,10 @@ bool put_in_place(disk_interface& disk, file_set& set) {
     roll_back(disk, set);
     return false;
   }
-  sync_set(disk, set, nullptr, true);
+  // The new rotation is in place whatever this sync says: where it fails,
+  // a power cut may undo the last steps, each to a state the placing passed
+  // through, which the kept copies can't change; they go all the same.
+  (void)sync_set(disk, set, nullptr, true);
   for (staged_file& file : set.files)
     if (!file.kept.empty()) remove_file(disk, file.folder, file.kept);
   return true;

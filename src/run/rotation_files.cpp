@@ -108,9 +108,13 @@ void write_over(disk_interface& disk, const file_place& path,
     record.files.emplace_back(path.shown(), bytes.size());
     return;
   }
-  record.keep(words({record.why, "; ", path.shown(),
-                     " can't be written over: ", written.reason}));
-  disk.write_in_place(path.folder(), path.name, previous);
+  const disk_status back =
+      disk.write_in_place(path.folder(), path.name, previous);
+  record.keep(
+      words({record.why, "; ", path.shown(),
+             " can't be written over: ", written.reason,
+             back.ok() ? "" : "; and its previous bytes can't be put back: ",
+             back.reason}));
 }
 
 /// Where no new file could be made: writes a rotation of one file over the
