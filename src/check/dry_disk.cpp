@@ -21,7 +21,11 @@ std::string listed_as(const std::string& name) {
 }  // namespace
 
 dry_disk::folder_view& dry_disk::view_of(const disk_folder& at) {
-  folder_view& view = folders[at.path];
+  // By the folder's identity where the disk knows it, so that one folder
+  // reached by two ways (a link, "..") is one view; else by its path.
+  folder_view& view = folders[at.inode != 0 ? std::to_string(at.device) + ":" +
+                                                  std::to_string(at.inode)
+                                            : "path:" + at.path];
   if (!view.listed) {
     std::vector<std::string> names;
     view.listed = target.list_folder(at, &names).ok();

@@ -58,7 +58,8 @@ struct dry_disk : disk_wrapper {
   /// Whether the file system of `at` has room for one more new file of
   /// `size` bytes, beside those this run made.
   disk_status room_for(const disk_folder& at, std::size_t size);
-  /// A folder of the other disk, by its path: whether it was listed and the
+  /// A folder of the other disk, by its identity (its path where that
+  /// isn't known): whether it was listed and the
   /// names it holds, what was found at each name asked for, whether a file
   /// may be made there, and the room left; and its files as the changes
   /// would leave them, by name: a size, or -1 for none.

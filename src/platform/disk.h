@@ -81,9 +81,10 @@ struct disk_handle {
 };
 
 /// A folder that the disk holds open, so that every later call names a
-/// file in it and no call resolves the folder's path again (POSIX: an
-/// O_PATH descriptor, kept until the last copy goes). Windows and the
-/// tests' disk in memory hold its path instead.
+/// file in it and no call resolves the folder's path again (POSIX: a
+/// descriptor, O_PATH on Linux, kept until the last copy goes; a call given
+/// a folder the disk didn't open fails). Windows holds its path instead, and
+/// each call looks the folder up by it again.
 struct disk_folder {
   /// How the walk reached it, for a person to read: from the working
   /// folder (".", "..", "game") or from "/".
@@ -91,6 +92,9 @@ struct disk_folder {
   std::shared_ptr<const disk_handle> handle;
   /// What the folder was when it was opened.
   file_facts facts;
+  /// Which folder it is: two folders with the same pair, not 0, are one
+  /// (POSIX: its device and inode); 0 where it isn't known (Windows).
+  std::uint64_t device = 0, inode = 0;
 };
 
 /// The path of `name` in `folder`, for a person to read.

@@ -55,12 +55,12 @@ struct posix_handle : disk_handle {
 };
 
 /// Where a call names `name` in folder `at`: by the folder's descriptor,
-/// or, for a folder the disk didn't open (a test's), by its path.
+/// never by its path. A folder this disk didn't open has none: -1, at which
+/// every call fails (EBADF) rather than look the folder up by its path.
 struct at_name {
   at_name(const disk_folder& at, const std::string& name)
-      : fd(at.handle ? static_cast<const posix_handle&>(*at.handle).fd
-                     : AT_FDCWD),
-        name(at.handle ? name : path_in(at.path, name)) {}
+      : fd(at.handle ? static_cast<const posix_handle&>(*at.handle).fd : -1),
+        name(name) {}
   int fd;
   std::string name;
 };
@@ -130,9 +130,13 @@ disk_status open_folder_at(int at, const char* name, disk_folder* folder,
   const int fd = open_at(at, name, folder_flags);
   if (fd < 0) return failure(errno);
   auto handle = std::make_shared<posix_handle>(fd);
-  if (!stat_at(fd, "", AT_EMPTY_PATH, &folder->facts, id))
+  identity own;
+  if (!stat_at(fd, "", AT_EMPTY_PATH, &folder->facts, &own))
     return failure(errno);
   folder->handle = std::move(handle);
+  folder->device = own.device;
+  folder->inode = own.inode;
+  if (id) *id = own;
   return {};
 }
 

@@ -61,6 +61,10 @@ TEST(SystemDisk, ReadsRegularFilesThroughOneHandleAndNothingElse) {
   // A link is walked, never opened.
   fs::create_symlink("list", dir / "link");
   EXPECT_EQ("a symbolic link", disk.open_file(at, "link", &file).reason);
+  // A folder the disk didn't open is never looked up by its path.
+  disk_folder by_path;
+  by_path.path = dir.path.string();
+  EXPECT_EQ(failed, disk.open_file(by_path, "list", &file));
   // Ranges of one file, and only those: none past the end. Every piece
   // comes from the file that was opened, whatever is put in its place.
   ASSERT_TRUE(disk.open_file(at, "list", &file).ok());

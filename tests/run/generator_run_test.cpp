@@ -435,6 +435,9 @@ struct layout {
   /// says where it writes nothing.
   std::vector<const char*> untouched;
   const char* why;
+  /// What the server's user does once the run holds its folders, just
+  /// before it takes the lock.
+  std::function<void(memory_disk&)> meanwhile = nullptr;
 };
 
 /// The server user's game folder, /srv/game, of `owner` in `group`, with
@@ -545,6 +548,44 @@ TEST(GeneratorRun, ARunAsRootActsOnlyAsFarAsTheUserOfEachFolderOnTheWay) {
        "",
        {"/home/third"},
        "Permission denied"},
+      {"the server user swaps the folder the run holds for a link",
+       "/root/tool",
+       [](memory_disk& disk) {
+         game_folder(disk, 1000, 1001);
+         disk.make_folder("/srv/game/config", 1000, 1001);
+         root_only(disk);
+         tool_folder(disk, "/srv/game/config/SW_rotate.cfg",
+                     "/srv/game/map_list.cfg");
+       },
+       1000,
+       1001,
+       "/srv/game/old/SW_rotate.cfg",
+       "map alpha",
+       {"/rootonly"},
+       "",
+       [](memory_disk& disk) {
+         disk.move("/srv/game/config", "/srv/game/old");
+         disk.make_link("/srv/game/config", "/rootonly", 1000);
+       }},
+      {"the server user swaps a folder above the one the run holds",
+       "/root/tool",
+       [](memory_disk& disk) {
+         game_folder(disk, 1000, 1001);
+         disk.make_folder("/srv/game/a/config", 1000, 1001);
+         root_only(disk);
+         tool_folder(disk, "/srv/game/a/config/SW_rotate.cfg",
+                     "/srv/game/map_list.cfg");
+       },
+       1000,
+       1001,
+       "/srv/game/b/config/SW_rotate.cfg",
+       "map alpha",
+       {"/rootonly"},
+       "",
+       [](memory_disk& disk) {
+         disk.move("/srv/game/a", "/srv/game/b");
+         disk.make_link("/srv/game/a", "/rootonly", 1000);
+       }},
       {"root's folder inside the user's",
        "/srv/parent/game",
        [](memory_disk& disk) {
@@ -652,6 +693,8 @@ TEST(GeneratorRun, ARunAsRootActsOnlyAsFarAsTheUserOfEachFolderOnTheWay) {
     disk.uid = disk.gid = 0;
     disk.working = row.working;
     row.make(disk);
+    if (row.meanwhile)
+      disk.at_call("lock", 1, [&disk, &row] { row.meanwhile(disk); });
     std::map<std::string, std::map<std::string, std::string>> before;
     for (const char* folder : row.untouched)
       before[folder] = disk.files_in(folder);

@@ -17,13 +17,27 @@ struct memory_lock : disk_lock {};
 
 }  // namespace
 
+namespace {
+
+/// The handle of a folder the memory disk opened: its identity.
+struct memory_handle : disk_handle {
+  explicit memory_handle(std::uint64_t id) : id(id) {}
+  std::uint64_t id;
+};
+
+/// Where the names of a folder that is gone lie: in no folder at all.
+constexpr const char* gone = "/\x01gone";
+
+}  // namespace
+
 memory_disk::memory_disk() {
-  folders["/"] = {0, 0, 0755};
-  folders["/w"] = {};
+  make_folder("/", 0, 0, 0755);
+  make_folder("/w");
 }
 
 void memory_disk::heal() {
   calls.clear();
+  events.clear();
   broken.clear();
   broken_of.clear();
 }
@@ -43,6 +57,11 @@ disk_status memory_disk::fault_of(const std::string& kind) {
   const int call = static_cast<int>(calls.size()),
             of_kind =
                 static_cast<int>(std::count(calls.begin(), calls.end(), kind));
+  if (const auto event = events.find({kind, of_kind}); event != events.end()) {
+    const std::function<void()> happen = std::move(event->second);
+    events.erase(event);
+    happen();
+  }
   const fault* how = nullptr;
   if (const auto found = broken.find(call); found != broken.end())
     how = &found->second;
@@ -80,9 +99,19 @@ std::string memory_disk::absolute(const std::string& path) const {
   return joined.empty() ? "/" : joined;
 }
 
+std::string memory_disk::path_of(const disk_folder& at) const {
+  if (!at.handle) return "";
+  const std::uint64_t id = static_cast<const memory_handle&>(*at.handle).id;
+  for (const auto& [path, it] : folders)
+    if (it.id == id) return path;
+  return "";
+}
+
 std::string memory_disk::key(const disk_folder& at,
                              const std::string& name) const {
-  return absolute(path_in(at.path, name));
+  const std::string folder = path_of(at);
+  if (folder.empty()) return std::string(gone) + "/" + name;
+  return absolute(path_in(folder, name));
 }
 
 bool memory_disk::may(std::uint32_t owner, std::uint32_t group,
@@ -136,7 +165,9 @@ memory_disk::folder& memory_disk::make_folder(const std::string& path,
   const std::string at = absolute(path);
   if (at != "/" && !folders.count(folder_of(at)))
     make_folder(folder_of(at), owner, group);
-  const auto [made, is_new] = folders.emplace(at, folder{owner, group, mode});
+  const auto [made, is_new] =
+      folders.emplace(at, folder{owner, group, mode, false, false, 0});
+  if (is_new) made->second.id = next_id++;
   return made->second;
 }
 
@@ -152,6 +183,34 @@ void memory_disk::erase(const std::string& path) {
   files.erase(at);
   folders.erase(at);
   links.erase(at);
+}
+
+void memory_disk::move(const std::string& from, const std::string& to) {
+  const std::string source = absolute(from), target = absolute(to);
+  const auto moved = [&](const std::string& path) {
+    return path == source || path.rfind(source + "/", 0) == 0;
+  };
+  const auto moved_to = [&](const std::string& path) {
+    return target + path.substr(source.size());
+  };
+  const auto move_all = [&](auto& map) {
+    std::vector<std::string> paths;
+    for (const auto& [path, it] : map)
+      if (moved(path)) paths.push_back(path);
+    for (const std::string& path : paths) {
+      auto node = map.extract(path);
+      node.key() = moved_to(path);
+      map.insert(std::move(node));
+    }
+  };
+  move_all(folders);
+  move_all(files);
+  move_all(links);
+}
+
+void memory_disk::at_call(const std::string& kind, int n,
+                          std::function<void()> event) {
+  events[{kind, n}] = std::move(event);
 }
 
 disk_status memory_disk::give_up_root(std::uint32_t user, std::uint32_t group) {
@@ -193,6 +252,8 @@ disk_status memory_disk::working_folders(std::vector<disk_folder>* trail) {
     for (std::size_t i = 0; i < up; ++i)
       folder.path = i == 0 ? ".." : folder.path + "/..";
     if (up + 1 == chain.size()) folder.path = "/";
+    folder.handle = std::make_shared<memory_handle>(folders.at(chain[up]).id);
+    folder.device = 1, folder.inode = folders.at(chain[up]).id;
     folder.facts = facts_of(chain[up]);
     trail->push_back(folder);
   }
@@ -211,7 +272,8 @@ disk_status memory_disk::open_folder(const disk_folder& at,
                ? disk_status(disk_result::failed, "Not a directory")
                : disk_status(disk_result::missing, no_such);
   opened->path = shown_path(at, name);
-  opened->handle = nullptr;
+  opened->handle = std::make_shared<memory_handle>(found->second.id);
+  opened->device = 1, opened->inode = found->second.id;
   opened->facts = facts_of(path);
   return {};
 }

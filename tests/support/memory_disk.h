@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -18,9 +19,12 @@ struct killed_run {};
 /// each with an owner, a group and a mode that bind every user but root;
 /// hard links that share one file; the append-only and immutable flags;
 /// and for each file and folder whether it has reached the disk. It acts
-/// as `user`, who may give root up for good. A folder is held by its path.
-/// Any call can be made to fail, to end the run there, or to run out of
-/// memory.
+/// as `user`, who may give root up for good. A folder is held by its
+/// identity, as a descriptor holds it: wherever it is moved, calls on it
+/// act on it there, and once it is gone they find nothing in it. Any call
+/// can be made to fail, to end the run there, or to run out of memory, and
+/// anything can be made to happen just before a call (another user's
+/// swap).
 struct memory_disk : disk_interface {
   struct file {
     std::string bytes;
@@ -34,6 +38,8 @@ struct memory_disk : disk_interface {
   struct folder {
     std::uint32_t owner = 1000, group = 1000, mode = 0755;
     bool append_only = false, immutable = false;
+    /// Which folder it is, wherever it is moved: set where it is made.
+    std::uint64_t id = 0;
   };
   struct link {
     std::string target;
@@ -95,10 +101,18 @@ struct memory_disk : disk_interface {
                  std::uint32_t owner = 1000);
   /// Takes whatever is at `path` away.
   void erase(const std::string& path);
-  /// Forgets the calls made and the calls made to go wrong.
+  /// Moves folder `from`, and all it holds, to `to`, as a rename does:
+  /// what holds it open still holds it.
+  void move(const std::string& from, const std::string& to);
+  /// Runs `event` just before call `n` of `kind` ("lock", ...), counted
+  /// among those alone, as calls made to go wrong are.
+  void at_call(const std::string& kind, int n, std::function<void()> event);
+  /// Forgets the calls made, the calls made to go wrong and the events.
   void heal();
-  /// Whether no call is made to go wrong.
-  bool healthy() const { return broken.empty() && broken_of.empty(); }
+  /// Whether no call is made to go wrong, and nothing happens at one.
+  bool healthy() const {
+    return broken.empty() && broken_of.empty() && events.empty();
+  }
   /// Makes calls `first` to `first` + `times` - 1, counting every call from
   /// 1, go wrong as `how`.
   void break_calls(int first, int times = 1, fault how = fault::fail);
@@ -151,6 +165,12 @@ struct memory_disk : disk_interface {
   file_facts facts_of(const std::string& path) const;
   std::map<int, fault> broken;
   std::map<std::pair<std::string, int>, fault> broken_of;
+  std::map<std::pair<std::string, int>, std::function<void()>> events;
+  /// The identity the next folder made takes.
+  std::uint64_t next_id = 1;
+  /// The absolute path of folder `at`, held by its identity; empty where
+  /// it is gone, or the disk didn't open it.
+  std::string path_of(const disk_folder& at) const;
   /// By folder: renames since its entries last reached the disk.
   std::map<std::string, int> renames_since_sync;
 };
