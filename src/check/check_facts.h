@@ -34,7 +34,7 @@ struct run_facts {
   std::vector<std::pair<std::string, std::string>> case_twins;
   /// Whether a run leaves the rotation as it is or writes no map, in the
   /// order of the next run or in another order tried.
-  bool kept() const;
+  bool keeps_rotation() const;
 };
 
 /// Everything map_rotation_check found, as facts: the report renders them

@@ -358,7 +358,7 @@ void render_configs(report_text& out, const config_facts& facts) {
 }  // namespace
 
 int exit_status(const check_facts& facts) {
-  if (facts.run.kept()) return 2;
+  if (facts.run.keeps_rotation()) return 2;
   return facts.list.mistakes || !facts.maps.all_well() ||
                  !facts.configs.all_well()
              ? 1

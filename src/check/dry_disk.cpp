@@ -36,7 +36,8 @@ dry_disk::folder_view& dry_disk::view_of(const disk_folder& at) {
 
 disk_status dry_disk::found(const disk_folder& at, const std::string& name) {
   file_facts facts;
-  if (disk_status looked = look(at, name, &facts); !looked.ok()) return looked;
+  if (disk_status looked = entry_facts(at, name, &facts); !looked.ok())
+    return looked;
   return facts.kind == file_kind::missing
              ? disk_status(disk_result::missing, no_such)
              : disk_status();
@@ -46,7 +47,7 @@ disk_status dry_disk::may_change(const disk_folder& at) {
   folder_view& view = view_of(at);
   if (!view.asked) {
     file_facts folder;
-    view.changes = target.look(at, ".", &folder);
+    view.changes = target.entry_facts(at, ".", &folder);
     if (view.changes.ok() && !folder.may_write)
       view.changes = {disk_result::failed, not_permitted};
     view.asked = true;
@@ -57,7 +58,7 @@ disk_status dry_disk::may_change(const disk_folder& at) {
 disk_status dry_disk::room_for(const disk_folder& at, std::size_t size) {
   folder_view& view = view_of(at);
   if (!view.room_asked) {
-    view.room_known = target.room(at, &view.room);
+    view.room_known = target.free_space(at, &view.room);
     view.room_asked = true;
   }
   const disk_room& room = view.room;
@@ -73,8 +74,8 @@ disk_status dry_disk::room_for(const disk_folder& at, std::size_t size) {
   return {};
 }
 
-disk_status dry_disk::look(const disk_folder& at, const std::string& name,
-                           file_facts* facts) {
+disk_status dry_disk::entry_facts(const disk_folder& at,
+                                  const std::string& name, file_facts* facts) {
   folder_view& view = view_of(at);
   const auto changed = view.changed.find(name);
   if (changed == view.changed.end()) {
@@ -89,7 +90,7 @@ disk_status dry_disk::look(const disk_folder& at, const std::string& name,
       *facts = known->second;
       return {};
     }
-    const disk_status looked = target.look(at, name, facts);
+    const disk_status looked = target.entry_facts(at, name, facts);
     if (looked.ok()) view.facts.emplace(name, *facts);
     return looked;
   }
@@ -144,8 +145,9 @@ disk_status dry_disk::write_in_place(const disk_folder& at,
                                      const std::string& name,
                                      std::string_view bytes) {
   file_facts facts;
-  if (disk_status looked = look(at, name, &facts); !looked.ok()) return looked;
-  if (facts.kind != file_kind::regular || facts.names != 1 ||
+  if (disk_status looked = entry_facts(at, name, &facts); !looked.ok())
+    return looked;
+  if (facts.kind != file_kind::regular || facts.link_count != 1 ||
       facts.owner != target.user() || facts.append_only || facts.immutable ||
       !facts.may_write)
     return {disk_result::failed,

@@ -28,8 +28,8 @@ struct dry_disk : disk_wrapper {
     made = blocks_made = 0;
   }
 
-  disk_status look(const disk_folder& at, const std::string& name,
-                   file_facts* facts) override;
+  disk_status entry_facts(const disk_folder& at, const std::string& name,
+                          file_facts* facts) override;
   disk_status open_file(const disk_folder& at, const std::string& name,
                         std::unique_ptr<readable_file>* file) override;
   disk_status lock(const disk_folder& at, const std::string& name,

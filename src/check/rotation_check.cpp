@@ -108,7 +108,7 @@ std::vector<std::string> beside_missing_list(disk_interface& disk,
 
 }  // namespace
 
-bool run_facts::kept() const {
+bool run_facts::keeps_rotation() const {
   const auto keeps = [](const run_record& record) {
     return record.result == run_record::outcome::kept ||
            (record.planned && record.plan.order.empty());

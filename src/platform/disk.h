@@ -62,7 +62,7 @@ struct file_facts {
   std::uint32_t mode = 0;
   std::uint64_t size = 0;
   /// How many names the file has (hard links).
-  std::uint64_t names = 1;
+  std::uint64_t link_count = 1;
   /// Linux's append-only and immutable flags (chattr +a, +i): such a file
   /// can be neither replaced nor removed, and in such a folder no name can
   /// be replaced or removed.
@@ -170,8 +170,9 @@ struct disk_interface {
   /// Sets `*facts` to what is at `name` in `at`, without following a link:
   /// done, with kind missing where nothing is there; failed where it can't
   /// be asked.
-  virtual disk_status look(const disk_folder& at, const std::string& name,
-                           file_facts* facts) = 0;
+  virtual disk_status entry_facts(const disk_folder& at,
+                                  const std::string& name,
+                                  file_facts* facts) = 0;
   /// Sets `*target` to what symbolic link `name` in `at` holds.
   virtual disk_status read_link(const disk_folder& at, const std::string& name,
                                 std::string* target) = 0;
@@ -241,7 +242,7 @@ struct disk_interface {
   /// Sets `*room` to how many files and blocks this process may still add
   /// to the file system of `at`. failed where that can't be asked
   /// (Windows).
-  virtual disk_status room(const disk_folder& at, disk_room* room) = 0;
+  virtual disk_status free_space(const disk_folder& at, disk_room* room) = 0;
 };
 
 /// Appends the whole of regular file `name` in `at` to `*bytes`, as
@@ -259,8 +260,8 @@ struct system_disk : disk_interface {
   disk_status working_folders(std::vector<disk_folder>* folders) override;
   disk_status open_folder(const disk_folder& at, const std::string& name,
                           disk_folder* folder) override;
-  disk_status look(const disk_folder& at, const std::string& name,
-                   file_facts* facts) override;
+  disk_status entry_facts(const disk_folder& at, const std::string& name,
+                          file_facts* facts) override;
   disk_status read_link(const disk_folder& at, const std::string& name,
                         std::string* target) override;
   disk_status open_file(const disk_folder& at, const std::string& name,
@@ -281,7 +282,7 @@ struct system_disk : disk_interface {
   disk_status remove(const disk_folder& at, const std::string& name) override;
   disk_status list_folder(const disk_folder& at,
                           std::vector<std::string>* names) override;
-  disk_status room(const disk_folder& at, disk_room* room) override;
+  disk_status free_space(const disk_folder& at, disk_room* room) override;
 
   /// The umask (POSIX), read where a new file's mode is first set; the
   /// user and group this process acts as, asked once and again only once
@@ -310,9 +311,9 @@ struct disk_wrapper : disk_interface {
                           disk_folder* folder) override {
     return target.open_folder(at, name, folder);
   }
-  disk_status look(const disk_folder& at, const std::string& name,
-                   file_facts* facts) override {
-    return target.look(at, name, facts);
+  disk_status entry_facts(const disk_folder& at, const std::string& name,
+                          file_facts* facts) override {
+    return target.entry_facts(at, name, facts);
   }
   disk_status read_link(const disk_folder& at, const std::string& name,
                         std::string* link) override {
@@ -355,8 +356,8 @@ struct disk_wrapper : disk_interface {
                           std::vector<std::string>* names) override {
     return target.list_folder(at, names);
   }
-  disk_status room(const disk_folder& at, disk_room* room) override {
-    return target.room(at, room);
+  disk_status free_space(const disk_folder& at, disk_room* room) override {
+    return target.free_space(at, room);
   }
 
   disk_interface& target;

@@ -96,7 +96,7 @@ bool stat_at(int folder, const char* name, int flags, file_facts* facts,
   facts->group = status.stx_gid;
   facts->mode = status.stx_mode & 07777;
   facts->size = status.stx_size;
-  facts->names = status.stx_nlink;
+  facts->link_count = status.stx_nlink;
   facts->append_only = (status.stx_attributes & STATX_ATTR_APPEND) != 0;
   facts->immutable = (status.stx_attributes & STATX_ATTR_IMMUTABLE) != 0;
   if (id)
@@ -112,7 +112,7 @@ bool stat_at(int folder, const char* name, int flags, file_facts* facts,
   facts->group = status.st_gid;
   facts->mode = status.st_mode & 07777;
   facts->size = static_cast<std::uint64_t>(status.st_size);
-  facts->names = status.st_nlink;
+  facts->link_count = status.st_nlink;
   if (id)
     *id = {static_cast<std::uint64_t>(status.st_dev),
            static_cast<std::uint64_t>(status.st_ino)};
@@ -367,8 +367,9 @@ disk_status system_disk::open_folder(const disk_folder& at,
   return {};
 }
 
-disk_status system_disk::look(const disk_folder& at, const std::string& name,
-                              file_facts* facts) {
+disk_status system_disk::entry_facts(const disk_folder& at,
+                                     const std::string& name,
+                                     file_facts* facts) {
   const at_name in(at, name);
   *facts = file_facts{};
   if (!stat_at(in.fd, in.name.c_str(), 0, facts)) {
@@ -611,7 +612,7 @@ disk_status system_disk::list_folder(const disk_folder& at,
   return {};
 }
 
-disk_status system_disk::room(const disk_folder& at, disk_room* room) {
+disk_status system_disk::free_space(const disk_folder& at, disk_room* room) {
   const int fd = readable_folder(at_name(at, "."));
   struct statvfs disk;
   const bool asked = fd >= 0 && fstatvfs(fd, &disk) == 0;

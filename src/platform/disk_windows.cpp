@@ -198,8 +198,9 @@ disk_status system_disk::open_folder(const disk_folder& at,
   return {};
 }
 
-disk_status system_disk::look(const disk_folder& at, const std::string& name,
-                              file_facts* facts) {
+disk_status system_disk::entry_facts(const disk_folder& at,
+                                     const std::string& name,
+                                     file_facts* facts) {
   *facts = file_facts{};
   const DWORD attributes = GetFileAttributesA(at_path(at, name).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -361,6 +362,6 @@ disk_status system_disk::list_folder(const disk_folder& at,
   return {};
 }
 
-disk_status system_disk::room(const disk_folder&, disk_room*) {
+disk_status system_disk::free_space(const disk_folder&, disk_room*) {
   return {disk_result::failed, "asked by trying, on Windows"};
 }

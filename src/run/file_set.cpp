@@ -39,19 +39,19 @@ disk_status keep_copy(disk_interface& disk, const staged_file& file,
   return read.ok() ? disk.write_new(file.folder, copy, bytes, &file.was) : read;
 }
 
-/// Keeps the target's present file beside it in `file.kept`; done also
+/// Keeps the target's present file beside it in `file.kept_copy`; done also
 /// where there is none to keep.
 disk_status keep_previous(disk_interface& disk, const file_set& set,
                           staged_file& file) {
-  disk_status kept;
+  disk_status kept_copy;
   for (int attempt = 0; attempt < attempts; ++attempt) {
     const std::string copy = name_beside(set, file.target, kept_kind, attempt);
-    kept = keep_copy(disk, file, copy);
-    if (kept == disk_result::exists) continue;
-    if (kept.ok()) file.kept = copy;
-    return kept == disk_result::missing ? disk_status() : kept;
+    kept_copy = keep_copy(disk, file, copy);
+    if (kept_copy == disk_result::exists) continue;
+    if (kept_copy.ok()) file.kept_copy = copy;
+    return kept_copy == disk_result::missing ? disk_status() : kept_copy;
   }
-  return kept;
+  return kept_copy;
 }
 
 /// The folders of the set's files, each once.
@@ -75,7 +75,7 @@ disk_status sync_set(disk_interface& disk, const file_set& set,
     std::vector<std::string> in;
     for (const staged_file& file : set.files)
       if (name && file.folder.path == folder->path && !(file.*name).empty() &&
-          (name != &staged_file::kept || file.placed))
+          (name != &staged_file::kept_copy || file.placed))
         in.push_back(file.*name);
     if (entries) in.push_back(".");
     if (in.empty()) continue;
@@ -91,17 +91,18 @@ disk_status sync_set(disk_interface& disk, const file_set& set,
 void roll_back(disk_interface& disk, file_set& set) {
   // A copy of bytes, where there are no hard links, must outlive a power cut
   // once it is back in place: where it can't be made to, none goes back.
-  const bool kept_durable = sync_set(disk, set, &staged_file::kept, false).ok();
+  const bool kept_durable =
+      sync_set(disk, set, &staged_file::kept_copy, false).ok();
   for (auto file = set.files.rbegin(); file != set.files.rend(); ++file) {
     if (!file->placed) continue;
     const bool back =
-        file->kept.empty()
+        file->kept_copy.empty()
             ? remove_file(disk, file->folder, file->target)
             : kept_durable &&
-                  disk.rename(file->folder, file->kept, file->target).ok();
+                  disk.rename(file->folder, file->kept_copy, file->target).ok();
     if (!back) break;
     file->placed = false;
-    file->kept.clear();
+    file->kept_copy.clear();
   }
   // The files are back as they were; where their folders' entries can't be
   // made durable, a power cut may still undo the steps back, each to a state
@@ -123,10 +124,12 @@ bool place_all(disk_interface& disk, file_set& set) {
     // The file placed last needs no copy: if it can't be placed, it is as
     // it was.
     if (i + 1 < set.files.size()) {
-      if (const disk_status kept = keep_previous(disk, set, file); !kept.ok()) {
-        set.failure = words(
-            {"no copy of ", file.shown(),
-             " can be kept while the new files go in place: ", kept.reason});
+      if (const disk_status kept_copy = keep_previous(disk, set, file);
+          !kept_copy.ok()) {
+        set.failure =
+            words({"no copy of ", file.shown(),
+                   " can be kept_copy while the new files go in place: ",
+                   kept_copy.reason});
         return false;
       }
     }
@@ -176,14 +179,14 @@ bool put_in_place(disk_interface& disk, file_set& set) {
   // through, which the kept copies can't change; they go all the same.
   (void)sync_set(disk, set, nullptr, true);
   for (staged_file& file : set.files)
-    if (!file.kept.empty()) remove_file(disk, file.folder, file.kept);
+    if (!file.kept_copy.empty()) remove_file(disk, file.folder, file.kept_copy);
   return true;
 }
 
 void discard(disk_interface& disk, file_set& set) {
   for (staged_file& file : set.files) {
     if (!file.placed) remove_file(disk, file.folder, file.temp);
-    if (!file.kept.empty()) remove_file(disk, file.folder, file.kept);
+    if (!file.kept_copy.empty()) remove_file(disk, file.folder, file.kept_copy);
   }
 }
 

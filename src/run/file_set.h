@@ -17,7 +17,7 @@ struct staged_file {
   std::string temp;
   /// Where the target's previous file is kept while the set goes in place,
   /// so that a failure can bring it back; empty where nothing is kept.
-  std::string kept;
+  std::string kept_copy;
   bool placed = false;
   /// The bytes of the new file.
   std::size_t size = 0;

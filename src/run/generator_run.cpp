@@ -48,7 +48,7 @@ void generate(disk_interface& disk, run_start& start, const std::string& run,
   // Another run may have changed what is there while this one waited: it is
   // asked again by its name in the folder already held, never by its path.
   if (const disk_status looked =
-          disk.look(script.folder(), script.name, &script.facts);
+          disk.entry_facts(script.folder(), script.name, &script.facts);
       !looked.ok())
     return record.keep(words({script.shown(), ": ", looked.reason}));
   if (script.facts.kind == file_kind::link)
@@ -82,7 +82,7 @@ int run_generator() {
 int run_generator(disk_interface& disk, const user_database& users,
                   std::uint32_t ticks, run_record* record) {
   run_record own;
-  run_record& kept = record ? *record : own;
+  run_record& done = record ? *record : own;
   run_start start;
   owner_decision owner;
   try {
@@ -92,10 +92,10 @@ int run_generator(disk_interface& disk, const user_database& users,
     owner = start_run(disk, users, &start);
   } catch (const std::bad_alloc&) {
     // Out of memory before the run began (a huge map list): nothing changed.
-    kept.keep("the run ran out of memory");
+    done.keep("the run ran out of memory");
     return 0;
   }
-  run_from(disk, std::move(start), owner, ticks, kept);
+  run_from(disk, std::move(start), owner, ticks, done);
   return 0;
 }
 

@@ -39,7 +39,7 @@ walk_end walk(disk_interface& disk, const folder_trail& from,
   } else {
     end.trail = {folder};
     end.name = name_of(full);
-    status = disk.look(folder, end.name, &end.facts);
+    status = disk.entry_facts(folder, end.name, &end.facts);
   }
   end.stop = status.ok() ? walk_stop::reached : walk_stop::failed;
   if (!status.ok()) {
@@ -86,7 +86,7 @@ void push_names(std::string_view path, std::vector<std::string>* names) {
 }
 
 /// What a walk as root makes of one entry: trusted (reached), or why not.
-struct verdict {
+struct judgement {
   walk_stop stop = walk_stop::reached;
   std::uint32_t owner = 0, group = 0;
   std::string where, why;
@@ -95,8 +95,8 @@ struct verdict {
 /// What a walk as root makes of `entry`, shown as `shown`, in `folder`,
 /// which only root may change or which is sticky; `entering` where the walk
 /// goes into it as a folder, whose entries its owner may then change.
-verdict judged_as_root(const disk_folder& folder, const std::string& shown,
-                       const file_facts& entry, bool entering) {
+judgement judged_as_root(const disk_folder& folder, const std::string& shown,
+                         const file_facts& entry, bool entering) {
   if (!only_root_changes(folder.facts)) {
     if (!sticky(folder.facts))
       return {walk_stop::refused, 0, 0, folder.path,
@@ -141,7 +141,7 @@ struct walker {
 
   /// Stops where `judged` says so; false where the walk goes on. `name` is
   /// walked again by whoever goes on.
-  bool stops(verdict judged, const std::string& name) {
+  bool stops(judgement judged, const std::string& name) {
     if (judged.stop == walk_stop::reached) return false;
     end.owner = judged.owner;
     end.group = judged.group;
@@ -157,11 +157,11 @@ struct walker {
   bool trail_stops_as_root() {
     const folder_trail& trail = end.trail;
     for (std::size_t i = 0; i < trail.size(); ++i) {
-      const verdict judged =
-          i == 0 ? verdict{trail[0].facts.owner == 0 ? walk_stop::reached
-                                                     : walk_stop::other_user,
-                           trail[0].facts.owner, trail[0].facts.group, "/",
-                           "/ belongs to another user"}
+      const judgement judged =
+          i == 0 ? judgement{trail[0].facts.owner == 0 ? walk_stop::reached
+                                                       : walk_stop::other_user,
+                             trail[0].facts.owner, trail[0].facts.group, "/",
+                             "/ belongs to another user"}
                  : judged_as_root(trail[i - 1], trail[i].path, trail[i].facts,
                                   true);
       if (stops(judged, "")) return true;
@@ -183,7 +183,7 @@ struct walker {
       const bool last = names.empty();
       const std::string shown = shown_path(trail.back(), name);
       file_facts facts;
-      if (disk_status looked = disk.look(trail.back(), name, &facts);
+      if (disk_status looked = disk.entry_facts(trail.back(), name, &facts);
           !looked.ok())
         return failed(shown, looked.reason);
       const bool entering =

@@ -80,15 +80,16 @@ TEST(SystemDisk, ReadsRegularFilesThroughOneHandleAndNothingElse) {
   EXPECT_EQ("", piece);
 }
 
-/// What look() finds at `name` in `dir`, as "kind write_flags may_write
+/// What entry_facts() finds at `name` in `dir`, as "kind write_flags may_write
 /// names".
 std::string facts_of(const fs::path& dir, const std::string& name) {
   system_disk disk;
   file_facts facts;
-  EXPECT_EQ(done, disk.look(folder_at(disk, dir), name, &facts));
+  EXPECT_EQ(done, disk.entry_facts(folder_at(disk, dir), name, &facts));
   return std::to_string(static_cast<int>(facts.kind)) + " " +
          std::to_string(facts.write_flags()) + " " +
-         std::to_string(facts.may_write) + " " + std::to_string(facts.names);
+         std::to_string(facts.may_write) + " " +
+         std::to_string(facts.link_count);
 }
 
 TEST(SystemDisk, LooksAtANameWithoutChangingOrFollowingIt) {
@@ -114,7 +115,8 @@ TEST(SystemDisk, LooksAtANameWithoutChangingOrFollowingIt) {
   if (ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0) {
     system_disk disk;
     file_facts facts;
-    ASSERT_EQ(done, disk.look(folder_at(disk, dir.path), "present", &facts));
+    ASSERT_EQ(done,
+              disk.entry_facts(folder_at(disk, dir.path), "present", &facts));
     EXPECT_TRUE(facts.append_only);
     flags = 0;
     ioctl(fd, FS_IOC_SETFLAGS, &flags);
@@ -173,7 +175,7 @@ TEST(SystemDisk, WritesNewFilesLikeAnotherAndReplacesThem) {
   EXPECT_EQ(std::vector<std::string>({"folder", "own0", "own63", "script"}),
             names);
   disk_room room;
-  EXPECT_EQ(done, disk.room(at, &room));
+  EXPECT_EQ(done, disk.free_space(at, &room));
   EXPECT_GT(room.files, 0u);
 }
 

@@ -278,9 +278,10 @@ disk_status memory_disk::open_folder(const disk_folder& at,
   return {};
 }
 
-disk_status memory_disk::look(const disk_folder& at, const std::string& name,
-                              file_facts* facts) {
-  if (disk_status fault = fault_of("look"); !fault.ok()) return fault;
+disk_status memory_disk::entry_facts(const disk_folder& at,
+                                     const std::string& name,
+                                     file_facts* facts) {
+  if (disk_status fault = fault_of("entry_facts"); !fault.ok()) return fault;
   const std::string path = key(at, name);
   *facts = file_facts{};
   if (path != "/")
@@ -537,7 +538,7 @@ disk_status memory_disk::list_folder(const disk_folder& at,
   return {};
 }
 
-disk_status memory_disk::room(const disk_folder&, disk_room* room) {
+disk_status memory_disk::free_space(const disk_folder&, disk_room* room) {
   room->files = free_files;
   room->blocks = free_blocks;
   room->block_size = 4096;

@@ -62,8 +62,8 @@ struct memory_disk : disk_interface {
   disk_status working_folders(std::vector<disk_folder>* folders) override;
   disk_status open_folder(const disk_folder& at, const std::string& name,
                           disk_folder* folder) override;
-  disk_status look(const disk_folder& at, const std::string& name,
-                   file_facts* facts) override;
+  disk_status entry_facts(const disk_folder& at, const std::string& name,
+                          file_facts* facts) override;
   disk_status read_link(const disk_folder& at, const std::string& name,
                         std::string* target) override;
   disk_status open_file(const disk_folder& at, const std::string& name,
@@ -84,7 +84,7 @@ struct memory_disk : disk_interface {
   disk_status remove(const disk_folder& at, const std::string& name) override;
   disk_status list_folder(const disk_folder& at,
                           std::vector<std::string>* names) override;
-  disk_status room(const disk_folder& at, disk_room* room) override;
+  disk_status free_space(const disk_folder& at, disk_room* room) override;
 
   /// `path` as the disk keeps it: absolute, without "." or "..".
   std::string absolute(const std::string& path) const;
