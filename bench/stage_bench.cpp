@@ -35,8 +35,9 @@ BENCHMARK(BM_ReadMapList)
 void BM_BuildRotation(benchmark::State& state) {
   const std::string text = map_list_text(state.range(0), state.range(1));
   const map_list list = read_map_list(text);
-  seed_random_order(1);
-  for (auto _ : state) benchmark::DoNotOptimize(build_rotation(list.entries));
+  random_order order = seed_random_order(1);
+  for (auto _ : state)
+    benchmark::DoNotOptimize(build_rotation(list.entries, order));
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_BuildRotation)

@@ -10,14 +10,16 @@
 /// the one place they are written.
 inline constexpr const char* exit_statuses =
     "  0  a run writes the rotation, and every map is read as written and\n"
-    "     found (or, with no folder named, there was nothing to look in)\n"
-    "  1  it does, but something is left out, won't load or isn't found, or\n"
-    "     a game folder or archive can't be read, or a folder named holds\n"
-    "     no archive that can be read, or the server's config doesn't run\n"
-    "     the rotation or stops it, or a config named can't be read\n"
-    "  2  a run leaves the rotation as it is or writes no map, in the order\n"
-    "     of the next run or in another order of the same list\n"
-    " 64  the command line is not understood\n";
+    "     found (or, with no game folder named, there was nothing to look in)\n"
+    "  1  it does, but something is left out, won't load or isn't found, a\n"
+    "     game folder can't be listed, an archive can't be read or is\n"
+    "     damaged, the folders named hold no archive that can be read, a\n"
+    "     config named with --config can't be read, or the server's config\n"
+    "     doesn't run the rotation or stops it\n"
+    "  2  a run leaves the rotation as it is or writes no map, in the next\n"
+    "     run's order or in another order of the same list\n"
+    " 64  the command line isn't understood: one line on standard error\n"
+    "     says what, and where the usage is\n";
 
 /// The exit status of what `facts` tell, as exit_statuses says: 2 before 1
 /// before 0.

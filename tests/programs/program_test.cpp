@@ -23,6 +23,7 @@
 #include <tuple>
 #include <vector>
 
+#include "check/check_report.h"
 #include "check/console_model.h"
 #include "support/process.h"
 #include "support/scratch_dir.h"
@@ -443,6 +444,15 @@ TEST(Program, TheCheckUnderstandsItsCommandLine) {
   }
   EXPECT_EQ(std::string::npos,
             check_in(dir.path, {"--config", "typo.cfg"}).out.find("No config"));
+  // The statuses are written once: --help prints them, and the README
+  // quotes them as it does.
+  // (Windows writes its lines with CR LF.)
+  std::string help = check_in(dir.path, {"--help"}).out;
+  help.erase(std::remove(help.begin(), help.end(), '\r'), help.end());
+  EXPECT_NE(std::string::npos, help.find(exit_statuses)) << help;
+  EXPECT_NE(std::string::npos,
+            read_file(fs::path(MAP_ROTATION_SOURCE_DIR) / "README.md")
+                .find(exit_statuses));
 }
 
 TEST(Program, TheCheckFindsMapsWhereTheOriginalEngineWould) {
