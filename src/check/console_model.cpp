@@ -100,6 +100,9 @@ console_command next_command(std::string_view text, std::size_t at,
       if (!slash && !star && c == ';') break;
     }
     if (!star && is_line_end(c)) break;
+    // Past the longest command it is cut there whatever follows: only an
+    // open engine's `/*`, which may run on to the end, is read further.
+    if (!star && i - at > longest_command) break;
   }
   std::size_t size = i - at;
   if (size > longest_command) size = longest_command;

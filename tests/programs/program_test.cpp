@@ -632,6 +632,13 @@ TEST(Program, TheCheckReadsTheServersConfigAsTheConsoleRunsIt) {
              "exec SW_rotate.cfg\n// map x\nset a \"a;map b\"\n"}},
            "<= 16,382, so the console takes it whole",
            0},
+          // A config of NUL bytes, as truncate makes, before its exec:
+          // read in time linear in its size, as text is (quadratic, it took
+          // longer than any test may).
+          {{{"server.cfg",
+             std::string((16 << 20) - 100, '\0') + "\nexec SW_rotate.cfg\n"}},
+           "server.cfg runs the rotation",
+           0},
           {{{"server.cfg", "exec SW_rotate.cfg\nseta nextmap \"vstr x\"\n"}},
            "line 2: seta nextmap \"vstr x\" changes nextmap",
            1},
