@@ -115,12 +115,16 @@ disk_status dry_disk::open_file(const disk_folder& at, const std::string& name,
 disk_status dry_disk::lock(const disk_folder& at, const std::string& name,
                            unsigned, std::unique_ptr<disk_lock>* held) {
   // A lock file that isn't there yet is made by the run, where it may: one
-  // more file on the disk. One that is there is only asked, never waited
-  // for, so that the check holds nothing up.
+  // more file on the disk.
+  // The lock is asked as the run takes it, never waited for, so that the
+  // check holds nothing up: where the file system takes none, or one that
+  // is there can't be used, the run keeps the rotation, and so does this.
   if (found(at, name) == disk_result::missing) {
     disk_status made_here = may_change(at);
     if (made_here.ok()) made_here = room_for(at, 0);
     if (!made_here.ok()) return {disk_result::missing, made_here.reason};
+    if (disk_status asked = target.lock(at, name, 0, nullptr); !asked.ok())
+      return asked;
     view_of(at).changed[name] = 0;
   } else if (const disk_status asked = target.lock(at, name, 0, nullptr);
              !asked.ok()) {

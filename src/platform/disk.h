@@ -192,7 +192,10 @@ struct disk_interface {
   /// failed where one is there that can't be used: it can't be opened,
   /// isn't a regular file (a link is never followed), or carries ACL
   /// entries that can't be taken off. Where `held` is null it only asks,
-  /// holding nothing and making nothing: done where no run holds it.
+  /// holding nothing and making nothing: done where no run holds it and,
+  /// where there is no lock file yet, where the file system takes such a
+  /// lock at all (POSIX: a shared lock on the folder, let go at once; some
+  /// network file systems take none, ENOLCK).
   virtual disk_status lock(const disk_folder& at, const std::string& name,
                            unsigned wait_ms,
                            std::unique_ptr<disk_lock>* held) = 0;

@@ -61,6 +61,7 @@ struct at_name {
   at_name(const disk_folder& at, const std::string& name)
       : fd(at.handle ? static_cast<const posix_handle&>(*at.handle).fd : -1),
         name(name) {}
+  at_name(int fd, std::string name) : fd(fd), name(std::move(name)) {}
   int fd;
   std::string name;
 };
@@ -417,6 +418,28 @@ disk_status system_disk::open_file(const disk_folder& at,
   return {};
 }
 
+namespace {
+
+/// Whether the file system of folder `at` takes the lock a run would take,
+/// asked where there is no lock file yet, without making one: a shared
+/// lock on the folder itself, let go at once, which holds no run up. Some
+/// network file systems take none (ENOLCK): there a run keeps the rotation.
+disk_status file_system_locks(const at_name& at) {
+  const int fd = readable_folder(at_name(at.fd, "."));
+  if (fd < 0) return {};  // a folder that can't be read: the run finds out
+  int locked;
+  // As the run tries: an interrupted call is tried again.
+  for (int tries = 0; (locked = flock(fd, LOCK_SH | LOCK_NB)) != 0 &&
+                      errno == EINTR && tries < 8;
+       ++tries) {
+  }
+  const int error = errno;
+  ::close(fd);
+  return locked == 0 || error == EWOULDBLOCK ? disk_status() : failure(error);
+}
+
+}  // namespace
+
 disk_status system_disk::lock(const disk_folder& at, const std::string& name,
                               unsigned wait_ms,
                               std::unique_ptr<disk_lock>* held) {
@@ -433,7 +456,7 @@ disk_status system_disk::lock(const disk_folder& at, const std::string& name,
     const bool none =
         error == ENOENT ||
         (!stat_at(in.fd, in.name.c_str(), 0, &there) && errno == ENOENT);
-    if (none && !held) return {};  // no lock file: no run holds it
+    if (none && !held) return file_system_locks(in);
     if (none) return {disk_result::missing, std::strerror(error)};
     return error == ELOOP ? refused("a symbolic link") : failure(error);
   }

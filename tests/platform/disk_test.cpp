@@ -323,6 +323,9 @@ TEST(SystemDisk, ALockFileIsHeldByOneRunAtATimeForABoundedWait) {
   const int folder = open(dir.path.c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_EQ(0, flock(folder, LOCK_EX));
   EXPECT_EQ(done, disk.lock(at, "lock", 0, &other));
+  // Asked where no lock file is yet: the folder's lock only tells that the
+  // file system takes locks; one held on it is no run's.
+  EXPECT_EQ(done, disk.lock(at, "unmade", 0, nullptr));
   close(folder);
 }
 

@@ -242,7 +242,11 @@ TEST(GeneratorRun, AFrozenPartUnreadableListOrHeldFolderKeepsTheRotation) {
       {"read fails", "map_list.cfg is there but can't be read"},
       {"pipe", "map_list.cfg is there but can't be read"},
       {"folder", "map_list.cfg is there but can't be read"},
-      {"lock held", "another run has held the rotation"}};
+      {"lock held", "another run has held the rotation"},
+      // A file system that takes no lock: the check says so too.
+      {"no locks",
+       "SW_rotate.cfg.map_rotation-lock, on which runs take turns, can't be "
+       "used: No locks available"}};
   for (const auto& [what, why] : rows) {
     for (const int maps : {100, 40}) {  // a part to replace, or to step back
       memory_disk disk = prepared(maps, 100);
@@ -255,6 +259,8 @@ TEST(GeneratorRun, AFrozenPartUnreadableListOrHeldFolderKeepsTheRotation) {
         disk.erase("map_list.cfg"), disk.make_folder("map_list.cfg");
       else if (what == "lock held")
         disk.locks_held.insert(disk.absolute(lock_name));
+      else if (what == "no locks")  // and no lock file yet
+        disk.lock_error = "No locks available", disk.erase(lock_name);
       else
         disk.at(what).mode = 0444;
       run_record record;

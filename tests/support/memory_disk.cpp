@@ -384,7 +384,9 @@ disk_status memory_disk::lock(const disk_folder& at, const std::string& name,
   // that was removed holds no one up.
   if (locks_held.count(path) && files.count(path))
     return {disk_result::busy, "held by another run for the whole wait"};
-  if (!held) return {};
+  if (!held)
+    return lock_error.empty() ? disk_status()
+                              : disk_status(disk_result::failed, lock_error);
   if (!files.count(path)) {
     if (disk_status changes = may_change_in(path); !changes.ok())
       return {disk_result::missing, changes.reason};
@@ -395,6 +397,7 @@ disk_status memory_disk::lock(const disk_folder& at, const std::string& name,
     made.owner = uid, made.group = folders.at(folder_of(path)).group,
     made.mode = 0660;
   }
+  if (!lock_error.empty()) return {disk_result::failed, lock_error};
   locked = shown_path(at, name);
   *held = std::make_unique<memory_lock>();
   return {};

@@ -141,6 +141,10 @@ struct memory_disk : disk_interface {
   /// The lock files that another run holds, by absolute path: each holds
   /// runs up only while it is there.
   std::set<std::string> locks_held;
+  /// Where not empty, why no lock is taken at all, asked or not, once the
+  /// lock file is there: a file system that takes none ("No locks
+  /// available", as some network file systems answer).
+  std::string lock_error;
   /// The lock file of the last lock taken, as the run named it.
   std::string locked;
   /// The kind of every call made, in order.
