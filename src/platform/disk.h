@@ -136,7 +136,8 @@ struct disk_room {
 /// folder the disk holds open: a path is walked one name at a time
 /// (folder_walk.h), and nothing is looked up again by its path. On Windows
 /// the folder is its path, no link is followed and no one is root. No call
-/// prints anything; only lock() waits, and only as long as it is told. On
+/// prints anything; only lock() waits, and only as long as it is told, and
+/// as_user() for the work it runs apart. On
 /// Windows a call on a file that another program holds for a moment (a
 /// virus scanner, an indexer) is tried again inside it for about 2 s
 /// before it fails; a folder in the way or a read-only file fails at once.
@@ -145,6 +146,12 @@ struct disk_interface {
 
   /// The user this process acts as: 0 for root. Never 0 on Windows.
   virtual std::uint32_t user() = 0;
+  /// Whether no user may give a file that isn't theirs another name (a
+  /// hard link), as Linux's fs.protected_hardlinks = 1 rules: then a file
+  /// of root's with more names was given them by root. False where the
+  /// system lets anyone (other POSIX systems, that setting at 0); true on
+  /// Windows, which has no root.
+  virtual bool hard_links_protected() = 0;
   /// Gives up root for good for `user`, in `group` and no other, and
   /// checks that it is gone: real, effective and saved ids, and no
   /// supplementary group. failed where it couldn't be.
@@ -190,7 +197,8 @@ struct disk_interface {
   /// Windows it takes the folder's defaults). missing where there is none
   /// and none can be made (a folder this user may not write, a full disk);
   /// failed where one is there that can't be used: it can't be opened,
-  /// isn't a regular file (a link is never followed), or carries ACL
+  /// isn't a regular file (a link is never followed), has another name
+  /// besides (a hard link: it may be another file), or carries ACL
   /// entries that can't be taken off. Where `held` is null it only asks,
   /// holding nothing and making nothing: done where no run holds it and,
   /// where there is no lock file yet, where the file system takes such a
@@ -257,6 +265,7 @@ disk_status read_whole(disk_interface& disk, const disk_folder& at,
 /// disk_windows.cpp.
 struct system_disk : disk_interface {
   std::uint32_t user() override;
+  bool hard_links_protected() override;
   disk_status give_up_root(std::uint32_t user, std::uint32_t group) override;
   disk_status as_user(std::uint32_t user, std::uint32_t group,
                       const user_work& work, std::string* bytes) override;
@@ -292,6 +301,8 @@ struct system_disk : disk_interface {
   /// root is given up.
   int mask = -1;
   std::int64_t acting_user = -1, acting_group = -1;
+  /// Whether hard links are protected: -1 until asked.
+  int links_protected = -1;
 };
 
 /// A disk that forwards every call to another, `target`: the base of a disk
@@ -300,6 +311,7 @@ struct system_disk : disk_interface {
 struct disk_wrapper : disk_interface {
   explicit disk_wrapper(disk_interface& target) : target(target) {}
   std::uint32_t user() override { return target.user(); }
+  bool hard_links_protected() override { return target.hard_links_protected(); }
   disk_status give_up_root(std::uint32_t user, std::uint32_t group) override {
     return target.give_up_root(user, group);
   }

@@ -254,6 +254,23 @@ std::uint32_t system_disk::user() {
   return static_cast<std::uint32_t>(acting_user);
 }
 
+bool system_disk::hard_links_protected() {
+  // Asked once: the setting is the machine's, and a run is short.
+  if (links_protected < 0) {
+    links_protected = 0;
+#ifdef __linux__
+    const int fd = ::open("/proc/sys/fs/protected_hardlinks",
+                          O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    char setting = '0';
+    if (fd >= 0) {
+      if (::read(fd, &setting, 1) == 1) links_protected = setting == '1';
+      ::close(fd);
+    }
+#endif
+  }
+  return links_protected == 1;
+}
+
 disk_status system_disk::give_up_root(std::uint32_t user, std::uint32_t group) {
   // Groups first, while root may still change them; the user last, which
   // ends every right to change anything back.
@@ -464,6 +481,15 @@ disk_status system_disk::lock(const disk_folder& at, const std::string& name,
   if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
     ::close(fd);
     return refused(not_regular);
+  }
+  // A lock file of the tool's own has one name: one with more may be
+  // another file given this name (a hard link), whose mode a run would
+  // change.
+  if (status.st_nlink != 1) {
+    ::close(fd);
+    return refused(
+        "a lock file with another name besides (a hard link): it may be "
+        "another file; remove it, and a run makes its own");
   }
   // One that others may open lets them hold every run up: made so, or
   // refused where it isn't this user's to change.

@@ -168,6 +168,8 @@ struct file_lock : disk_lock {
 
 std::uint32_t system_disk::user() { return 1; }
 
+bool system_disk::hard_links_protected() { return true; }
+
 disk_status system_disk::give_up_root(std::uint32_t, std::uint32_t) {
   return {disk_result::failed, "Windows has no root to give up"};
 }

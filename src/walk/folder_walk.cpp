@@ -95,8 +95,10 @@ struct judgement {
 /// What a walk as root makes of `entry`, shown as `shown`, in `folder`,
 /// which only root may change or which is sticky; `entering` where the walk
 /// goes into it as a folder, whose entries its owner may then change.
+/// `names_protected` where no user may give another's file a name.
 judgement judged_as_root(const disk_folder& folder, const std::string& shown,
-                         const file_facts& entry, bool entering) {
+                         const file_facts& entry, bool entering,
+                         bool names_protected) {
   if (!only_root_changes(folder.facts)) {
     if (!sticky(folder.facts))
       return {walk_stop::refused, 0, 0, folder.path,
@@ -109,6 +111,16 @@ judgement judged_as_root(const disk_folder& folder, const std::string& shown,
               shown +
                   " isn't there, in a folder of root's that others may add "
                   "to"};
+    // Where anyone may give a file of root's another name, an entry of
+    // root's with more names than one may be another user's doing: a hard
+    // link to root's file, made to have root act on it.
+    if (!names_protected && entry.owner == 0 &&
+        entry.kind != file_kind::folder && entry.link_count > 1)
+      return {walk_stop::refused, 0, 0, shown,
+              shown + " has " + std::to_string(entry.link_count) +
+                  " names, in a folder of root's that others may add to, "
+                  "where anyone may give a file another name: it may be "
+                  "another user's hard link"};
     entering = true;
   }
   if (!entering || entry.owner == 0) return {};
@@ -122,6 +134,8 @@ struct walker {
   link_rule links;
   bool into_folder;
   bool as_root;
+  /// As root: whether hard links are protected, asked once a walk.
+  bool names_protected;
   walk_end end;
   int hops = 0;
 
@@ -163,7 +177,7 @@ struct walker {
                              trail[0].facts.owner, trail[0].facts.group, "/",
                              "/ belongs to another user"}
                  : judged_as_root(trail[i - 1], trail[i].path, trail[i].facts,
-                                  true);
+                                  true, names_protected);
       if (stops(judged, "")) return true;
     }
     return false;
@@ -188,8 +202,9 @@ struct walker {
         return failed(shown, looked.reason);
       const bool entering =
           facts.kind == file_kind::folder && (!last || into_folder);
-      if (as_root &&
-          stops(judged_as_root(trail.back(), shown, facts, entering), name))
+      if (as_root && stops(judged_as_root(trail.back(), shown, facts, entering,
+                                          names_protected),
+                           name))
         return std::move(end);
       if (facts.kind == file_kind::link) {
         if (!as_root && links == link_rule::own_or_folder_owner &&
@@ -224,8 +239,9 @@ struct walker {
           !opened.ok())
         return failed(shown, opened.reason);
       // What was opened decides, whatever was looked at before.
-      if (as_root &&
-          stops(judged_as_root(trail.back(), shown, next.facts, true), name))
+      if (as_root && stops(judged_as_root(trail.back(), shown, next.facts, true,
+                                          names_protected),
+                           name))
         return std::move(end);
       trail.push_back(std::move(next));
     }
@@ -240,7 +256,13 @@ struct walker {
 
 walk_end walk(disk_interface& disk, const folder_trail& from,
               std::string_view path, link_rule links, bool into_folder) {
-  walker walk{disk, links, into_folder, disk.user() == 0, {}};
+  const bool as_root = disk.user() == 0;
+  walker walk{disk,
+              links,
+              into_folder,
+              as_root,
+              !as_root || disk.hard_links_protected(),
+              {}};
   walk.end.trail = from;
   if (!path.empty() && path[0] == '/') walk.end.trail.resize(1);
   push_names(path, &walk.end.rest);
@@ -249,7 +271,13 @@ walk_end walk(disk_interface& disk, const folder_trail& from,
 
 walk_end walk_on(disk_interface& disk, const walk_end& stopped, link_rule links,
                  bool into_folder) {
-  walker walk{disk, links, into_folder, disk.user() == 0, {}};
+  const bool as_root = disk.user() == 0;
+  walker walk{disk,
+              links,
+              into_folder,
+              as_root,
+              !as_root || disk.hard_links_protected(),
+              {}};
   walk.end.trail = stopped.trail;
   walk.end.rest = stopped.rest;
   return walk.run();

@@ -958,6 +958,64 @@ bool let_read_new_files(const fs::path& folder, uid_t reader) {
                   acl.size(), 0) == 0;
 }
 
+TEST(Program, ARunAsRootTrustsNoHardLinkAnotherUserMade) {
+  const uid_t user = unprivileged_user();
+  SKIP_UNLESS_ROOT_WITH(user);
+  // root's rotation in root's sticky folder; root's files the server's
+  // user may reach but not read, which the user links into it as the
+  // lock file and the map list.
+  scratch_dir sticky, secrets;
+  ASSERT_EQ(0, chmod(sticky.path.c_str(), 01777));
+  ASSERT_EQ(0, chmod(secrets.path.c_str(), 0755));
+  write_file(sticky / "SW_rotate.cfg", "previous");
+  for (const char* name : {"secret", "secret_list"}) {
+    write_file(secrets / name, "secret_map 1");
+    ASSERT_EQ(0, chmod((secrets / name).c_str(), 0600));
+  }
+  // Where the kernel lets anyone give another's file a name, as some
+  // containers and older systems do: set for as short a time as it can be.
+  struct unprotected {
+    const char* setting = "/proc/sys/fs/protected_hardlinks";
+    std::string was = read_file(setting);
+    bool set() {
+      std::ofstream(setting) << "0";
+      return !was.empty() && read_file(setting).substr(0, 1) == "0";
+    }
+    /// Puts the setting back as it was, once, whatever ends the test.
+    void restore() {
+      if (!was.empty()) std::ofstream(setting) << was;
+      was.clear();
+    }
+    ~unprotected() { restore(); }
+  } links;
+  if (!links.set())
+    GTEST_SKIP() << "fs.protected_hardlinks can't be changed here";
+  const pid_t child = fork();
+  if (child == 0) {
+    const bool linked =
+        setgid(user) == 0 && setuid(user) == 0 &&
+        link((secrets / "secret").c_str(),
+             (sticky / "SW_rotate.cfg.map_rotation-lock").c_str()) == 0 &&
+        link((secrets / "secret_list").c_str(),
+             (sticky / "map_list.cfg").c_str()) == 0;
+    _exit(linked ? 0 : 1);
+  }
+  int linked = -1;
+  waitpid(child, &linked, 0);
+  const bool made = WIFEXITED(linked) && WEXITSTATUS(linked) == 0;
+  const outcome checked = made ? check_in(sticky.path, {}) : outcome();
+  if (made) run_in(sticky.path);
+  links.restore();
+  ASSERT_TRUE(made) << "the server's user could not make the links";
+  // The run took the lock file for no file of its own, read nothing of the
+  // list, and kept the rotation; the check as root read none of it either.
+  EXPECT_EQ(fs::perms(0600), fs::status(secrets / "secret").permissions());
+  EXPECT_EQ("previous", read_file(sticky / "SW_rotate.cfg"));
+  EXPECT_EQ(2, checked.status) << checked.out;
+  EXPECT_EQ(std::string::npos, checked.out.find("secret_map")) << checked.out;
+  EXPECT_NE(std::string::npos, checked.out.find("has 2 names")) << checked.out;
+}
+
 TEST(Program, ARunAsRootNeverFollowsAFolderSwappedOnTheWay) {
   const uid_t user = unprivileged_user();
   SKIP_UNLESS_ROOT_WITH(user);

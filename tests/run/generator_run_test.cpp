@@ -471,6 +471,25 @@ void root_only(memory_disk& disk) {
   disk.put("/rootonly/secret", "secret_map 1").mode = 0600;
 }
 
+/// root's rotation in root's folder /tmp/x, inside root's sticky /tmp,
+/// where `linked` is another name of root's file `target`, holding `bytes`:
+/// the map list links to /tmp/list.cfg, which anyone may have made there
+/// where the system lets anyone give another's file a name (`protects`
+/// false), and only root where not.
+void sticky_linked(memory_disk& disk, const std::string& linked,
+                   const std::string& target, const std::string& bytes,
+                   bool protects) {
+  disk.make_folder("/tmp", 0, 0, 01777);
+  disk.make_folder("/tmp/x", 0, 0);
+  root_only(disk);
+  disk.put(target, bytes).mode = 0600;
+  disk.put("/tmp/x/SW_rotate.cfg", "previous").mode = 0640;
+  disk.put("/tmp/list.cfg", "alpha 1");
+  disk.make_link("/tmp/x/map_list.cfg", "/tmp/list.cfg", 0);
+  disk.files[linked] = disk.files.at(target);
+  disk.protects_hard_links = protects;
+}
+
 }  // namespace
 
 TEST(GeneratorRun, ARunAsRootActsOnlyAsFarAsTheUserOfEachFolderOnTheWay) {
@@ -680,6 +699,44 @@ TEST(GeneratorRun, ARunAsRootActsOnlyAsFarAsTheUserOfEachFolderOnTheWay) {
        "map alpha",
        {},
        ""},
+      {"a hard link another user made as the map list, in root's sticky "
+       "folder",
+       "/tmp/x",
+       [](memory_disk& disk) {
+         sticky_linked(disk, "/tmp/list.cfg", "/rootonly/secret",
+                       "secret_map 1", false);
+       },
+       0,
+       0,
+       "/tmp/x/SW_rotate.cfg",
+       "previous",
+       {"/rootonly"},
+       "/tmp/list.cfg has 2 names, in a folder of root's that others may "
+       "add to"},
+      {"the same link where no user may link another's file: root's own",
+       "/tmp/x",
+       [](memory_disk& disk) {
+         sticky_linked(disk, "/tmp/list.cfg", "/rootonly/list", "bravo 1",
+                       true);
+       },
+       0,
+       0,
+       "/tmp/x/SW_rotate.cfg",
+       "map bravo",
+       {"/rootonly"},
+       ""},
+      {"a hard link as the lock file, whoever made it",
+       "/tmp/x",
+       [](memory_disk& disk) {
+         sticky_linked(disk, "/tmp/x/SW_rotate.cfg.map_rotation-lock",
+                       "/rootonly/secret", "secret_map 1", true);
+       },
+       0,
+       0,
+       "/tmp/x/SW_rotate.cfg",
+       "previous",
+       {"/rootonly"},
+       "can't be used: a lock file with another name besides"},
       {"the user's folder in a sticky folder",
        "/tmp/y",
        [](memory_disk& disk) {
@@ -714,7 +771,8 @@ TEST(GeneratorRun, ARunAsRootActsOnlyAsFarAsTheUserOfEachFolderOnTheWay) {
     if (*row.script) {
       ASSERT_TRUE(disk.files.count(row.script)) << row.what << record.why;
       const memory_disk::file& script = disk.at(row.script);
-      EXPECT_NE(std::string::npos, script.bytes.find(row.holds)) << row.what;
+      EXPECT_NE(std::string::npos, script.bytes.find(row.holds))
+          << row.what << ": " << record.why;
       if (std::string(row.holds) != "previous") {
         EXPECT_EQ(row.acts_as, script.owner) << row.what;
         EXPECT_EQ(row.group, script.group) << row.what;

@@ -384,6 +384,10 @@ disk_status memory_disk::lock(const disk_folder& at, const std::string& name,
   // that was removed holds no one up.
   if (locks_held.count(path) && files.count(path))
     return {disk_result::busy, "held by another run for the whole wait"};
+  if (const auto there = files.find(path);
+      there != files.end() && there->second.use_count() > 1)
+    return {disk_result::failed,
+            "a lock file with another name besides (a hard link)"};
   if (!held)
     return lock_error.empty() ? disk_status()
                               : disk_status(disk_result::failed, lock_error);

@@ -56,6 +56,7 @@ struct memory_disk : disk_interface {
   memory_disk(memory_disk&&) = default;
 
   std::uint32_t user() override { return uid; }
+  bool hard_links_protected() override { return protects_hard_links; }
   disk_status give_up_root(std::uint32_t user, std::uint32_t group) override;
   disk_status as_user(std::uint32_t user, std::uint32_t group,
                       const user_work& work, std::string* bytes) override;
@@ -134,8 +135,9 @@ struct memory_disk : disk_interface {
   /// Who acts: user, group and further groups.
   std::uint32_t uid = 1000, gid = 1000;
   std::vector<std::uint32_t> groups;
-  /// Whether the file system has hard links (FAT has none).
-  bool has_hard_links = true;
+  /// Whether the file system has hard links (FAT has none), and whether no
+  /// user may give another's file a name (fs.protected_hardlinks).
+  bool has_hard_links = true, protects_hard_links = true;
   /// The files and blocks of 4 KiB left on the disk.
   std::uint64_t free_files = 1000000, free_blocks = 1000000;
   /// The lock files that another run holds, by absolute path: each holds
