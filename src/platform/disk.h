@@ -213,8 +213,9 @@ struct disk_interface {
   /// `like` where given, each as far as this process may set them; where
   /// not, the folder's group where this process may set it, and mode 0640
   /// (its owner reads and writes it, its group reads it), whatever the
-  /// umask. On Windows it takes the folder's defaults. Unless done, nothing
-  /// that this call wrote is left there.
+  /// umask. On Windows it takes the folder's defaults. Unless done, what
+  /// this call wrote is removed again, or, where even that fails, the
+  /// reason says it is left behind.
   virtual disk_status write_new(const disk_folder& at, const std::string& name,
                                 std::string_view bytes,
                                 const file_facts* like) = 0;

@@ -558,8 +558,12 @@ disk_status system_disk::write_new(const disk_folder& at,
   const int error = errno;
   if (::close(fd) == 0 && written) return {};
   const disk_status failed = failure(written ? errno : error);
-  unlinkat(in.fd, in.name.c_str(), 0);
-  return {disk_result::failed, failed.reason};
+  // What was written goes; where even that fails, the caller's clean-up of
+  // its staged names (a run's leftovers) finds it later.
+  const bool removed = unlinkat(in.fd, in.name.c_str(), 0) == 0;
+  return {disk_result::failed,
+          removed ? failed.reason
+                  : failed.reason + "; the part written is left behind"};
 }
 
 disk_status system_disk::write_in_place(const disk_folder& at,

@@ -5,8 +5,8 @@
 
 namespace {
 
-/// The byte the lock covers: past the end of any map list, so that an editor
-/// can still read the list while a run holds the lock.
+/// The byte of the lock file that the lock covers: past the end of any
+/// file, so that a program that reads the lock file is never held up.
 constexpr DWORD lock_offset = 0xFFFFFFFF;
 
 constexpr DWORD share_all =
@@ -152,7 +152,7 @@ bool write_all(HANDLE file, std::string_view bytes) {
   return true;
 }
 
-/// A byte range of the map list, locked through its open handle.
+/// The lock file's byte, locked through its open handle.
 struct file_lock : disk_lock {
   explicit file_lock(HANDLE file) : file(file) {}
   ~file_lock() override {
@@ -292,10 +292,16 @@ disk_status system_disk::write_new(const disk_folder& at,
   // Flushed while this handle is open: a scanner may hold the file from the
   // moment it is closed, and then it can't be opened for writing again.
   const bool written = write_all(file, bytes) && FlushFileBuffers(file);
-  const disk_status why = written ? disk_status() : failure();
-  if (CloseHandle(file) && written) return {};
-  retrying(path, [&] { return DeleteFileA(path.c_str()) != 0; });
-  return {disk_result::failed, why.reason};
+  disk_status why = written ? disk_status() : failure();
+  const bool closed = CloseHandle(file) != 0;
+  if (closed && written) return {};
+  if (why.ok()) why = failure();  // the close failed: its reason
+  // What was written goes; where even that fails, the reason says so.
+  const bool removed =
+      retrying(path, [&] { return DeleteFileA(path.c_str()) != 0; });
+  return {
+      disk_result::failed,
+      removed ? why.reason : why.reason + "; the part written is left behind"};
 }
 
 disk_status system_disk::write_in_place(const disk_folder& at,

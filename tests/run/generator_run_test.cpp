@@ -699,6 +699,32 @@ TEST(GeneratorRun, ARunAsRootActsOnlyAsFarAsTheUserOfEachFolderOnTheWay) {
        "map alpha",
        {},
        ""},
+      {"root's links that lead round in a loop",
+       "/root/tool",
+       [](memory_disk& disk) {
+         tool_folder(disk, "loop1", "");
+         disk.make_link("/root/tool/loop1", "loop2", 0);
+         disk.make_link("/root/tool/loop2", "/root/tool/loop1", 0);
+         disk.put("/root/tool/map_list.cfg", "alpha 1");
+       },
+       0,
+       0,
+       "",
+       "",
+       {"/root/tool"},
+       "too many links"},
+      {"root's link that climbs past / and back down",
+       "/root/tool",
+       [](memory_disk& disk) {
+         tool_folder(disk, "../../../../../root/tool/real.cfg", "");
+         disk.put("/root/tool/map_list.cfg", "alpha 1");
+       },
+       0,
+       0,
+       "/root/tool/real.cfg",
+       "map alpha",
+       {},
+       ""},
       {"a hard link another user made as the map list, in root's sticky "
        "folder",
        "/tmp/x",
