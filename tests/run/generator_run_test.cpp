@@ -360,6 +360,8 @@ TEST(GeneratorRun, ALinkAnotherUserPlantedLeadsNowhere) {
     const script_files before = rotation_of(disk);
     disk.put("etc/secret", list_of(5, "secret"));
     disk.erase(link);
+    // The link's owner is the folder's group, never its owner.
+    disk.folders.at("/w").group = 1001;
     disk.make_link(link, "etc/secret", 1001);
     run(disk);
     EXPECT_EQ(list_of(5, "secret"), disk.at("etc/secret").bytes) << link;
@@ -441,9 +443,11 @@ struct layout {
   /// says where it writes nothing.
   std::vector<const char*> untouched;
   const char* why;
-  /// What the server's user does once the run holds its folders, just
-  /// before it takes the lock.
+  /// What the server's user does once the run holds its folders: just
+  /// before call `at` of `when` ("lock": when it takes the lock).
   std::function<void(memory_disk&)> meanwhile = nullptr;
+  const char* when = "lock";
+  int at = 1;
 };
 
 /// The server user's game folder, /srv/game, of `owner` in `group`, with
@@ -699,6 +703,106 @@ TEST(GeneratorRun, ARunAsRootActsOnlyAsFarAsTheUserOfEachFolderOnTheWay) {
        "map alpha",
        {},
        ""},
+      {"root's sticky folder without the rotation: others may add it",
+       "/tmp",
+       [](memory_disk& disk) {
+         disk.make_folder("/tmp", 0, 0, 01777);
+         disk.put("/tmp/map_list.cfg", "alpha 1");
+       },
+       0,
+       0,
+       "",
+       "",
+       {"/tmp"},
+       "belongs to root, and its group or others may write it"},
+      {"the server user's rotation in root's sticky folder",
+       "/tmp",
+       [](memory_disk& disk) {
+         disk.make_folder("/tmp", 0, 0, 01777);
+         disk.put("/tmp/map_list.cfg", "alpha 1");
+         memory_disk::file& script = disk.put("/tmp/SW_rotate.cfg", "x");
+         script.owner = 1000, script.group = 1001, script.mode = 0640;
+       },
+       1000,
+       1001,
+       "/tmp/SW_rotate.cfg",
+       "map alpha",
+       {},
+       ""},
+      {"a folder of root's swapped for the server user's between look and "
+       "open",
+       "/root/tool",
+       [](memory_disk& disk) {
+         disk.make_folder("/srv/game", 0, 0);
+         disk.put("/srv/game/map_list.cfg", "alpha 1");
+         tool_folder(disk, "/srv/game/SW_rotate.cfg", "/srv/game/map_list.cfg");
+       },
+       1000,
+       1001,
+       "/srv/game/SW_rotate.cfg",
+       "map alpha",
+       {},
+       "",
+       [](memory_disk& disk) {
+         disk.move("/srv/game", "/srv/old");
+         disk.make_folder("/srv/game", 1000, 1001);
+         disk.put("/srv/game/map_list.cfg", "alpha 1").owner = 1000;
+       },
+       "open_folder",
+       2},
+      {"root's rotation, the map list in the folder of a user with no group "
+       "but root's",
+       "/root/tool",
+       [](memory_disk& disk) {
+         disk.make_folder("/root", 0, 0, 0700);
+         disk.make_folder("/root/tool", 0, 0);
+         disk.put("/root/tool/SW_rotate.cfg", "previous").mode = 0640;
+         disk.make_folder("/srv", 0, 0);
+         disk.make_folder("/srv/lonely", 1004, 0);
+         disk.put("/srv/lonely/map_list.cfg", "alpha 1");
+         disk.make_link("/root/tool/map_list.cfg", "/srv/lonely/map_list.cfg",
+                        0);
+       },
+       0,
+       0,
+       "/root/tool/SW_rotate.cfg",
+       "previous",
+       {},
+       "no group of their own but root's to read it in"},
+      {"the server user's folder, the rotation a third user's link in it",
+       "/srv/game",
+       [](memory_disk& disk) {
+         game_folder(disk, 1000, 1001);
+         disk.make_folder("/home/third", 1002, 1003, 0777);
+         disk.make_link("/srv/game/SW_rotate.cfg", "/home/third/SW_rotate.cfg",
+                        1002);
+       },
+       1000,
+       1001,
+       "",
+       "",
+       {"/home/third"},
+       "neither to this user nor to the folder's owner"},
+      {"root's rotation, the list a third user's link in the server user's "
+       "folder",
+       "/root/tool",
+       [](memory_disk& disk) {
+         game_folder(disk, 1000, 1001);
+         disk.make_folder("/root", 0, 0, 0700);
+         disk.make_folder("/root/tool", 0, 0);
+         disk.put("/root/tool/SW_rotate.cfg", "previous").mode = 0640;
+         disk.make_folder("/home/third", 1002, 1003, 0755);
+         disk.put("/home/third/list", "bravo 1").owner = 1002;
+         disk.erase("/srv/game/map_list.cfg");
+         disk.make_link("/srv/game/map_list.cfg", "/home/third/list", 1002);
+         disk.make_link("/root/tool/map_list.cfg", "/srv/game/map_list.cfg", 0);
+       },
+       0,
+       0,
+       "/root/tool/SW_rotate.cfg",
+       "previous",
+       {"/home/third"},
+       "neither to this user nor to the folder's owner"},
       {"root's links that lead round in a loop",
        "/root/tool",
        [](memory_disk& disk) {
@@ -783,7 +887,7 @@ TEST(GeneratorRun, ARunAsRootActsOnlyAsFarAsTheUserOfEachFolderOnTheWay) {
     disk.working = row.working;
     row.make(disk);
     if (row.meanwhile)
-      disk.at_call("lock", 1, [&disk, &row] { row.meanwhile(disk); });
+      disk.at_call(row.when, row.at, [&disk, &row] { row.meanwhile(disk); });
     std::map<std::string, std::map<std::string, std::string>> before;
     for (const char* folder : row.untouched)
       before[folder] = disk.files_in(folder);
