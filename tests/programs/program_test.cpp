@@ -673,11 +673,23 @@ TEST(Program, TheCheckReadsTheServersConfigAsTheConsoleRunsIt) {
            "No config here runs exec SW_rotate.cfg",
            1},
           {{}, "No server config here", 0},
+          // Only what runs after the exec stops the rotation.
+          {{{"server.cfg", "map q3dm1\nset nextmap x\nexec SW_rotate.cfg\n"}},
+           "<= 16,382, so the console takes it whole",
+           0},
+          // A dot in a folder's name is no extension: .cfg is added.
+          {{{"server.cfg", "exec sub.d/more\n"},
+            {"sub.d/more.cfg", "exec SW_rotate.cfg\n"}},
+           "sub.d/more.cfg, line 1: exec SW_rotate.cfg",
+           0},
       };
   for (const auto& [configs, says, status] : rows) {
     scratch_dir dir;
     write_file(dir / "map_list.cfg", list);
-    for (const auto& [name, text] : configs) write_file(dir / name, text);
+    for (const auto& [name, text] : configs) {
+      fs::create_directories((dir / name).parent_path());
+      write_file(dir / name, text);
+    }
     const outcome checked = check_in(dir.path, {});
     const std::string what =
         configs.empty() ? "none" : configs[0].second.substr(0, 60);

@@ -231,6 +231,12 @@ TEST(GeneratorRun, PartsALongerRotationHadStepBackToTheStart) {
   disk.heal();
   run(disk);
   EXPECT_EQ(1, std::count(disk.calls.begin(), disk.calls.end(), "write_new"));
+  // New parts take the script's mode, but never let others write them.
+  disk.at("SW_rotate.cfg").mode = 0666;
+  disk.put("map_list.cfg", list_of(200));
+  run(disk);
+  ASSERT_LT(5u, rotation_of(disk).size());
+  EXPECT_EQ(0664u, disk.at("SW_rotate6.cfg").mode);
 }
 
 TEST(GeneratorRun, AFrozenPartUnreadableListOrHeldFolderKeepsTheRotation) {
@@ -243,6 +249,11 @@ TEST(GeneratorRun, AFrozenPartUnreadableListOrHeldFolderKeepsTheRotation) {
       {"pipe", "map_list.cfg is there but can't be read"},
       {"folder", "map_list.cfg is there but can't be read"},
       {"lock held", "another run has held the rotation"},
+      // Write bits for all, but another user's file: not this user's to
+      // replace.
+      {"another user's part",
+       "SW_rotate2.cfg may not be written by this "
+       "user"},
       // A file system that takes no lock: the check says so too.
       {"no locks",
        "SW_rotate.cfg.map_rotation-lock, on which runs take turns, can't be "
@@ -259,6 +270,8 @@ TEST(GeneratorRun, AFrozenPartUnreadableListOrHeldFolderKeepsTheRotation) {
         disk.erase("map_list.cfg"), disk.make_folder("map_list.cfg");
       else if (what == "lock held")
         disk.locks_held.insert(disk.absolute(lock_name));
+      else if (what == "another user's part")
+        disk.at("SW_rotate2.cfg").owner = 1002;
       else if (what == "no locks")  // and no lock file yet
         disk.lock_error = "No locks available", disk.erase(lock_name);
       else
