@@ -103,6 +103,14 @@ TEST(SystemDisk, LooksAtANameWithoutChangingOrFollowingIt) {
   EXPECT_EQ("1 1 1 2", facts_of(dir.path, "present"));
   fs::create_symlink("present", dir / "link");
   EXPECT_EQ("3", facts_of(dir.path, "link").substr(0, 1));
+  // A link to a folder is never opened as one.
+  fs::create_directory_symlink("folder", dir / "folder link");
+  {
+    system_disk disk;
+    disk_folder opened;
+    EXPECT_EQ(failed, disk.open_folder(folder_at(disk, dir.path), "folder link",
+                                       &opened));
+  }
   EXPECT_EQ("kept", read_file(dir / "present"));
   // Without any write permission: no write flags, whoever may write it.
   fs::permissions(dir / "present", fs::perms::owner_read);
@@ -134,7 +142,7 @@ TEST(SystemDisk, WritesNewFilesLikeAnotherAndReplacesThem) {
   // Root gives the new file the owner and group of the one it replaces.
   const bool root = geteuid() == 0;
   like.owner = root ? 65534 : geteuid();
-  like.group = root ? 65534 : getegid();
+  like.group = root ? 65533 : getegid();
   EXPECT_EQ(done, disk.write_new(at, "new", "fresh", &like));
   EXPECT_EQ(exists, disk.write_new(at, "new", "again", &like));
   EXPECT_EQ("fresh", read_file(dir / "new"));
@@ -279,6 +287,13 @@ TEST(SystemDisk, ALockFileIsHeldByOneRunAtATimeForABoundedWait) {
   fs::create_symlink("elsewhere", dir / "link");
   EXPECT_EQ(failed, disk.lock(at, "link", 0, &held));
   EXPECT_FALSE(fs::exists(dir / "elsewhere"));
+  // Another user's that others may open would let them hold runs up.
+  if (geteuid() == 0) {
+    write_file(dir / "theirs", "");
+    ASSERT_EQ(0, chown((dir / "theirs").c_str(), 65534, 65534));
+    ASSERT_EQ(0, chmod((dir / "theirs").c_str(), 0644));
+    EXPECT_EQ(failed, disk.lock(at, "theirs", 0, &held));
+  }
   // Asked only: nothing is made, and no run holds it.
   EXPECT_EQ(done, disk.lock(at, "lock", 0, nullptr));
   EXPECT_FALSE(fs::exists(dir / "lock"));
