@@ -179,16 +179,26 @@ TEST(EngineSearch, LooksWhereEachEngineLooks) {
   disk.put("base/maps/both.bsp", "x");
   disk.make_folder("mod/maps/folded.bsp");
   disk.put("base/maps/folded.bsp", "x");
+  // Bytes from 0x80 up sort first, as the engines' signed chars: a.pk3
+  // sorts last, so it is searched first.
+  disk.put("base/\xE9t\xE9.pk3", zip_of({{"maps/accent.bsp", "x"}}));
+  disk.put("base/a.pk3", zip_of({{"maps/accent.bsp", "x"}}));
+  // Only the first 1,024 archives a folder lists are read.
+  for (int i = 0; i <= 1024; ++i) {
+    const std::string number = std::to_string(10000 + i).substr(1);
+    disk.put("crowd/a" + number + ".pk3",
+             zip_of({{i == 1024 ? "maps/past.bsp" : "maps/crowd.bsp", "x"}}));
+  }
   std::vector<zipped> many(1100, {"filler", ""});
   many.push_back({"maps:colon.bsp", "x"});
   disk.put("base/colon.pk3", zip_of(many));
   folder_trail here;
   ASSERT_TRUE(working_trail(disk, &here).ok());
-  const game_search found =
-      search_game(disk, here, {"mod", "base", "gone"},
-                  {"held", "cased", "first", "empty", "sealed", "never", "wide",
-                   "loose", "zero", "loosely", "order", "under", "zed",
-                   "local64", "cut", "both", "folded", "colon"});
+  const game_search found = search_game(
+      disk, here, {"mod", "base", "gone", "crowd"},
+      {"held",  "cased", "first",   "empty", "sealed", "never", "wide",
+       "loose", "zero",  "loosely", "order", "under",  "zed",   "local64",
+       "cut",   "both",  "folded",  "colon", "accent", "past"});
   // What each engine does with each map: "file" where it loads it, "file!"
   // where found there but it won't load ("file?" where it may), "-" where
   // not found; and a note of where else it lies.
@@ -222,6 +232,8 @@ TEST(EngineSearch, LooksWhereEachEngineLooks) {
           {"both", "base/both.pk3", "base/maps/both.bsp", ""},
           {"folded", "mod/maps/folded.bsp!", "base/maps/folded.bsp", ""},
           {"colon", "-", "-", "as maps:colon.bsp, a name the engines'"},
+          {"accent", "base/a.pk3", "base/a.pk3", ""},
+          {"past", "-", "-", "past the first 1,024 archives"},
       };
   for (const auto& [map, original, maintained, note] : rows) {
     const map_sources& sources = found.at(map);
