@@ -252,35 +252,37 @@ struct walker {
   }
 };
 
+/// A walk by this process, as whoever it acts as, from `trail` with `rest`
+/// still to walk, the next last.
+walk_end walk_from(disk_interface& disk, folder_trail trail,
+                   std::vector<std::string> rest, link_rule links,
+                   bool into_folder) {
+  const bool as_root = disk.user() == 0;
+  walker walk{disk,
+              links,
+              into_folder,
+              as_root,
+              !as_root || disk.hard_links_protected(),
+              {}};
+  walk.end.trail = std::move(trail);
+  walk.end.rest = std::move(rest);
+  return walk.run();
+}
+
 }  // namespace
 
 walk_end walk(disk_interface& disk, const folder_trail& from,
               std::string_view path, link_rule links, bool into_folder) {
-  const bool as_root = disk.user() == 0;
-  walker walk{disk,
-              links,
-              into_folder,
-              as_root,
-              !as_root || disk.hard_links_protected(),
-              {}};
-  walk.end.trail = from;
-  if (!path.empty() && path[0] == '/') walk.end.trail.resize(1);
-  push_names(path, &walk.end.rest);
-  return walk.run();
+  folder_trail trail = from;
+  if (!path.empty() && path[0] == '/') trail.resize(1);
+  std::vector<std::string> rest;
+  push_names(path, &rest);
+  return walk_from(disk, std::move(trail), std::move(rest), links, into_folder);
 }
 
 walk_end walk_on(disk_interface& disk, const walk_end& stopped, link_rule links,
                  bool into_folder) {
-  const bool as_root = disk.user() == 0;
-  walker walk{disk,
-              links,
-              into_folder,
-              as_root,
-              !as_root || disk.hard_links_protected(),
-              {}};
-  walk.end.trail = stopped.trail;
-  walk.end.rest = stopped.rest;
-  return walk.run();
+  return walk_from(disk, stopped.trail, stopped.rest, links, into_folder);
 }
 
 #endif
