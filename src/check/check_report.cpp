@@ -75,7 +75,8 @@ void render_list(report_text& out, const list_facts& facts) {
       near += (near.empty() ? "" : ", ") + name;
     if (!near.empty())
       out << "  beside it: " << near << "; a run reads " << map_list_file
-          << " alone, in that case: rename the list you meant\n";
+          << " alone, by that name in lower case: rename the list you "
+             "meant\n";
     out << "\n";
     return;
   }

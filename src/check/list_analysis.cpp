@@ -35,6 +35,16 @@ struct line_index {
   std::vector<std::size_t> starts;
 };
 
+/// Whether `name` looks like the map list's under another name: another
+/// case, a .txt that Notepad added, a copy, the underscore left out or
+/// another put in its place ("maplist.cfg", "Map-List.cfg").
+bool is_near_list_name(const std::string& name) {
+  std::string letters;
+  for (const char c : lower(name))
+    if (c != '_' && c != '-' && c != ' ') letters += c;
+  return letters.rfind("maplist", 0) == 0;
+}
+
 bool is_comment_word(std::string_view word) {
   return word.substr(0, 1) == "#" || word.substr(0, 2) == "//" ||
          word.substr(0, 1) == ";";
@@ -50,7 +60,7 @@ list_facts analyse_list(const list_read& list,
     // A list saved under a near name: another case, a .txt that Notepad
     // added, a copy.
     for (const std::string& name : beside)
-      if (name != map_list_file && lower(name).rfind("map_list", 0) == 0)
+      if (name != map_list_file && is_near_list_name(name))
         facts.near_names.push_back(name);
     return facts;
   }

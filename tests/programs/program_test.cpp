@@ -321,6 +321,7 @@ TEST(Program, TheCheckChangesNothingAndSaysWhatTheRunThenDoes) {
       {nullptr, nullptr, 2, "No map."},
       {nullptr, "file SW_rotate.cfg", 2, "gives no map"},
       {nullptr, "file Map_List.cfg", 2, "beside it: Map_List.cfg; a run"},
+      {nullptr, "file maplist.cfg", 2, "beside it: maplist.cfg; a run"},
       {"alpha -1", "file SW_rotate.cfg", 2, "gives no map"},
       {alpha_bravo_list, "folder map_list.cfg", 2,
        "is there but can't be read: "},
