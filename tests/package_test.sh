@@ -33,7 +33,9 @@ case "$archive" in
   *.tar.gz)
     top=$(ls)
     program=map_rotation check=map_rotation_check
-    ! grep -q $'\r' "$top/README.txt" || fail "README.txt has CR LF line ends"
+    for text in README.txt map_list.cfg; do
+      ! grep -q $'\r' "$top/$text" || fail "$text has CR LF line ends"
+    done
     ! readelf -l "$top/map_rotation" | grep -q 'program interpreter' ||
       fail "the program is not statically linked"
     (cd "$top" && ./map_rotation) && [ -s "$top/SW_rotate.cfg" ] ||
