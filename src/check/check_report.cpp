@@ -103,31 +103,49 @@ bool in_place(const run_record& record) {
          !record.plan.order.empty();
 }
 
+/// Whether every priority of `order` has one map: then every run draws the
+/// same order, and every map's file and variable are the same.
+bool drawn_alike(const std::vector<map_entry>& order) {
+  for (std::size_t at = 1; at < order.size(); ++at)
+    if (order[at].priority == order[at - 1].priority) return false;
+  return true;
+}
+
 void render_order(report_text& out, const run_record& record) {
   out << "== The order of play\n";
   if (!record.carried_out) out << "None: a run leaves the rotation first.\n";
   const std::vector<map_entry>& order = record.plan.order;
   if (record.carried_out && order.empty()) out << "No map.\n";
   // Where a run puts this rotation in place, the variable that loads each
-  // map, and for a rotation of parts, the file that defines it.
+  // map, and for a rotation of parts, the file that defines it; but only
+  // where no other draw of the next run could change it: a map alone at its
+  // priority, in a rotation of one file or of one order alone. Maps of
+  // equal priority are drawn afresh on every run, so their variables are
+  // those of whatever file is in place then, not of this check's draw.
   const bool placed = record.carried_out && in_place(record);
   const bool parts = record.plan.files.size() > 1;
-  if (placed)
+  const bool fixed = drawn_alike(order);
+  const bool any_shown = placed && (fixed || !parts);
+  if (any_shown)
     out << "(vstr SWn at the server's console loads that map and goes on "
            "from there"
         << (parts ? "; a map of another part, once its file has run: exec "
                     "SW_rotateK.cfg"
                   : "")
+        << (fixed ? ""
+                  : ";\nmaps of equal priority get theirs afresh from every "
+                    "run")
         << ".)\n";
   for (std::size_t at = 0; record.carried_out && at < order.size();) {
     std::size_t end = at;
     while (end < order.size() && order[end].priority == order[at].priority)
       ++end;
+    const bool alone = end - at == 1;
     out << "Priority " << order[at].priority
-        << (end - at > 1 ? ", in a fresh random order on every run:\n" : ":\n");
+        << (alone ? ":\n" : ", in a fresh random order on every run:\n");
     for (; at < end; ++at) {
       out << "  " << shown(order[at].name);
-      if (placed) {
+      if (any_shown && alone) {
         const map_place place = place_of(record.plan, at);
         out << " (vstr SW" << place.variable;
         if (parts) out << " in " << rotation_script_file(place.file);

@@ -314,8 +314,10 @@ TEST(Program, TheCheckChangesNothingAndSaysWhatTheRunThenDoes) {
   // its report must say.
   const std::tuple<const char*, const char*, int, const char*> rows[] = {
       {alpha_bravo_list, nullptr, 0, "(1 part)"},
-      // Where the rotation stands: the variable that loads each map.
+      // Where the rotation stands: the variable that loads each map, where
+      // no draw of the next run could change it.
       {alpha_bravo_list, nullptr, 0, "\"bravo\" (vstr SW3)"},
+      {"ta 1 tb 1 c 0", nullptr, 0, "\"c\" (vstr SW5)"},
       {"canyon 3 harbor x foundry 1 a;b 2 # top 5", nullptr, 1, "line 1"},
       {utf16.c_str(), nullptr, 0, "UTF-16"},
       {nullptr, nullptr, 2, "No map."},
@@ -400,6 +402,13 @@ TEST(Program, TheCheckChangesNothingAndSaysWhatTheRunThenDoes) {
       set_file_flags(dir / file, 0);
     }
   }
+  // A map drawn afresh on every run has no variable the next run keeps: the
+  // report shows none for it.
+  scratch_dir tied;
+  write_file(tied / "map_list.cfg", "ta 1 tb 1 c 0");
+  const std::string report = check_in(tied.path, {}).out;
+  for (const char* name : {"\"ta\" (", "\"tb\" ("})
+    EXPECT_EQ(std::string::npos, report.find(name)) << report;
 }
 
 TEST(Program, TheCheckUnderstandsItsCommandLine) {
