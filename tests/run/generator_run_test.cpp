@@ -816,6 +816,22 @@ TEST(GeneratorRun, ARunAsRootActsOnlyAsFarAsTheUserOfEachFolderOnTheWay) {
        "previous",
        {"/home/third"},
        "neither to this user nor to the folder's owner"},
+      {"root's tool linked to the server user's rotation and to a list in a "
+       "third user's folder whose group has the server user's number",
+       "/root/tool",
+       [](memory_disk& disk) {
+         game_folder(disk, 1000, 1001);
+         disk.make_folder("/home/third", 1002, 1000, 0750);
+         disk.put("/home/third/map_list.cfg", "bravo 1").owner = 1002;
+         tool_folder(disk, "/srv/game/SW_rotate.cfg",
+                     "/home/third/map_list.cfg");
+       },
+       1000,
+       1001,
+       "/srv/game/SW_rotate.cfg",
+       "map bravo",
+       {"/home/third"},
+       ""},
       {"root's links that lead round in a loop",
        "/root/tool",
        [](memory_disk& disk) {
