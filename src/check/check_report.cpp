@@ -286,9 +286,6 @@ void render_maps(report_text& out, const maps_facts& facts) {
 
 // --- The server's config ----------------------------------------------------
 
-/// The name the server runs the rotation by.
-constexpr const char* rotation_name = "SW_rotate.cfg";
-
 /// Where the size of the SW_rotate.cfg comes from, where it isn't the next
 /// run's own.
 std::string rotation_why(const config_request& request) {
@@ -310,7 +307,7 @@ std::string finding_text(const config_finding& finding,
   switch (finding.what) {
     case config_finding::kind::other_case:
       return exec + " names the rotation in another case than " +
-             rotation_name +
+             rotation_script_name +
              ": that works on Windows, and fails on Linux, where the engine "
              "looks files up in their own case";
     case config_finding::kind::runs_rotation:
@@ -368,9 +365,9 @@ void render_configs(report_text& out, const config_facts& facts) {
   }
   if (!facts.runs && facts.any_read)
     out << "No config " << (request.named.empty() ? "here " : "named ")
-        << "runs exec " << rotation_name
-        << ": the server never starts the rotation. Put exec " << rotation_name
-        << " at the end of the server's config.\n";
+        << "runs exec " << rotation_script_name
+        << ": the server never starts the rotation. Put exec "
+        << rotation_script_name << " at the end of the server's config.\n";
   out << "\n";
 }
 

@@ -13,8 +13,6 @@
 
 namespace {
 
-/// The name the server runs the rotation by.
-constexpr const char* rotation_name = "SW_rotate.cfg";
 /// The most configs one config may run, one inside another: the console
 /// has no limit of its own but its buffer, which a config that runs itself
 /// never fills.
@@ -177,12 +175,12 @@ struct config_run {
   bool exec(const config_file& file, std::size_t start,
             const std::string& argument) {
     const std::string name = exec_name(argument);
-    if (same_word(name, rotation_name) && name != rotation_name) {
+    if (same_word(name, rotation_script_name) && name != rotation_script_name) {
       find(config_finding::kind::other_case, file, start, argument);
       result.facts.stops = result.facts.stops || !any_case_opens;
       if (!any_case_opens) return true;
     }
-    if (same_word(name, rotation_name)) {
+    if (same_word(name, rotation_script_name)) {
       result.facts.runs_rotation = true;
       config_finding& finding =
           find(config_finding::kind::runs_rotation, file, start, argument);
@@ -265,13 +263,6 @@ std::vector<std::string> configs_in(disk_interface& disk,
 }
 
 }  // namespace
-
-bool config_finding::operator==(const config_finding& other) const {
-  return what == other.what && file == other.file && line == other.line &&
-         command == other.command && behind == other.behind &&
-         fits == other.fits && room_for_any == other.room_for_any &&
-         loads == other.loads && times == other.times;
-}
 
 bool config_facts::all_well() const {
   return (runs || (!any_read && request.named.empty())) && !stops &&

@@ -62,7 +62,6 @@ struct config_finding {
   /// How often the same finding came: a config that runs itself meets the
   /// same command on every round.
   std::size_t times = 1;
-  bool operator==(const config_finding& other) const;
 };
 
 /// What one config the server may run does to the rotation.

@@ -102,7 +102,7 @@ std::string link_to_part(std::size_t part) {
 }  // namespace
 
 std::string rotation_script_file(std::size_t part) {
-  return part == 1 ? "SW_rotate.cfg"
+  return part == 1 ? rotation_script_name
                    : "SW_rotate" + std::to_string(part) + ".cfg";
 }
 

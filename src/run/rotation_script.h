@@ -14,6 +14,9 @@
 /// behind the `exec`; half of it stays free for that config.
 inline constexpr std::size_t max_script_file_size = 8192;
 
+/// The file of the rotation script that the server runs, part 1.
+inline constexpr const char* rotation_script_name = "SW_rotate.cfg";
+
 /// The name of file `part` of the rotation script, counting from 1:
 /// "SW_rotate.cfg", the one the server runs, then "SW_rotate2.cfg", ...
 std::string rotation_script_file(std::size_t part);

@@ -1,10 +1,7 @@
 #pragma once
 
 #include <cstddef>
-#include <initializer_list>
-#include <memory>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 

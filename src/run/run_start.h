@@ -1,13 +1,12 @@
 #pragma once
 
-#include <cstdint>
-#include <memory>
 #include <string>
 
 #include "platform/disk.h"
 #include "platform/user_database.h"
-#include "run/map_list.h"
-#include "run/rotation_files.h"
+#include "run/list_read.h"
+#include "run/owner_decision.h"
+#include "walk/file_place.h"
 #include "walk/folder_walk.h"
 
 /// Where a run starts, as start_run() left it: what its walks found, and

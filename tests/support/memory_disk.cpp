@@ -99,6 +99,13 @@ std::string memory_disk::absolute(const std::string& path) const {
   return joined.empty() ? "/" : joined;
 }
 
+void memory_disk::hold(const std::string& path, disk_folder* folder) const {
+  const std::uint64_t id = folders.at(path).id;
+  folder->handle = std::make_shared<memory_handle>(id);
+  folder->device = 1, folder->inode = id;
+  folder->facts = facts_of(path);
+}
+
 std::string memory_disk::path_of(const disk_folder& at) const {
   if (!at.handle) return "";
   const std::uint64_t id = static_cast<const memory_handle&>(*at.handle).id;
@@ -252,9 +259,7 @@ disk_status memory_disk::working_folders(std::vector<disk_folder>* trail) {
     for (std::size_t i = 0; i < up; ++i)
       folder.path = i == 0 ? ".." : folder.path + "/..";
     if (up + 1 == chain.size()) folder.path = "/";
-    folder.handle = std::make_shared<memory_handle>(folders.at(chain[up]).id);
-    folder.device = 1, folder.inode = folders.at(chain[up]).id;
-    folder.facts = facts_of(chain[up]);
+    hold(chain[up], &folder);
     trail->push_back(folder);
   }
   return {};
@@ -272,9 +277,7 @@ disk_status memory_disk::open_folder(const disk_folder& at,
                ? disk_status(disk_result::failed, "Not a directory")
                : disk_status(disk_result::missing, no_such);
   opened->path = shown_path(at, name);
-  opened->handle = std::make_shared<memory_handle>(found->second.id);
-  opened->device = 1, opened->inode = found->second.id;
-  opened->facts = facts_of(path);
+  hold(path, opened);
   return {};
 }
 

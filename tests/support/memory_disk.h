@@ -174,6 +174,8 @@ struct memory_disk : disk_interface {
   std::map<std::pair<std::string, int>, std::function<void()>> events;
   /// The identity the next folder made takes.
   std::uint64_t next_id = 1;
+  /// Makes `*folder` hold folder `path` by its identity, with its facts.
+  void hold(const std::string& path, disk_folder* folder) const;
   /// The absolute path of folder `at`, held by its identity; empty where
   /// it is gone, or the disk didn't open it.
   std::string path_of(const disk_folder& at) const;
