@@ -1,6 +1,7 @@
 #include "check/archive_names.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string_view>
 
 namespace {
@@ -72,6 +73,24 @@ bool directory_in(std::string_view record, const end_layout& layout,
   return true;
 }
 
+/// The end record as the maintained reader reads it where the file ends
+/// within it (`end` holds what is there): its unzip reads each number byte
+/// by byte into one variable, and a read at the file's end counts as done
+/// and leaves the variable as it was. So a missing byte is the number's byte
+/// before it, or 0 where the number's first is missing: a record cut by 7
+/// bytes is read with the directory at offset 0, taking the directory's
+/// whole start for bytes before the archive.
+std::string as_maintained_reads(std::string end) {
+  const std::size_t there = end.size();
+  end.resize(end_size, '\0');
+  constexpr std::size_t starts[] = {0, 4, 6, 8, 10, 12, 16, 20, end_size};
+  for (std::size_t number = 0; number + 1 < std::size(starts); ++number)
+    for (std::size_t at = std::max(starts[number] + 1, there);
+         at < starts[number + 1]; ++at)
+      end[at] = end[at - 1];
+  return end;
+}
+
 /// The zip64 end record, where the maintained reader finds one: its
 /// locator lies in the same tail as the end record.
 bool find_zip64(std::uint64_t file_size, const archive_reader& read,
@@ -116,12 +135,15 @@ bool find_archive_directory(std::uint64_t file_size, const archive_reader& read,
     return true;
   const std::uint64_t end_at = find_backwards(file_size, read, end_signature);
   if (end_at == 0) return false;
-  // Neither engine asks whether the whole record is there: what lies past
-  // the file's end is whatever was in memory, read here as zeros.
+  // Neither engine asks whether the whole record is there. The original
+  // takes what lies past the file's end from whatever was in memory (read
+  // here as zeros) and refuses a record cut by more than 4 bytes; the
+  // maintained one reads on, as as_maintained_reads says.
   std::string end = read(end_at, end_size);
   const std::size_t cut = end_size - std::min(end.size(), end_size);
-  if (cut > (reader == zip_reader::original ? 4u : 3u)) return false;
-  end.resize(end_size, '\0');
+  if (reader == zip_reader::original && cut > 4) return false;
+  end = reader == zip_reader::original ? end.append(cut, '\0')
+                                       : as_maintained_reads(std::move(end));
   if (!directory_in(end, plain_end, end_at, found)) return false;
   found->cut = cut;
   return true;

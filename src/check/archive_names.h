@@ -41,9 +41,10 @@ struct archive_directory {
   /// number of entries stated, and whether it came from zip64 records.
   std::uint64_t offset = 0, before = 0, entries = 0;
   bool zip64 = false;
-  /// How many bytes of the end record lie past the end of the file: the
-  /// engines read them from whatever lies in memory (here: as zeros), so
-  /// what such a damaged archive yields is undefined. 0 for a whole one.
+  /// How many bytes of the end record lie past the end of the file; 0 for
+  /// a whole one. The original reader takes them from whatever lies in
+  /// memory (here: as zeros), so what it yields is undefined; the
+  /// maintained one reads them as find_archive_directory says.
   std::size_t cut = 0;
   bool operator==(const archive_directory& other) const {
     return offset == other.offset && before == other.before &&
@@ -56,14 +57,16 @@ struct archive_directory {
 /// the engines it looks for the end record across at most the last 65,535
 /// bytes and takes the signature nearest the end, so a comment holding one
 /// is taken for the end record, and allows for bytes before the archive,
-/// taking their number from where the end record lies. It takes an end
-/// record cut short by up to 4 bytes (the maintained reader: 3), as the
-/// engines do without noticing (`found->cut`). False where the reader
-/// refuses the archive: no end record (or one at byte 0), one cut shorter
-/// still, a directory that runs past the end record, two entry counts that
-/// differ. The original reader knows nothing of zip64: it takes the plain
-/// end record of a zip64 archive, and so a directory 76 bytes out of place,
-/// or refuses it.
+/// taking their number from where the end record lies. Both take an end
+/// record cut short without noticing (`found->cut`): the original reader up
+/// to 4 bytes; the maintained one any that keeps its signature, reading a
+/// missing byte as the one before it in the same number, or 0 where the
+/// number's first is missing. False where the reader refuses the archive:
+/// no end record (or one at byte 0), one cut shorter than the original
+/// reader takes, a directory that runs past the end record, two entry
+/// counts that differ. The original reader knows nothing of zip64: it takes the
+/// plain end record of a zip64 archive, and so a directory 76 bytes out of
+/// place, or refuses it.
 bool find_archive_directory(std::uint64_t file_size, const archive_reader& read,
                             zip_reader reader, archive_directory* found);
 

@@ -105,6 +105,17 @@ struct wanted_map {
   static constexpr std::size_t none = static_cast<std::size_t>(-1);
 };
 
+/// What each engine makes of an end record cut short, after the words
+/// "damaged: its end record is cut short by N bytes".
+constexpr const char* cut_by_original =
+    ", which the original engine reads from whatever lies in memory (what it "
+    "yields there is undefined: its maps may or may not load), and the "
+    "maintained one takes each missing byte for the one before it in its "
+    "number (0 for a number's first): replace it";
+constexpr const char* cut_by_maintained =
+    ", which only the maintained engine reads, taking each missing byte for "
+    "the one before it in its number (0 for a number's first): replace it";
+
 /// An archive that no engine reads, kept for the notes of maps not found.
 struct unread_archive {
   folder_trail folder;
@@ -296,11 +307,11 @@ struct searcher {
       problems.push_back(
           path + ": damaged: its end record is cut short by " +
           std::to_string(cut) + (cut == 1 ? " byte" : " bytes") +
-          ", which the engines read from whatever lies in memory, so what "
-          "it yields is undefined and its maps may or may not load: replace "
-          "it");
-    // Where both engines find the same directory, it is read once for both.
-    const bool same = maintained_reads && original == maintained;
+          (original_reads ? cut_by_original : cut_by_maintained));
+    // Where both engines find the same directory, it is read once for both;
+    // never from a cut record, which only the original reads undefined.
+    const bool same =
+        maintained_reads && original == maintained && original.cut == 0;
     std::uint64_t entries = 0;
     if (original_reads)
       read_archive_directory(read, original, [&](const archive_entry& item) {
@@ -340,9 +351,10 @@ struct searcher {
         [&](const archive_reader& reader, const archive_directory& found,
             const archive_entry& item, bool original, bool maintained) {
           const char* damaged =
-              found.cut ? "it lies in a damaged archive, from which it may or "
-                          "may not load"
-                        : nullptr;
+              found.cut && original && !maintained
+                  ? "it lies in a damaged archive, from which it may or may "
+                    "not load"
+                  : nullptr;
           take_entry(path, reader, found, item, original, maintained, pak0,
                      damaged);
         });

@@ -31,8 +31,9 @@
 ///   refuses, doesn't load; in pak0.pk3 the original engine answers "not
 ///   found" on the spot, while the maintained one skips it and looks on;
 /// - each engine's zip reader (archive_names.h): the original reads no
-///   zip64 archive, and either takes an end record cut short, from
-///   whatever lies in memory;
+///   zip64 archive, and takes an end record cut short from whatever lies
+///   in memory; the maintained one reads it in a way of its own, with a
+///   result known in advance;
 /// - a loose file is opened by its path (in its case, on Linux), through
 ///   links, and must open as a file of more than 0 bytes; on Linux the
 ///   original engine opens a folder of that name too, and fails.
@@ -48,7 +49,8 @@ struct map_source {
   std::string entry;
   /// Why it doesn't load, though found; null where it loads.
   const char* wont_load = nullptr;
-  /// Whether what it yields is undefined (a damaged archive): it may load.
+  /// Whether what it yields is undefined (an archive the original engine
+  /// reads from whatever lies in memory): it may load.
   bool unsure = false;
   bool loads() const { return where != kind::none && !wont_load; }
 };

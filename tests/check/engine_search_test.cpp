@@ -11,71 +11,9 @@
 #include "check/archive_names.h"
 #include "check/server_config.h"
 #include "support/memory_disk.h"
+#include "support/zip_maker.h"
 
 namespace {
-
-/// One file of an archive that zip_of makes; `local_zip64` gives its local
-/// header alone zip64 sizes, as Python's force_zip64 does.
-struct zipped {
-  std::string name, data;
-  bool encrypted = false, local_zip64 = false;
-};
-
-void put(std::string& out, std::uint64_t number, int width) {
-  for (int i = 0; i < width; ++i) out += static_cast<char>(number >> (8 * i));
-}
-
-/// A stored zip of `files`, after `stub` bytes whose offsets it doesn't
-/// count (as a self-extracting stub prepended by hand), with zip64 end
-/// records where `zip64`, and `comment` at its end. `broken` spoils the
-/// directory entry of that file.
-std::string zip_of(const std::vector<zipped>& files,
-                   const std::string& stub = "", bool zip64 = false,
-                   const std::string& comment = "", int broken = -1) {
-  std::string body, directory;
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    const zipped& file = files[i];
-    const std::uint64_t at = body.size();
-    body += "PK\x03\x04";
-    put(body, 20, 2), put(body, file.encrypted, 2), put(body, 0, 2);
-    put(body, 0, 8);  // time, date, and a CRC of 0 in both headers
-    const std::uint64_t size = file.local_zip64 ? 0xFFFFFFFF : file.data.size();
-    put(body, size, 4), put(body, size, 4);
-    put(body, file.name.size(), 2), put(body, file.local_zip64 ? 20 : 0, 2);
-    body += file.name;
-    if (file.local_zip64) {
-      put(body, 1, 2), put(body, 16, 2);
-      put(body, file.data.size(), 8), put(body, file.data.size(), 8);
-    }
-    body += file.data;
-    directory += static_cast<int>(i) == broken ? "PK\x09\x09" : "PK\x01\x02";
-    put(directory, 20, 2), put(directory, 20, 2);
-    put(directory, file.encrypted, 2), put(directory, 0, 2);
-    put(directory, 0, 8);
-    put(directory, file.data.size(), 4), put(directory, file.data.size(), 4);
-    put(directory, file.name.size(), 2), put(directory, 0, 6);
-    put(directory, 0, 6), put(directory, at, 4);
-    directory += file.name;
-  }
-  std::string end;
-  const std::uint64_t directory_at = body.size();
-  if (zip64) {
-    end += "PK\x06\x06";
-    put(end, 44, 8), put(end, 45, 2), put(end, 45, 2), put(end, 0, 8);
-    put(end, files.size(), 8), put(end, files.size(), 8);
-    put(end, directory.size(), 8), put(end, directory_at, 8);
-    end += "PK\x06\x07";
-    put(end, 0, 4), put(end, directory_at + directory.size(), 8);
-    put(end, 1, 4);
-  }
-  end += "PK\x05\x06";
-  put(end, 0, 4);
-  // As `zip -fz` writes it: the plain end record still holds the numbers.
-  put(end, files.size(), 2), put(end, files.size(), 2);
-  put(end, directory.size(), 4), put(end, directory_at, 4);
-  put(end, comment.size(), 2);
-  return stub + body + directory + end + comment;
-}
 
 /// The names each engine's reader reads from `bytes`, joined by " ", or
 /// "refused"; and in `*read`, the bytes both asked for in all.
@@ -122,12 +60,26 @@ TEST(ArchiveNames, ReadsTheDirectoryAsEachEnginesUnzipDoes) {
       {zip_of(two, "", false, std::string(65000, 'c')), "maps/a.bsp maps/b.bsp",
        "maps/a.bsp maps/b.bsp"},
       {zip_of(two, "", false, std::string(65535, 'c')), "refused", "refused"},
-      // An end record cut short: read from what lies past it (undefined,
-      // here zeros), up to 4 bytes by the original reader, 3 by the other.
+      // An end record cut short. The original reader takes up to 4 bytes
+      // from what lies past it (undefined, here zeros); the maintained one
+      // reads a missing byte as the one before it in its number, 0 for a
+      // number's first, as the maintained server does with these archives.
       {cut_short(zip_of(two), 2), "maps/a.bsp maps/b.bsp (cut 2)",
        "maps/a.bsp maps/b.bsp (cut 2)"},
-      {cut_short(zip_of(two), 4), "maps/a.bsp maps/b.bsp (cut 4)", "refused"},
+      {cut_short(zip_of(two), 4), "maps/a.bsp maps/b.bsp (cut 4)",
+       "maps/a.bsp maps/b.bsp (cut 4)"},
+      // The directory's offset, 0x12C, read as 0x0101012C.
+      {cut_short(zip_of({{"maps/a.bsp", std::string(260, 'a')}}), 4),
+       "maps/a.bsp (cut 4)", "refused"},
+      // The offset read as 0x52525252, past the end record.
       {cut_short(zip_of(two), 5), "refused", "refused"},
+      // The offset read as 0: the directory is found, from where it lies.
+      {cut_short(zip_of(two), 7), "refused", "maps/a.bsp maps/b.bsp (cut 7)"},
+      // The directory's size read as 0 too: no entry where it is looked for.
+      {cut_short(zip_of(two), 10), "refused", " (cut 10)"},
+      // The two entry counts read as 2 and 0.
+      {cut_short(zip_of(two), 12), "refused", "refused"},
+      {cut_short(zip_of(two), 18), "refused", " (cut 18)"},
   };
   for (const auto& [bytes, original, maintained] : rows) {
     EXPECT_EQ(original, names_read(bytes, zip_reader::original))
@@ -175,6 +127,9 @@ TEST(EngineSearch, LooksWhereEachEngineLooks) {
   disk.put("base/local64.pk3",
            zip_of({{"maps/local64.bsp", "x", false, true}}));
   disk.put("base/cut.pk3", cut_short(zip_of({{"maps/cut.bsp", "x"}}), 2));
+  // Its directory's offset read as 0: the maintained engine lists the map
+  // but looks for its local header at the directory, and fails.
+  disk.put("base/cut7.pk3", cut_short(zip_of({{"maps/cut7.bsp", "x"}}), 7));
   disk.put("base/both.pk3", zip_of({{"maps/both.bsp", "x"}}));
   disk.put("base/maps/both.bsp", "x");
   disk.make_folder("mod/maps/folded.bsp");
@@ -198,7 +153,7 @@ TEST(EngineSearch, LooksWhereEachEngineLooks) {
       disk, here, {"mod", "base", "gone", "crowd"},
       {"held",  "cased", "first",   "empty", "sealed", "never", "wide",
        "loose", "zero",  "loosely", "order", "under",  "zed",   "local64",
-       "cut",   "both",  "folded",  "colon", "accent", "past"});
+       "cut",   "both",  "folded",  "colon", "accent", "past",  "cut7"});
   // What each engine does with each map: "file" where it loads it, "file!"
   // where found there but it won't load ("file?" where it may), "-" where
   // not found; and a note of where else it lies.
@@ -226,7 +181,8 @@ TEST(EngineSearch, LooksWhereEachEngineLooks) {
           {"under", "base/_x.pk3", "base/_x.pk3", ""},
           {"zed", "-", "-", "opens base/mp_maps.pk3 in its place"},
           {"local64", "base/local64.pk3!", "base/local64.pk3", ""},
-          {"cut", "base/cut.pk3?", "base/cut.pk3?", ""},
+          {"cut", "base/cut.pk3?", "base/cut.pk3", ""},
+          {"cut7", "-", "base/cut7.pk3!", ""},
           // The maintained engine: a folder's loose files first, and a
           // folder in a map's name is no map.
           {"both", "base/both.pk3", "base/maps/both.bsp", ""},
@@ -251,6 +207,8 @@ TEST(EngineSearch, LooksWhereEachEngineLooks) {
   };
   EXPECT_EQ(1, problems_with("gone: can't be listed"));
   EXPECT_EQ(1, problems_with("base/cut.pk3: damaged: its end record is cut"));
+  EXPECT_EQ(1, problems_with("base/cut7.pk3: damaged: its end record is cut "
+                             "short by 7 bytes, which only the maintained"));
   // Close names only from where a map would load first.
   for (const char* name : {"empty", "held", "wide", "loose", "zero", "colon"})
     EXPECT_EQ(

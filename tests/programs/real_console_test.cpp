@@ -19,9 +19,11 @@
 #include <vector>
 
 #include "check/console_model.h"
+#include "check/engine_search.h"
 #include "run/rotation_script.h"
 #include "support/process.h"
 #include "support/scratch_dir.h"
+#include "support/zip_maker.h"
 
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
@@ -494,6 +496,53 @@ TEST_F(RealConsole, RunsTheServersConfigAsTheCheckSaysItWill) {
     const console_run expected = as_written(order, stops ? 1 : steps + 1);
     EXPECT_EQ(expected.played, real.played) << config << report;
     EXPECT_EQ(config == configs[0], stops) << report;
+  }
+}
+
+TEST_F(RealConsole, FindsMapsInArchivesCutShortAsTheCheckSaysItWill) {
+  // Archives whose end record is cut by 0 to 22 bytes, with the directory
+  // below 256 bytes into the archive and past it, each holding its own map:
+  // a header the server reads, so that one that loads gets past it.
+  console_folder folder;
+  std::string header = "IBSP";
+  header += '\x2e';
+  header.resize(144, '\0');
+  std::vector<std::string> maps;
+  for (const std::size_t data : {std::size_t{0}, std::size_t{300}})
+    for (std::size_t cut = 0; cut <= 22; ++cut) {
+      maps.push_back("c" + std::to_string(cut) + "_" + std::to_string(data));
+      const std::string zip = zip_of(
+          {{"maps/" + maps.back() + ".bsp", header + std::string(data, 'x')},
+           {"other.txt", "other"}});
+      write_file(folder.game() / (maps.back() + ".pk3"),
+                 zip.substr(0, zip.size() - cut));
+    }
+  system_disk disk;
+  folder_trail here;
+  ASSERT_TRUE(working_trail(disk, &here).ok());
+  const std::vector<std::string_view> names(maps.begin(), maps.end());
+  const game_search found =
+      search_game(disk, here, {folder.game().string()}, names);
+  for (const std::string& map : maps) {
+    // A server of its own for each: one whose read fails keeps what its
+    // memory held, which in a server that loaded a map before is that map.
+    write_file(folder.game() / "try.cfg", "map " + map + "\n");
+    if (!finish(start_console(folder, 0, room::open, -1,
+                              "echo " + marker + " ; quit", "try.cfg"),
+                folder.dir / "output", map))
+      return;
+    const std::string said = read_file(folder.dir / "output");
+    ASSERT_NE(std::string::npos, said.find(marker)) << said;
+    const char* real = said.find("Can't find map") != std::string::npos ? "none"
+                       : said.find("wrong version number") != std::string::npos
+                           ? "found, won't load"
+                           : "loads";
+    const map_source& source = found.at(map).maintained;
+    const char* model = source.where == map_source::kind::none ? "none"
+                        : source.loads()                       ? "loads"
+                                         : "found, won't load";
+    EXPECT_STREQ(real, model) << map << ":\n" << said;
+    EXPECT_FALSE(source.unsure) << map;
   }
 }
 
