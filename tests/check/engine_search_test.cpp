@@ -233,8 +233,13 @@ TEST(EngineSearch, AsRootReadsNothingAnotherUserMayChange) {
   disk.put("/srv/base/server.cfg", "exec SW_rotate.cfg\n");
   folder_trail here;
   ASSERT_TRUE(working_trail(disk, &here).ok());
-  // As root: not a name of it is read.
+  // As root: not a name of it is read, and the folder isn't even opened.
+  int folders_opened = 0;
+  for (int n = 1; n <= 4; ++n)
+    disk.at_call("open_folder", n, [&, n] { folders_opened = n; });
   game_search as_root = search_game(disk, here, {"/srv/base"}, {"secret"});
+  EXPECT_EQ(1, folders_opened) << "/srv alone";
+  disk.heal();
   ASSERT_EQ(1u, as_root.problems.size());
   EXPECT_NE(std::string::npos, as_root.problems[0].find("run it as the user"))
       << as_root.problems[0];
