@@ -19,6 +19,9 @@ namespace {
 constexpr int most_execs = 256;
 /// The most of a config that is read: far more than the buffer takes.
 constexpr std::size_t largest_config = 1 << 24;
+/// The most of all configs together that is read: every .cfg beside the
+/// list is read, and a folder of sparse files costs its owner nothing.
+constexpr std::size_t all_configs = 1 << 26;
 
 /// A config as the console reads it: its path for a person to read, the
 /// folders to it (an exec opens a config beside it), and its text.
@@ -65,6 +68,8 @@ struct config_reader {
   disk_interface& disk;
   std::map<std::string, std::unique_ptr<config_file>> files;
   std::vector<std::pair<std::string, std::string>> unreadable;
+  /// What the configs read so far hold, in all.
+  std::size_t bytes_read = 0;
 
   /// The config at `path` from `from`, as the engine opens it (through
   /// links; as root, only where root alone may change its way); null where
@@ -83,7 +88,16 @@ struct config_reader {
         end.stop != walk_stop::reached
             ? disk_status(disk_result::failed, end.why)
             : disk.open_file(end.trail.back(), end.name, &opened);
+    // A config is read whole, up to largest_config, or not at all: one cut
+    // short might seem to fit into the console's buffer.
+    const std::size_t wanted = static_cast<std::size_t>(
+        std::min<std::uint64_t>(opened ? opened->size : 0, largest_config));
+    if (read.ok() && wanted > all_configs - bytes_read)
+      read = disk_status(disk_result::failed,
+                         "not read: with the configs read before it, it would "
+                         "pass 64 MiB, all that the check reads of configs");
     if (read.ok()) read = opened->read(0, largest_config, &file->text);
+    bytes_read += std::min(file->text.size(), all_configs - bytes_read);
     if (!read.ok()) {
       if (read != disk_result::missing)
         unreadable.emplace_back(shown, read.reason);

@@ -260,3 +260,21 @@ TEST(EngineSearch, AsRootReadsNothingAnotherUserMayChange) {
   EXPECT_NE(std::string::npos, as_user.problems[0].find("Permission denied"))
       << as_user.problems[0];
 }
+
+TEST(ServerConfig, ReadsAtMost64MiBOfConfigsInAll) {
+  // Five configs of 16 MiB beside the list, as sparse files cost nothing:
+  // four are read, the fifth is said to be unread, and nothing is cut.
+  memory_disk disk;
+  for (const char* name : {"a.cfg", "b.cfg", "c.cfg", "d.cfg", "e.cfg"})
+    disk.put(name,
+             std::string((16 << 20) - 20, '\0') + "\nexec SW_rotate.cfg\n");
+  folder_trail here;
+  ASSERT_TRUE(working_trail(disk, &here).ok());
+  const config_facts configs = analyse_configs(disk, here, {});
+  ASSERT_EQ(1u, configs.unreadable.size());
+  EXPECT_EQ("e.cfg", configs.unreadable[0].first.substr(
+                         configs.unreadable[0].first.size() - 5));
+  EXPECT_NE(std::string::npos, configs.unreadable[0].second.find("64 MiB"));
+  EXPECT_EQ(4u, configs.readings.size());
+  EXPECT_TRUE(configs.runs);
+}
