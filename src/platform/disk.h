@@ -135,7 +135,11 @@ struct disk_room {
 /// fail. The real disk is system_disk. A file is named by its name in a
 /// folder the disk holds open: a path is walked one name at a time
 /// (folder_walk.h), and nothing is looked up again by its path. On Windows
-/// the folder is its path, no link is followed and no one is root. No call
+/// the folder is its path, which the system resolves anew on every call,
+/// following a link or junction on the way, as the game's own opens do. At
+/// its end open_file, open_folder, lock and entry_facts follow one too,
+/// write_in_place refuses one, and rename, remove and hard_link act on the
+/// link itself; read_link reads none, and no one is root. No call
 /// prints anything; only lock() waits, and only as long as it is told, and
 /// as_user() for the work it runs apart. On
 /// Windows a call on a file that another program holds for a moment (a
@@ -170,11 +174,13 @@ struct disk_interface {
   /// and "/"). Windows: the working folder alone.
   virtual disk_status working_folders(std::vector<disk_folder>* folders) = 0;
   /// Opens folder `name` in `at` into `*folder`: never through a symbolic
-  /// link (failed), and its facts are those of what was opened.
+  /// link (failed; on Windows, through it), and its facts are those of
+  /// what was opened.
   virtual disk_status open_folder(const disk_folder& at,
                                   const std::string& name,
                                   disk_folder* folder) = 0;
-  /// Sets `*facts` to what is at `name` in `at`, without following a link:
+  /// Sets `*facts` to what is at `name` in `at`, without following a link
+  /// (on Windows: what a link or junction leads to, as the path is taken):
   /// done, with kind missing where nothing is there; failed where it can't
   /// be asked.
   virtual disk_status entry_facts(const disk_folder& at,
@@ -185,7 +191,8 @@ struct disk_interface {
                                 std::string* target) = 0;
 
   /// Opens regular file `name` in `at` for reading. missing where nothing
-  /// is there; failed where it is a symbolic link (never followed), not a
+  /// is there; failed where it is a symbolic link (never followed; on
+  /// Windows followed, as the game's own open follows it), not a
   /// regular file (a folder, a pipe: never waited on) or can't be opened.
   virtual disk_status open_file(const disk_folder& at, const std::string& name,
                                 std::unique_ptr<readable_file>* file) = 0;
@@ -197,7 +204,8 @@ struct disk_interface {
   /// Windows it takes the folder's defaults). missing where there is none
   /// and none can be made (a folder this user may not write, a full disk);
   /// failed where one is there that can't be used: it can't be opened,
-  /// isn't a regular file (a link is never followed), has another name
+  /// isn't a regular file (a link is never followed; on Windows, one is,
+  /// to a file that is then locked, never written), has another name
   /// besides (a hard link: it may be another file), or carries ACL
   /// entries that can't be taken off. Where `held` is null it only asks,
   /// holding nothing and making nothing: done where no run holds it and,
@@ -220,9 +228,10 @@ struct disk_interface {
                                 std::string_view bytes,
                                 const file_facts* like) = 0;
   /// Writes `bytes` over the existing regular file `name` in `at` in place
-  /// (never through a symbolic link), without emptying it first, ends it
-  /// there and makes it reach the disk. failed, and the file as it was,
-  /// where it has another name besides (a hard link: every name would
+  /// (never through a symbolic link, nor on Windows through a junction or
+  /// any other reparse point), without emptying it first, ends it there
+  /// and makes it reach the disk. failed, and the file as it was, where it
+  /// is a link, has another name besides (a hard link: every name would
   /// change with it) or, on POSIX, belongs to another user than this
   /// process's. Unless done, the file may hold anything.
   virtual disk_status write_in_place(const disk_folder& at,

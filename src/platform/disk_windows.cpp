@@ -126,13 +126,14 @@ struct windows_file : readable_file {
   HANDLE file;
 };
 
-/// Opens `path`, trying again while another program holds it.
+/// Opens `path`, trying again while another program holds it. `flags`
+/// FILE_FLAG_OPEN_REPARSE_POINT opens a link or junction itself.
 HANDLE open_handle(const std::string& path, DWORD access, DWORD share,
-                   DWORD how) {
+                   DWORD how, DWORD flags = FILE_ATTRIBUTE_NORMAL) {
   HANDLE file = INVALID_HANDLE_VALUE;
   retrying(path, [&] {
-    file = CreateFileA(path.c_str(), access, share, nullptr, how,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    file =
+        CreateFileA(path.c_str(), access, share, nullptr, how, flags, nullptr);
     return file != INVALID_HANDLE_VALUE;
   });
   return file;
@@ -308,20 +309,24 @@ disk_status system_disk::write_in_place(const disk_folder& at,
                                         const std::string& name,
                                         std::string_view bytes) {
   const std::string path = at_path(at, name);
+  // The link or junction itself, where it is one: never what it leads to.
   const HANDLE file =
-      open_handle(path, GENERIC_WRITE, share_all, OPEN_EXISTING);
+      open_handle(path, GENERIC_WRITE, share_all, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
   if (file == INVALID_HANDLE_VALUE) return failure();
   // Every other name of the file would change with it.
   BY_HANDLE_FILE_INFORMATION about;
   const bool alone = GetFileType(file) == FILE_TYPE_DISK &&
                      GetFileInformationByHandle(file, &about) &&
-                     about.nNumberOfLinks == 1;
+                     about.nNumberOfLinks == 1 &&
+                     !(about.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
   const bool written = alone && write_all(file, bytes) && SetEndOfFile(file) &&
                        FlushFileBuffers(file);
   disk_status why;
   if (!alone)
     why = {disk_result::failed,
-           "a file with another name besides (a hard link), or no file"};
+           "a link, a file with another name besides (a hard link), or no "
+           "file"};
   else if (!written)
     why = {disk_result::failed, failure().reason};
   return CloseHandle(file) && written ? disk_status() : why;

@@ -35,9 +35,10 @@ struct run_start {
 /// it refuses. The map list is read as root only where root alone may
 /// change everything on its way; where another user may change something
 /// on its way it is read as that user (in a process of its own where that
-/// isn't the user the run acts as), or not at all. Windows has no root:
-/// there, and for any process without root's rights, the walks follow only
-/// links of this user's or of the folder's owner, and nothing changes.
+/// isn't the user the run acts as), or not at all. For any process without
+/// root's rights, the walks follow only links of this user's or of the
+/// folder's owner, and nothing changes. Windows has no root, and its walks
+/// take a path as the system resolves it (folder_walk.h).
 /// Running out of memory throws std::bad_alloc, for the caller to keep the
 /// run's promise.
 owner_decision start_run(disk_interface& disk, const user_database& users,

@@ -12,7 +12,8 @@
 /// back to the one before it, by the handle already held, never by a name.
 using folder_trail = std::vector<disk_folder>;
 
-/// Which symbolic links a walk follows, as a user who isn't root.
+/// Which symbolic links a walk follows, as a user who isn't root (POSIX;
+/// Windows follows every link on the way, as the system does).
 enum class link_rule {
   /// The rotation's files: only a link that belongs to this process's user
   /// or to the owner of the folder it lies in (the rule Linux applies in
@@ -75,7 +76,11 @@ disk_status working_trail(disk_interface& disk, folder_trail* trail);
 /// stops there (other_user), and where a group or others may change a
 /// folder of root's, it refuses. The folders above the working folder
 /// count as well. As any other user it follows links by `links`. On
-/// Windows the path is taken as it is: its folder, and its last name there.
+/// Windows the path is taken as it is, its folder and its last name there,
+/// and neither rule applies: the system follows a link or junction on the
+/// way, as the game's own opens do there; the run acts with its user's
+/// rights alone, and a file is written over in place only where it is no
+/// link (system_disk::write_in_place).
 walk_end walk(disk_interface& disk, const folder_trail& from,
               std::string_view path, link_rule links, bool into_folder = false);
 
