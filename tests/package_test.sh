@@ -3,7 +3,8 @@
 # form they can use as it is: the program, the example map list and the
 # operator's README.txt, free of build and test instructions, with CR LF
 # line ends in the Windows ZIP and LF in the Linux tarball, whose program
-# must be static and run.
+# must be static and run, and whose manual pages give the check's own exit
+# statuses.
 set -euo pipefail
 [ -f "$1" ] || { echo "skipped: $1 is not built"; exit 77; }
 archive=$(realpath "$1")
@@ -42,11 +43,20 @@ case "$archive" in
       fail "the packaged program wrote no script from the example map list"
     rm -f "$top/SW_rotate.cfg" "$top/SW_rotate.cfg.map_rotation-lock"
     topics+=('ExecStartPre=' '/opt/map_rotation/map_rotation' 'chmod a-w')
+    # The manual's exit statuses are the check's own, word for word.
+    words() { tr -s ' \n' '  '; }
+    help=$("$top/$check" --help | sed -n '/^Exit status:/,/^$/p' | tail -n +2 | words)
+    manual=$(sed -n '/^\.SH "EXIT STATUS"/,/^\.SH FILES/p' "$top/map_rotation_check.1" |
+      grep -v -e '^\.SH' -e '^\.TP' | sed -e 's/^\.B //' -e 's/\\-/-/g' | words)
+    [ "$(echo $help)" = "$(echo $manual)" ] ||
+      fail "the manual's exit statuses differ from --help's: $manual"
     ;;
   *) echo "not a package: $archive"; exit 1 ;;
 esac
 contents=$(cd "$top" && find . -type f | sort | tr '\n' ' ')
-[ "$contents" = "./README.txt ./map_list.cfg ./$program ./$check " ] ||
+expected="./README.txt ./map_list.cfg ./$program ./$check "
+[ "$top" = . ] || expected="./README.txt ./map_list.cfg ./$program ./$program.1 ./$check ./$check.1 "
+[ "$contents" = "$expected" ] ||
   fail "the package holds $contents"
 ! grep -qiE 'cmake|ctest|scripts/|apt-get|preset|@[A-Z_]+@' "$top/README.txt" ||
   fail "README.txt holds build or test instructions, or an unfilled placeholder"
