@@ -9,6 +9,7 @@
 
 #include "check/list_analysis.h"
 #include "check/map_lookup.h"
+#include "check/rotation_in_place.h"
 #include "check/server_config.h"
 #include "run/run_record.h"
 
@@ -42,6 +43,7 @@ struct run_facts {
 struct check_facts {
   list_facts list;
   run_facts run;
+  in_place_facts in_place;
   maps_facts maps;
   config_facts configs;
 };

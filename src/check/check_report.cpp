@@ -97,62 +97,83 @@ void render_list(report_text& out, const list_facts& facts) {
 
 // --- The run ----------------------------------------------------------------
 
-/// Whether the run puts `record`'s rotation in place (or has it there).
-bool in_place(const run_record& record) {
-  return record.result != run_record::outcome::kept &&
-         !record.plan.order.empty();
-}
-
-/// Whether every priority of `order` has one map: then every run draws the
-/// same order, and every map's file and variable are the same.
-bool drawn_alike(const std::vector<map_entry>& order) {
-  for (std::size_t at = 1; at < order.size(); ++at)
-    if (order[at].priority == order[at - 1].priority) return false;
-  return true;
-}
-
 void render_order(report_text& out, const run_record& record) {
   out << "== The order of play\n";
   if (!record.carried_out) out << "None: a run leaves the rotation first.\n";
   const std::vector<map_entry>& order = record.plan.order;
   if (record.carried_out && order.empty()) out << "No map.\n";
-  // Where a run puts this rotation in place, the variable that loads each
-  // map, and for a rotation of parts, the file that defines it; but only
-  // where no other draw of the next run could change it: a map alone at its
-  // priority, in a rotation of one file or of one order alone. Maps of
-  // equal priority are drawn afresh on every run, so their variables are
-  // those of whatever file is in place then, not of this check's draw.
-  const bool placed = record.carried_out && in_place(record);
-  const bool parts = record.plan.files.size() > 1;
-  const bool fixed = drawn_alike(order);
-  const bool any_shown = placed && (fixed || !parts);
-  if (any_shown)
-    out << "(vstr SWn at the server's console loads that map and goes on "
-           "from there"
-        << (parts ? "; a map of another part, once its file has run: exec "
-                    "SW_rotateK.cfg"
-                  : "")
-        << (fixed ? ""
-                  : ";\nmaps of equal priority get theirs afresh from every "
-                    "run")
-        << ".)\n";
+  // No variable here: a run draws maps of equal priority afresh, and with
+  // them the variables and files of every map after them. What loads each
+  // map is said of the rotation in place, which a file holds.
   for (std::size_t at = 0; record.carried_out && at < order.size();) {
     std::size_t end = at;
     while (end < order.size() && order[end].priority == order[at].priority)
       ++end;
-    const bool alone = end - at == 1;
     out << "Priority " << order[at].priority
-        << (alone ? ":\n" : ", in a fresh random order on every run:\n");
-    for (; at < end; ++at) {
-      out << "  " << shown(order[at].name);
-      if (any_shown && alone) {
-        const map_place place = place_of(record.plan, at);
-        out << " (vstr SW" << place.variable;
-        if (parts) out << " in " << rotation_script_file(place.file);
-        out << ")";
-      }
-      out << "\n";
-    }
+        << (end - at == 1 ? ":\n"
+                          : ", in a fresh random order on every run:\n");
+    for (; at < end; ++at) out << "  " << shown(order[at].name) << "\n";
+  }
+  out << "\n";
+}
+
+// --- The rotation in place ---------------------------------------------------
+
+/// How an admin jumps to `map` at the console: its variable, and in a
+/// rotation of more files, the file whose text set it.
+std::string jump_to(const traced_map& map, bool files) {
+  std::string how = "vstr " + map.variable;
+  if (files) how += " in " + (map.file.empty() ? "no file" : map.file);
+  return how;
+}
+
+void render_in_place(report_text& out, const in_place_facts& facts) {
+  out << "== The rotation in place\n";
+  for (const auto& [path, reason] : facts.unreadable)
+    out << path << ": can't be read: " << reason << "\n";
+  const rotation_trace& trace = facts.trace;
+  if (!facts.looked || !trace.found) {
+    out << (facts.looked ? "None: " + rotation_script_file(1) +
+                               " isn't there yet; a run puts one in place.\n"
+                         : std::string("Not looked at: its folder wasn't "
+                                       "reached (see The files).\n"))
+        << "\n";
+    return;
+  }
+  bool files = false;
+  for (const traced_map& map : trace.maps)
+    files = files || map.file != trace.maps.front().file;
+  out << "What the files in place make the server play now, in order.\n"
+      << "(At the server's console, vstr SWn loads that map and goes on "
+         "from there"
+      << (files ? ",\nwhere its file ran last; else exec that file first, "
+                  "which loads its first map at once"
+                : "")
+      << ".)\n";
+  for (std::size_t at = 0; at < trace.maps.size(); ++at)
+    out << "  " << at + 1 << ". " << shown(trace.maps[at].name) << ": "
+        << jump_to(trace.maps[at], files) << "\n";
+  if (trace.closes)
+    out << "Then it comes back to " << shown(trace.maps.front().name) << ".\n";
+  else
+    out << "The chain breaks "
+        << (trace.maps.empty() ? std::string("at once")
+                               : "after " + shown(trace.maps.back().name))
+        << ":\n  " << trace.breaks
+        << ".\nA run that puts its rotation in place mends it.\n";
+  if (facts.compared && facts.matches_list())
+    out << "It plays just the maps of the map list, in the order of their "
+           "priorities.\n";
+  if (facts.compared && !facts.matches_list()) {
+    out << "The map list has changed since it was written; the next run "
+           "brings in:\n";
+    for (const std::string& name : facts.added)
+      out << "  " << shown(name) << ": new in the list\n";
+    for (const std::string& name : facts.removed)
+      out << "  " << shown(name) << ": no longer in the list\n";
+    if (!facts.out_of_order.first.empty())
+      out << "  " << shown(facts.out_of_order.second) << ": now ranks above "
+          << shown(facts.out_of_order.first) << ", played before it\n";
   }
   out << "\n";
 }
@@ -387,6 +408,7 @@ std::string render_report(const check_facts& facts) {
   render_list(out, facts.list);
   render_order(out, *facts.run.own);
   render_files(out, facts.run);
+  render_in_place(out, facts.in_place);
   render_maps(out, facts.maps);
   render_configs(out, facts.configs);
   out << "Exit status " << exit_status(facts) << "\n";

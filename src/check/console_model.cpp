@@ -1,6 +1,9 @@
 #include "check/console_model.h"
 
 #include <algorithm>
+#include <functional>
+#include <set>
+#include <utility>
 
 #include "platform/path.h"
 
@@ -12,27 +15,37 @@ bool is_line_end(char c) { return c == '\n' || c == '\r'; }
 /// up, which it reads as a negative char.
 bool is_blank(char c) { return static_cast<signed char>(c) <= ' '; }
 
-/// A console playing a rotation script.
+/// A console playing a rotation script, whose files `source` gives by name
+/// (null where there is none).
 struct console {
-  const script_files& files;
+  using file_source = std::function<const std::string*(const std::string&)>;
+  console(file_source source, console_limits limits)
+      : source(std::move(source)), limits(limits) {}
+
+  file_source source;
   console_limits limits;
   /// Variables by their name in lower case, as the console finds them in
-  /// any case.
-  std::map<std::string, std::string> variables;
+  /// any case, and the file whose text set each, where one did.
+  std::map<std::string, std::string> variables, set_in;
   console_run run;
-  /// How many texts run inside one another now: a script that runs itself
-  /// (an exec, a vstr) never lets the console get past it.
-  int depth = 0;
+  /// The files and the variables running now, one inside another, the
+  /// innermost last: a script that runs itself (an exec, a vstr) never lets
+  /// the console get past it.
+  std::vector<std::string> files, vstrs;
+  /// Where a trace is kept: each map loaded, with what loaded it.
+  std::vector<traced_map>* loads = nullptr;
+  /// A file that an exec named and that isn't there, and one refused for
+  /// want of room, since the last step.
+  std::string missing, refused;
 
   /// Runs `text`, a file or a variable's text with the line end that the
   /// console adds, as inserted at the front of the buffer.
   void run_text(std::string_view text) {
-    constexpr int most_nested = 256;
-    if (depth == most_nested) {
+    constexpr std::size_t most_nested = 256;
+    if (files.size() + vstrs.size() >= most_nested) {
       run.finished = false;
       return;
     }
-    ++depth;
     for (std::size_t at = 0; at < text.size() && run.finished;) {
       const console_command command = next_command(text, at, limits.comments);
       at = command.next;
@@ -40,15 +53,17 @@ struct console {
       // An open `/*` runs on into whatever the buffer holds behind.
       if (command.open_comment) run.finished = false;
     }
-    --depth;
   }
 
   void execute(const std::vector<std::string>& words) {
     if (words.empty()) return;
     const std::string& verb = words[0];
     const std::string name = words.size() > 1 ? words[1] : "";
-    if (same_word(verb, "map") && !name.empty())
+    if (same_word(verb, "map") && !name.empty()) {
       run.played.push_back("load " + name);
+      if (loads && !vstrs.empty())
+        loads->push_back({name, vstrs.back(), set_in[lower(vstrs.back())]});
+    }
     if (same_word(verb, "map_restart")) run.played.push_back("restart");
     if ((same_word(verb, "set") || same_word(verb, "seta")) &&
         words.size() > 2) {
@@ -57,22 +72,43 @@ struct console {
         value += (i > 2 ? " " : "") + words[i];
       variables[lower(name)] =
           value.size() > limits.longest_set_text ? "" : value;
+      set_in[lower(name)] = files.empty() ? "" : files.back();
     }
-    if (same_word(verb, "vstr")) run_text(variables[lower(name)] + "\n");
+    if (same_word(verb, "vstr")) {
+      vstrs.push_back(name);
+      run_text(variables[lower(name)] + "\n");
+      vstrs.pop_back();
+    }
     if (same_word(verb, "exec")) exec(name);
   }
 
   /// Runs a file whole, or none of it where it doesn't fit in the buffer.
   void exec(const std::string& name) {
-    const auto file = files.find(name);
-    if (file == files.end()) return;
-    if (file->second.size() > limits.room) {
-      run.overflowed = true;
+    const std::string* text = source(name);
+    if (!text) {
+      missing = name;
       return;
     }
-    run_text(file->second + "\n");
+    if (text->size() > limits.room) {
+      run.overflowed = true;
+      refused = name;
+      return;
+    }
+    files.push_back(name);
+    run_text(*text + "\n");
+    files.pop_back();
   }
 };
+
+/// A console that finds its files in `files`.
+console console_of(const script_files& files, const console_limits& limits) {
+  return console(
+      [&files](const std::string& name) -> const std::string* {
+        const auto found = files.find(name);
+        return found == files.end() ? nullptr : &found->second;
+      },
+      limits);
+}
 
 }  // namespace
 
@@ -159,7 +195,7 @@ bool exec_fits(std::size_t file, std::size_t pending, std::size_t buffer) {
 
 console_run play_in_console(const script_files& files, int steps,
                             const console_limits& limits) {
-  console server{files, limits, {}, {}};
+  console server = console_of(files, limits);
   server.exec("SW_rotate.cfg");
   for (int step = 0; step < steps && server.run.finished; ++step)
     server.run_text("vstr nextmap\n");
@@ -188,4 +224,65 @@ std::vector<std::string> maps_in_order(const script_files& files) {
     if (name == "SW_rotate.cfg") return maps;
   }
   return {};
+}
+
+rotation_trace trace_rotation(
+    const std::function<const std::string*(const std::string&)>& source,
+    const console_limits& limits, std::size_t most_steps) {
+  rotation_trace trace;
+  console server(source, limits);
+  server.loads = &trace.maps;
+  // What went wrong in the step just run, if anything, in the console's
+  // terms; empty where it went on.
+  const auto stopped = [&](bool moved) -> std::string {
+    if (!server.missing.empty())
+      return server.missing + " isn't there, so the console can't exec it";
+    if (!server.refused.empty())
+      return server.refused +
+             " is larger than the console's buffer takes, so it refuses all "
+             "of it";
+    if (!server.run.finished)
+      return "a comment swallows what follows it, or a script runs itself "
+             "for ever";
+    if (!moved)
+      return "nextmap runs \"" + server.variables["nextmap"] +
+             "\", which loads no map";
+    return "";
+  };
+  server.exec("SW_rotate.cfg");
+  trace.found = server.missing.empty();
+  if (!trace.found) return trace;
+  trace.breaks = stopped(!trace.maps.empty());
+  std::set<std::string> seen;
+  for (const traced_map& map : trace.maps)
+    seen.insert(map.file + '\n' + lower(map.variable));
+  for (std::size_t step = 0; trace.breaks.empty(); ++step) {
+    if (step == most_steps) {
+      trace.breaks = "it doesn't come back to its first map";
+      break;
+    }
+    const std::size_t loaded = trace.maps.size(),
+                      restarted = server.run.played.size();
+    server.run_text("vstr nextmap\n");
+    const bool moved = server.run.played.size() > restarted;
+    for (std::size_t at = loaded; at < trace.maps.size(); ++at) {
+      const traced_map& map = trace.maps[at];
+      if (map == trace.maps.front()) {
+        trace.maps.resize(at);
+        trace.closes = true;
+        return trace;
+      }
+      // Round again by a variable already played, never by the first.
+      if (!seen.insert(map.file + '\n' + lower(map.variable)).second) {
+        trace.breaks = "then it plays \"" + map.name + "\" again (vstr " +
+                       map.variable +
+                       "), and never comes back to its first "
+                       "map";
+        trace.maps.resize(at);
+        return trace;
+      }
+    }
+    trace.breaks = stopped(moved);
+  }
+  return trace;
 }

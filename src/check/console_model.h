@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -117,3 +118,37 @@ console_run play_in_console(const script_files& files, int steps,
 /// then those of each file that the last restart of the one before runs,
 /// until the chain closes back on SW_rotate.cfg. Empty where it doesn't.
 std::vector<std::string> maps_in_order(const script_files& files);
+
+/// A map as a rotation in place loads it: its name, the variable whose
+/// text loads it (vstr SW7), and the file whose text set that variable.
+struct traced_map {
+  std::string name, variable, file;
+  bool operator==(const traced_map& other) const {
+    return name == other.name && variable == other.variable &&
+           file == other.file;
+  }
+};
+
+/// What a rotation in place plays, once round, as the console runs it.
+struct rotation_trace {
+  /// Whether SW_rotate.cfg is there to run at all.
+  bool found = false;
+  /// The maps in the order of play, from SW_rotate.cfg's first, each once
+  /// round; where the chain breaks, those played up to the break.
+  std::vector<traced_map> maps;
+  /// Whether the chain comes back to its first map.
+  bool closes = false;
+  /// Where it doesn't, why not, in the console's terms: a file that isn't
+  /// there or doesn't fit, a nextmap that loads no map, no way back within
+  /// the steps allowed.
+  std::string breaks;
+};
+
+/// Runs `exec SW_rotate.cfg`, then "vstr nextmap" as each map's end would,
+/// in a console of `limits` whose files `source` gives by name (null where
+/// a file isn't there), until the first map comes round again by the same
+/// variable of the same file, or the chain breaks, or after `most_steps`
+/// steps. It reads only the files that the chain runs, when it runs them.
+rotation_trace trace_rotation(
+    const std::function<const std::string*(const std::string&)>& source,
+    const console_limits& limits, std::size_t most_steps);

@@ -23,6 +23,7 @@ void generate(disk_interface& disk, run_start& start, const std::string& run,
   file_place& script = start.script;
   record.found = true;
   record.folder = script.folder();
+  record.script_name = script.name;
   record.lock_file = shown_path(script.folder(), lock_name(script));
   // A frozen rotation is left as it is; then not even the lock file is made.
   if (std::string why = why_folder_frozen(script.folder()); !why.empty())

@@ -47,6 +47,9 @@ struct run_record {
   /// lock file's.
   bool found = false;
   disk_folder folder;
+  /// The script's name there: SW_rotate.cfg, or the name of the file that
+  /// SW_rotate.cfg links to.
+  std::string script_name;
   std::string lock_file;
 
   /// Whether the run got as far as carrying out its plan: past the lock,

@@ -314,10 +314,9 @@ TEST(Program, TheCheckChangesNothingAndSaysWhatTheRunThenDoes) {
   // its report must say.
   const std::tuple<const char*, const char*, int, const char*> rows[] = {
       {alpha_bravo_list, nullptr, 0, "(1 part)"},
-      // Where the rotation stands: the variable that loads each map, where
-      // no draw of the next run could change it.
-      {alpha_bravo_list, nullptr, 0, "\"bravo\" (vstr SW3)"},
-      {"ta 1 tb 1 c 0", nullptr, 0, "\"c\" (vstr SW5)"},
+      {alpha_bravo_list, nullptr, 0, "None: SW_rotate.cfg isn't there yet"},
+      // A rotation in place that loads no map.
+      {alpha_bravo_list, "file SW_rotate.cfg", 0, "The chain breaks at once:"},
       {"canyon 3 harbor x foundry 1 a;b 2 # top 5", nullptr, 1, "line 1"},
       {utf16.c_str(), nullptr, 0, "UTF-16"},
       {nullptr, nullptr, 2, "No map."},
@@ -383,6 +382,8 @@ TEST(Program, TheCheckChangesNothingAndSaysWhatTheRunThenDoes) {
       EXPECT_EQ(status, checked.status) << what << "\n" << checked.out;
       EXPECT_NE(std::string::npos, checked.out.find(says)) << what << "\n"
                                                            << checked.out;
+      // The next run's order shows no variable: no file holds it yet.
+      EXPECT_EQ(std::string::npos, checked.out.find("(vstr")) << checked.out;
     }
     const outcome checked = check_in(dir.path, {});
     EXPECT_EQ(before, snapshot(dir.path)) << what;

@@ -13,7 +13,9 @@
 #include "check/console_model.h"
 #include "check/dry_disk.h"
 #include "check/rotation_check.h"
+#include "check/rotation_in_place.h"
 #include "run/rotation_files.h"
+#include "run/rotation_plan.h"
 #include "run/rotation_script.h"
 #include "support/memory_disk.h"
 #include "support/scratch_dir.h"
@@ -37,14 +39,12 @@ std::map<std::string, std::string> every_file(const memory_disk& disk) {
   return files;
 }
 
-/// What map_rotation_check tells of the next run on `disk` as it is now:
-/// its status, and the record of the run it ran dry. It changes nothing on
-/// the disk, and the user that a check as root gives up root for comes back
-/// after it, as do the calls the disk counts, for the run to start as it
-/// would.
-std::pair<int, std::unique_ptr<run_record>> checked(memory_disk& disk,
-                                                    const user_database& users,
-                                                    std::uint32_t ticks) {
+/// What map_rotation_check tells of the next run on `disk` as it is now. It
+/// changes nothing on the disk, and the user that a check as root gives up
+/// root for comes back after it, as do the calls the disk counts, for the
+/// run to start as it would.
+check_facts checked(memory_disk& disk, const user_database& users,
+                    std::uint32_t ticks) {
   const auto before = every_file(disk);
   const std::uint32_t uid = disk.uid, gid = disk.gid;
   const std::vector<std::uint32_t> groups = disk.groups;
@@ -57,7 +57,7 @@ std::pair<int, std::unique_ptr<run_record>> checked(memory_disk& disk,
   disk.uid = uid, disk.gid = gid, disk.groups = groups;
   disk.calls = calls, disk.locked = locked;
   EXPECT_EQ(before, every_file(disk)) << "the check changed the disk";
-  return {exit_status(facts), std::move(facts.run.own)};
+  return facts;
 }
 
 /// Runs the tool on `disk` as `users` tell, seeded with `ticks`; expects
@@ -66,7 +66,10 @@ std::pair<int, std::unique_ptr<run_record>> checked(memory_disk& disk,
 void run(memory_disk& disk, run_record* record = nullptr,
          std::uint32_t ticks = 1, const user_database& users = no_users) {
   std::pair<int, std::unique_ptr<run_record>> told;
-  if (disk.healthy()) told = checked(disk, users, ticks);
+  if (disk.healthy()) {
+    check_facts facts = checked(disk, users, ticks);
+    told = {exit_status(facts), std::move(facts.run.own)};
+  }
   run_record own;
   run_record& done = record ? *record : own;
   testing::internal::CaptureStdout();
@@ -84,7 +87,21 @@ void run(memory_disk& disk, run_record* record = nullptr,
   // A run that keeps the rotation, or writes no map, is status 2.
   if (done.result == run_record::outcome::kept || done.plan.order.empty()) {
     EXPECT_EQ(2, told.first) << done.why;
+    return;
   }
+  // The rotation in place, as the check reads it back: the run's own order,
+  // each map by the variable and in the file that the plan gives it.
+  const in_place_facts now = checked(disk, users, ticks).in_place;
+  ASSERT_TRUE(now.trace.closes) << now.trace.breaks;
+  ASSERT_EQ(done.plan.order.size(), now.trace.maps.size());
+  for (std::size_t at = 0; at < now.trace.maps.size(); ++at) {
+    const map_place place = place_of(done.plan, at);
+    const traced_map& map = now.trace.maps[at];
+    EXPECT_EQ(done.plan.order[at].name, map.name) << at;
+    EXPECT_EQ("SW" + std::to_string(place.variable), map.variable) << at;
+    EXPECT_EQ(rotation_script_file(place.file), map.file) << at;
+  }
+  EXPECT_TRUE(now.matches_list());
 }
 
 /// A map list of `maps` maps of distinct priorities, so that every run

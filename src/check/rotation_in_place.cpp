@@ -1,0 +1,97 @@
+#include "check/rotation_in_place.h"
+
+#include <algorithm>
+#include <memory>
+#include <set>
+#include <string_view>
+#include <unordered_map>
+
+#include "platform/path.h"
+#include "run/rotation_script.h"
+
+namespace {
+
+/// The console the rotation runs in: the original engine's, as a part is
+/// run from nextmap at a map's end, with nothing of a config behind it.
+constexpr console_limits in_place_console =
+    original_console(0, comment_rules::original);
+
+/// The steps allowed for each file of the rotation's in the folder: more
+/// than the variables a file that the console takes can set.
+constexpr std::size_t steps_per_file = 2 * (original_buffer / 8);
+
+/// The names of the rotation's files in `folder`, in their own case.
+std::size_t rotation_files_in(disk_interface& disk, const disk_folder& folder) {
+  std::vector<std::string> names;
+  if (!disk.list_folder(folder, &names).ok()) return 1;
+  return static_cast<std::size_t>(std::count_if(
+      names.begin(), names.end(),
+      [](const std::string& name) { return is_rotation_script_file(name); }));
+}
+
+/// Compares the maps played with those the next run plans from the list.
+void compare_with_list(const run_record& own, in_place_facts* facts) {
+  // A map listed more than once plays at each of its priorities: its
+  // lowest and its highest bound where it may stand.
+  std::unordered_map<std::string_view, std::pair<std::int32_t, std::int32_t>>
+      priority;
+  std::vector<std::string_view> given;
+  for (const map_entry& entry : own.plan.order) {
+    const auto [at, first] = priority.try_emplace(
+        entry.name, std::make_pair(entry.priority, entry.priority));
+    if (first) given.push_back(entry.name);
+    at->second.first = std::min(at->second.first, entry.priority);
+    at->second.second = std::max(at->second.second, entry.priority);
+  }
+  std::set<std::string_view> played;
+  for (const traced_map& map : facts->trace.maps) played.insert(map.name);
+  for (const std::string_view name : given)
+    if (!played.count(name)) facts->added.emplace_back(name);
+  std::set<std::string_view> said;
+  const traced_map* before = nullptr;
+  for (const traced_map& map : facts->trace.maps) {
+    const auto known = priority.find(map.name);
+    if (known == priority.end()) {
+      if (said.insert(map.name).second) facts->removed.push_back(map.name);
+      continue;
+    }
+    if (before && facts->out_of_order.first.empty() &&
+        priority.at(before->name).second < known->second.first)
+      facts->out_of_order = {before->name, map.name};
+    before = &map;
+  }
+  facts->compared = true;
+}
+
+}  // namespace
+
+in_place_facts analyse_rotation_in_place(disk_interface& disk,
+                                         const run_record& own) {
+  in_place_facts facts;
+  if (!own.found) return facts;
+  facts.looked = true;
+  // One file's text at a time: the console copies it as it runs it.
+  std::string text;
+  const auto source = [&](const std::string& name) -> const std::string* {
+    if (name.empty() || name.find_first_of("/\\") != std::string::npos)
+      return nullptr;
+    // The script itself may be the file that SW_rotate.cfg links to; its
+    // parts lie beside it.
+    const std::string& there =
+        name == rotation_script_file(1) ? own.script_name : name;
+    std::unique_ptr<readable_file> file;
+    disk_status read = disk.open_file(own.folder, there, &file);
+    // No more than tells whether the console takes the file whole.
+    if (read.ok()) read = file->read(0, in_place_console.room + 1, &text);
+    if (read.ok()) return &text;
+    if (read != disk_result::missing)
+      facts.unreadable.emplace_back(shown_path(own.folder, there), read.reason);
+    return nullptr;
+  };
+  facts.trace =
+      trace_rotation(source, in_place_console,
+                     64 + steps_per_file * rotation_files_in(disk, own.folder));
+  // Only a whole chain is compared: past a break nothing plays.
+  if (own.planned && facts.trace.closes) compare_with_list(own, &facts);
+  return facts;
+}
