@@ -39,6 +39,14 @@ TEST(RotationInPlace, ReadsWhatTheFilesInPlaceMakeTheServerPlay) {
   // A change made to a rotation of three files that a run wrote; the maps
   // the chain plays, whether it closes, and what the report says.
   const std::function<void(memory_disk&)> none = [](memory_disk&) {};
+  // SW_rotate2.cfg's `set nextmap vstr FROM` edited by hand to name TO.
+  const auto next_of_part2 = [](std::string from, std::string to) {
+    return [from, to](memory_disk& disk) {
+      std::string& text = disk.at("SW_rotate2.cfg").bytes;
+      const std::string was = "set nextmap vstr " + from + "\"";
+      text.replace(text.find(was), was.size() - 1, "set nextmap vstr " + to);
+    };
+  };
   const std::tuple<const char*, std::function<void(memory_disk&)>, std::size_t,
                    bool, const char*>
       rows[] = {
@@ -54,20 +62,10 @@ TEST(RotationInPlace, ReadsWhatTheFilesInPlaceMakeTheServerPlay) {
              disk.at("SW_rotate2.cfg").bytes += std::string(16384, '/');
            },
            0, false, "SW_rotate2.cfg is larger than the console's buffer"},
-          {"a nextmap edited by hand",
-           [](memory_disk& disk) {
-             std::string& text = disk.at("SW_rotate2.cfg").bytes;
-             text.replace(text.find("set nextmap vstr SW4\""), 20,
-                          "set nextmap vstr SW99");
-           },
-           0, false, "nextmap runs \"vstr SW99\", which loads no map"},
-          {"a nextmap that goes round a part",
-           [](memory_disk& disk) {
-             std::string& text = disk.at("SW_rotate2.cfg").bytes;
-             text.replace(text.find("set nextmap vstr SW6\""), 20,
-                          "set nextmap vstr SW1");
-           },
-           0, false, "and never comes back to its first map"},
+          {"a nextmap edited by hand", next_of_part2("SW4", "SW99"), 0, false,
+           "nextmap runs \"vstr SW99\", which loads no map"},
+          {"a nextmap that goes round a part", next_of_part2("SW6", "SW1"), 0,
+           false, "and never comes back to its first map"},
           {"a part of another run",
            [](memory_disk& disk) {
              const std::string mine = disk.at("SW_rotate2.cfg").bytes;
