@@ -155,6 +155,9 @@ void render_in_place(report_text& out, const in_place_facts& facts) {
         << jump_to(trace.maps[at], files) << "\n";
   if (trace.closes)
     out << "Then it comes back to " << shown(trace.maps.front().name) << ".\n";
+  else if (!facts.read_whole)
+    out << "The check reads no further: it reads at most 32 MiB of a "
+           "rotation in place.\n";
   else
     out << "The chain breaks "
         << (trace.maps.empty() ? std::string("at once")

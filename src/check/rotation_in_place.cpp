@@ -16,6 +16,11 @@ namespace {
 constexpr console_limits in_place_console =
     original_console(0, comment_rules::original);
 
+/// The most of the rotation in place that is read: a rotation of some
+/// 70,000 maps. One of a million maps (30,000 files) would cost the check
+/// seconds and hundreds of MiB for lines no admin reads to the end.
+constexpr std::size_t most_read = std::size_t{32} << 20;
+
 /// The steps allowed for each file of the rotation's in the folder: more
 /// than the variables a file that the console takes can set.
 constexpr std::size_t steps_per_file = 2 * (original_buffer / 8);
@@ -72,9 +77,14 @@ in_place_facts analyse_rotation_in_place(disk_interface& disk,
   facts.looked = true;
   // One file's text at a time: the console copies it as it runs it.
   std::string text;
+  std::size_t bytes_read = 0;
   const auto source = [&](const std::string& name) -> const std::string* {
     if (name.empty() || name.find_first_of("/\\") != std::string::npos)
       return nullptr;
+    if (bytes_read >= most_read) {
+      facts.read_whole = false;
+      return nullptr;
+    }
     // The script itself may be the file that SW_rotate.cfg links to; its
     // parts lie beside it.
     const std::string& there =
@@ -83,6 +93,7 @@ in_place_facts analyse_rotation_in_place(disk_interface& disk,
     disk_status read = disk.open_file(own.folder, there, &file);
     // No more than tells whether the console takes the file whole.
     if (read.ok()) read = file->read(0, in_place_console.room + 1, &text);
+    bytes_read += text.size();
     if (read.ok()) return &text;
     if (read != disk_result::missing)
       facts.unreadable.emplace_back(shown_path(own.folder, there), read.reason);
@@ -91,6 +102,7 @@ in_place_facts analyse_rotation_in_place(disk_interface& disk,
   facts.trace =
       trace_rotation(source, in_place_console,
                      64 + steps_per_file * rotation_files_in(disk, own.folder));
+  if (!facts.read_whole) facts.trace.breaks.clear();
   // Only a whole chain is compared: past a break nothing plays.
   if (own.planned && facts.trace.closes) compare_with_list(own, &facts);
   return facts;

@@ -17,6 +17,9 @@ struct in_place_facts {
   bool looked = false;
   /// The chain as the original engine's console runs it.
   rotation_trace trace;
+  /// Whether the chain was read to its end or break: false where the check
+  /// stopped at the most it reads of a rotation in place, 32 MiB.
+  bool read_whole = true;
   /// Files the chain runs that are there but can't be read, each with why.
   std::vector<std::pair<std::string, std::string>> unreadable;
   /// Against the map list, where it was read and the chain closes: the
@@ -38,7 +41,8 @@ struct in_place_facts {
 /// Reads the rotation in place in the folder where the run `own` found
 /// SW_rotate.cfg, as the console runs it: each file when the chain runs it,
 /// by its name in that folder (never one with a path; SW_rotate.cfg by the
-/// name of the file it links to, which the run found), and no more of it
-/// than tells whether the console takes it. Changes nothing.
+/// name of the file it links to, which the run found), no more of each
+/// than tells whether the console takes it, and no more than 32 MiB in all.
+/// Changes nothing.
 in_place_facts analyse_rotation_in_place(disk_interface& disk,
                                          const run_record& own);
