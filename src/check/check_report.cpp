@@ -156,7 +156,7 @@ void render_in_place(report_text& out, const in_place_facts& facts) {
   if (trace.closes)
     out << "Then it comes back to " << shown(trace.maps.front().name) << ".\n";
   else if (!facts.read_whole)
-    out << "The check reads no further: it reads at most 32 MiB of a "
+    out << "The check reads no further: it reads at most 8 MiB of a "
            "rotation in place.\n";
   else
     out << "The chain breaks "

@@ -34,6 +34,8 @@ struct console {
   std::vector<std::string> files, vstrs;
   /// Where a trace is kept: each map loaded, with what loaded it.
   std::vector<traced_map>* loads = nullptr;
+  /// The maps loaded and restarted.
+  std::size_t moves = 0;
   /// A file that an exec named and that isn't there, and one refused for
   /// want of room, since the last step.
   std::string missing, refused;
@@ -59,17 +61,21 @@ struct console {
     if (words.empty()) return;
     const std::string& verb = words[0];
     const std::string name = words.size() > 1 ? words[1] : "";
+    // A trace counts the maps and restarts played, and keeps the maps.
     if (same_word(verb, "map") && !name.empty()) {
-      run.played.push_back("load " + name);
+      ++moves;
+      if (!loads) run.played.push_back("load " + name);
       if (loads && !vstrs.empty())
         loads->push_back({name, vstrs.back(), set_in[lower(vstrs.back())]});
     }
-    if (same_word(verb, "map_restart")) run.played.push_back("restart");
+    if (same_word(verb, "map_restart")) {
+      ++moves;
+      if (!loads) run.played.push_back("restart");
+    }
     if ((same_word(verb, "set") || same_word(verb, "seta")) &&
         words.size() > 2) {
-      std::string value;
-      for (std::size_t i = 2; i < words.size(); ++i)
-        value += (i > 2 ? " " : "") + words[i];
+      std::string value = words[2];
+      for (std::size_t i = 3; i < words.size(); ++i) value += " " + words[i];
       variables[lower(name)] =
           value.size() > limits.longest_set_text ? "" : value;
       set_in[lower(name)] = files.empty() ? "" : files.back();
@@ -261,10 +267,9 @@ rotation_trace trace_rotation(
       trace.breaks = "it doesn't come back to its first map";
       break;
     }
-    const std::size_t loaded = trace.maps.size(),
-                      restarted = server.run.played.size();
+    const std::size_t loaded = trace.maps.size(), moves = server.moves;
     server.run_text("vstr nextmap\n");
-    const bool moved = server.run.played.size() > restarted;
+    const bool moved = server.moves > moves;
     for (std::size_t at = loaded; at < trace.maps.size(); ++at) {
       const traced_map& map = trace.maps[at];
       if (map == trace.maps.front()) {

@@ -19,7 +19,7 @@ constexpr console_limits in_place_console =
 /// The most of the rotation in place that is read: a rotation of some
 /// 70,000 maps. One of a million maps (30,000 files) would cost the check
 /// seconds and hundreds of MiB for lines no admin reads to the end.
-constexpr std::size_t most_read = std::size_t{32} << 20;
+constexpr std::size_t most_read = std::size_t{8} << 20;
 
 /// The steps allowed for each file of the rotation's in the folder: more
 /// than the variables a file that the console takes can set.

@@ -18,7 +18,7 @@ struct in_place_facts {
   /// The chain as the original engine's console runs it.
   rotation_trace trace;
   /// Whether the chain was read to its end or break: false where the check
-  /// stopped at the most it reads of a rotation in place, 32 MiB.
+  /// stopped at the most it reads of a rotation in place, 8 MiB.
   bool read_whole = true;
   /// Files the chain runs that are there but can't be read, each with why.
   std::vector<std::pair<std::string, std::string>> unreadable;
@@ -42,7 +42,7 @@ struct in_place_facts {
 /// SW_rotate.cfg, as the console runs it: each file when the chain runs it,
 /// by its name in that folder (never one with a path; SW_rotate.cfg by the
 /// name of the file it links to, which the run found), no more of each
-/// than tells whether the console takes it, and no more than 32 MiB in all.
+/// than tells whether the console takes it, and no more than 8 MiB in all.
 /// Changes nothing.
 in_place_facts analyse_rotation_in_place(disk_interface& disk,
                                          const run_record& own);
