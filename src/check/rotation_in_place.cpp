@@ -17,7 +17,7 @@ constexpr console_limits in_place_console =
     original_console(0, comment_rules::original);
 
 /// The most of the rotation in place that is read: a rotation of some
-/// 70,000 maps. One of a million maps (30,000 files) would cost the check
+/// 35,000 maps. One of a million maps (30,000 files) would cost the check
 /// seconds and hundreds of MiB for lines no admin reads to the end.
 constexpr std::size_t most_read = std::size_t{8} << 20;
 
