@@ -58,12 +58,13 @@ server's user does it, here every night at 5:
 append-only script, part or folder (chattr +a) freezes the rotation too:
 the tool could never replace or remove a file there.")
   set(HELD_FILES "")
-  set(LINKS " Where SW_rotate.cfg is a symbolic link, the
-rotation goes beside the file it points to, but the server looks for the
-parts in its own folder: so a SW_rotate.cfg in the server's folder that
-links elsewhere works only for a rotation of one file. Let SW_rotate.cfg
-in a folder of the tool's own link into the server's folder, or link the
-whole folder.")
+  set(LINKS "
+
+Where SW_rotate.cfg is a symbolic link, the rotation goes beside the file
+it points to, but the server looks for the parts in its own folder: so a
+SW_rotate.cfg in the server's folder that links elsewhere works only for
+a rotation of one file. Let SW_rotate.cfg in a folder of the tool's own
+link into the server's folder, or link the whole folder.")
   set(CHECK_LINE "/opt/map_rotation/map_rotation_check /srv/gameserver/baseq3")
   set(CHECK_FOLDER "/srv/gameserver/baseq3/")
   set(CHECK_WINDOW "")
