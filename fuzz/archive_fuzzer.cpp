@@ -4,6 +4,7 @@
 // neither crash nor hang, and say only what the bytes hold.
 #include <cstdint>
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   check_facts facts;
   facts.maps = analyse_maps(disk, here, rotation, {"mod", "base"}, true);
   const std::string report = render_report(facts);
+  // The same facts as data: a document a JSON parser reads, whatever bytes
+  // the names hold, with a map for each line.
+  const nlohmann::json as_data = nlohmann::json::parse(render_json(facts));
+  check(!facts.maps.any_source() ||
+        as_data["maps"]["maps"].size() == facts.maps.search.maps.size());
   // Every map has its line; a map found in an archive was found in one
   // that is there, under a name the bytes hold.
   const game_search found =

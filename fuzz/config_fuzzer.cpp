@@ -4,6 +4,7 @@
 // config holds.
 #include <cstdint>
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     check_facts facts;
     facts.configs = analyse_configs(disk, here, request);
     const std::string report = render_report(facts);
+    // The same facts as data: a document a JSON parser reads, with the
+    // text's exit status.
+    const nlohmann::json as_data = nlohmann::json::parse(render_json(facts));
+    check(as_data["exit_status"] == exit_status(facts));
+    check(as_data["configs"]["readings"].size() ==
+          facts.configs.readings.size());
     const std::size_t section = report.find("== The server's config\n");
     check(section != std::string::npos);
     check(report.find("Exit status ", section) != std::string::npos);

@@ -16,6 +16,8 @@ missing_build_tools() {
   command -v cmake >/dev/null || missing+=(cmake)
   command -v g++ >/dev/null || missing+=(g++)
   command -v make >/dev/null || missing+=(make)
+  # The header-only JSON library of the check's --format=json.
+  [ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
   echo "${missing[@]}"
 }
 

@@ -1,5 +1,6 @@
 #include "check/check_report.h"
 
+#include <nlohmann/json.hpp>
 #include <type_traits>
 #include <vector>
 
@@ -395,6 +396,199 @@ void render_configs(report_text& out, const config_facts& facts) {
   out << "\n";
 }
 
+// --- The report as data
+// -------------------------------------------------------
+
+using json = nlohmann::ordered_json;
+
+const char* note_kind(list_note::kind what) {
+  switch (what) {
+    case list_note::kind::no_number:
+      return "no_number";
+    case list_note::kind::not_playable:
+      return "not_playable";
+    case list_note::kind::negative:
+      return "negative";
+    case list_note::kind::wont_load:
+      return "wont_load";
+    default:
+      return "from_comment";
+  }
+}
+
+json list_json(const list_facts& facts) {
+  const list_read& list = facts.list;
+  json out = {{"file", list.file},
+              {"read", list.status.ok()                      ? "read"
+                       : list.status == disk_result::missing ? "missing"
+                                                             : "unreadable"},
+              {"reason", list.status.ok() ? "" : list.status.reason},
+              {"encoding", list.encoding == list_encoding::utf8_with_mark
+                               ? "utf8_with_mark"
+                           : list.encoding == list_encoding::utf16le ? "utf16le"
+                           : list.encoding == list_encoding::utf16be ? "utf16be"
+                                                                     : "plain"},
+              {"entries", facts.entries},
+              {"mistakes", facts.mistakes},
+              {"notes", json::array()},
+              {"listed_twice", json::array()},
+              {"near_names", facts.near_names}};
+  for (const list_note& note : facts.notes)
+    out["notes"].push_back({{"line", note.line},
+                            {"token", note.token},
+                            {"kind", note_kind(note.what)},
+                            {"priority", note.priority},
+                            {"says", note_text(note)}});
+  for (const listed_twice& twice : facts.twice)
+    out["listed_twice"].push_back(
+        {{"name", twice.name}, {"times", twice.times}});
+  return out;
+}
+
+const char* outcome_name(run_record::outcome result) {
+  switch (result) {
+    case run_record::outcome::placed:
+      return "placed";
+    case run_record::outcome::unchanged:
+      return "unchanged";
+    default:
+      return "kept";
+  }
+}
+
+json run_json(const run_facts& facts) {
+  const run_record& own = *facts.own;
+  json out = {{"carried_out", own.carried_out},
+              {"outcome", outcome_name(own.result)},
+              {"says", outcome_of(own)},
+              {"reason", own.why},
+              {"acts_as", nullptr},
+              {"removes", own.removed},
+              {"files", json::array()},
+              {"order", json::array()},
+              {"other_orders", json::array()},
+              {"case_twins", json::array()}};
+  if (own.owner.result == owner_switch::given_up)
+    out["acts_as"] = {{"user", facts.user},
+                      {"group", facts.group},
+                      {"owner_of", own.owner.folder}};
+  for (const auto& [path, size] : own.files)
+    out["files"].push_back({{"path", path}, {"bytes", size}});
+  const std::vector<map_entry>& order = own.plan.order;
+  for (std::size_t at = 0; own.carried_out && at < order.size();) {
+    json tier = {{"priority", order[at].priority}, {"maps", json::array()}};
+    std::size_t end = at;
+    while (end < order.size() && order[end].priority == order[at].priority)
+      tier["maps"].push_back(order[end++].name);
+    tier["drawn_afresh"] = end - at > 1;
+    out["order"].push_back(std::move(tier));
+    at = end;
+  }
+  for (const other_order& other : facts.others)
+    out["other_orders"].push_back(
+        {{"files", other.parts},
+         {"outcome", outcome_name(other.record->result)},
+         {"says", outcome_of(*other.record)}});
+  for (const auto& [path, as_named] : facts.case_twins)
+    out["case_twins"].push_back({{"path", path}, {"differs_from", as_named}});
+  return out;
+}
+
+json in_place_json(const in_place_facts& facts) {
+  const rotation_trace& trace = facts.trace;
+  json out = {{"looked", facts.looked},         {"found", trace.found},
+              {"read_whole", facts.read_whole}, {"maps", json::array()},
+              {"closes", trace.closes},         {"breaks", trace.breaks},
+              {"unreadable", json::array()},    {"compared", facts.compared},
+              {"added", facts.added},           {"removed", facts.removed},
+              {"out_of_order", nullptr}};
+  for (const traced_map& map : trace.maps)
+    out["maps"].push_back(
+        {{"name", map.name}, {"variable", map.variable}, {"file", map.file}});
+  for (const auto& [path, reason] : facts.unreadable)
+    out["unreadable"].push_back({{"path", path}, {"reason", reason}});
+  if (!facts.out_of_order.first.empty())
+    out["out_of_order"] = {{"played_first", facts.out_of_order.first},
+                           {"now_ranks_above_it", facts.out_of_order.second}};
+  return out;
+}
+
+json source_json(const map_source& source, const std::string& name) {
+  return {{"found", source.where == map_source::kind::archive ? "archive"
+                    : source.where == map_source::kind::loose ? "loose"
+                                                              : "none"},
+          {"file", source.file},
+          {"entry", source.entry},
+          {"loads", source.loads()},
+          {"wont_load", source.wont_load ? json(source.wont_load) : json()},
+          {"unsure", source.unsure},
+          {"says", engine_does(source, name)}};
+}
+
+json maps_json(const maps_facts& facts) {
+  json out = {
+      {"named", facts.named},          {"out_of_memory", facts.out_of_memory},
+      {"checked", facts.any_source()}, {"archives", facts.search.archives},
+      {"loose", facts.search.loose},   {"problems", facts.search.problems},
+      {"close_cut", facts.close_cut},  {"maps", json::array()}};
+  if (!facts.any_source()) return out;
+  for (std::size_t i = 0; i < facts.search.maps.size(); ++i) {
+    const auto& [name, found] = facts.search.maps[i];
+    report_text line;
+    render_map(line, name, found, facts.close[i]);
+    line.text.erase(0, 2);
+    line.text.erase(line.text.find('\n'));
+    out["maps"].push_back({{"name", name},
+                           {"says", line.text},
+                           {"original", source_json(found.original, name)},
+                           {"maintained", source_json(found.maintained, name)},
+                           {"notes", found.notes},
+                           {"close", facts.close[i]}});
+  }
+  return out;
+}
+
+const char* finding_kind(config_finding::kind what) {
+  switch (what) {
+    case config_finding::kind::other_case:
+      return "other_case";
+    case config_finding::kind::runs_rotation:
+      return "runs_rotation";
+    case config_finding::kind::too_large:
+      return "too_large";
+    case config_finding::kind::loop:
+      return "loop";
+    default:
+      return "stops_after";
+  }
+}
+
+json configs_json(const config_facts& facts) {
+  json out = {{"any_read", facts.any_read},  {"runs", facts.runs},
+              {"stops", facts.stops},        {"missing", facts.missing},
+              {"unreadable", json::array()}, {"readings", json::array()}};
+  for (const auto& [path, reason] : facts.unreadable)
+    out["unreadable"].push_back({{"path", path}, {"reason", reason}});
+  for (const config_reading& read : facts.readings) {
+    json reading = {{"path", read.path},
+                    {"runs_rotation", read.runs_rotation},
+                    {"stops", read.stops},
+                    {"findings", json::array()}};
+    for (const config_finding& finding : read.findings)
+      reading["findings"].push_back(
+          {{"kind", finding_kind(finding.what)},
+           {"file", finding.file},
+           {"line", finding.line},
+           {"command", finding.command},
+           {"behind", finding.behind},
+           {"fits", finding.fits},
+           {"times", finding.times},
+           {"says", finding_text(finding, facts.request)}});
+    out["readings"].push_back(std::move(reading));
+  }
+  return out;
+}
+
 }  // namespace
 
 int exit_status(const check_facts& facts) {
@@ -437,4 +631,17 @@ std::string shown(std::string_view text) {
 std::string counted(std::size_t count, std::string_view one,
                     std::string_view many) {
   return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
+std::string render_json(const check_facts& facts) {
+  const json out = {{"format", "map_rotation_check"},
+                    {"version", 1},
+                    {"exit_status", exit_status(facts)},
+                    {"map_list", list_json(facts.list)},
+                    {"next_run", run_json(facts.run)},
+                    {"rotation_in_place", in_place_json(facts.in_place)},
+                    {"maps", maps_json(facts.maps)},
+                    {"configs", configs_json(facts.configs)}};
+  // Names are bytes: any that aren't UTF-8 are replaced by U+FFFD.
+  return out.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }

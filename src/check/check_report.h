@@ -29,6 +29,11 @@ int exit_status(const check_facts& facts);
 /// the check found them, ending with the exit status.
 std::string render_report(const check_facts& facts);
 
+/// The same facts as data: one JSON document whose keys the README lists,
+/// version 1, with every fact the report tells, its sentences among them
+/// ("says"). Bytes of names that aren't UTF-8 come out as U+FFFD.
+std::string render_json(const check_facts& facts);
+
 /// `text` quoted, in printable ASCII: any other byte as \xHH.
 std::string shown(std::string_view text);
 

@@ -20,7 +20,8 @@ namespace {
 constexpr int usage_status = 64;
 
 constexpr const char* usage_head =
-    "Usage: map_rotation_check [--config FILE]... [GAME_FOLDER...]\n"
+    "Usage: map_rotation_check [--config FILE]... [--format=json]\n"
+    "                          [GAME_FOLDER...]\n"
     "\n"
     "Tells what the next run of map_rotation in the current folder will do\n"
     "and why, and changes nothing. Then it looks for each map of the\n"
@@ -49,6 +50,9 @@ constexpr const char* usage_tail =
     "Options:\n"
     "  --config FILE, --config=FILE\n"
     "                 read FILE as the server's config (more than once)\n"
+    "  --format=json, --json\n"
+    "                 the report as one JSON document (the README lists its\n"
+    "                 keys); --format=text, the default, for a person\n"
     "  --             ends the options: every word after it is a folder\n"
     "  --help         this text\n"
     "  --version      the version\n";
@@ -82,7 +86,7 @@ int usage_error(const std::string& what) {
 /// game folder, even one that begins with "-".
 int read_command_line(int argc, char** argv,
                       std::vector<std::string>* game_folders,
-                      config_request* configs) {
+                      config_request* configs, bool* as_json) {
   bool options = true;
   for (int i = 1; i < argc; ++i) {
     const std::string word = argv[i];
@@ -93,6 +97,12 @@ int read_command_line(int argc, char** argv,
       configs->named.push_back(argv[++i]);
     } else if (options && word.rfind("--config=", 0) == 0) {
       configs->named.push_back(word.substr(9));
+    } else if (options && (word == "--json" || word == "--format=json")) {
+      *as_json = true;
+    } else if (options && word == "--format=text") {
+      *as_json = false;
+    } else if (options && word.rfind("--format", 0) == 0) {
+      return usage_error("--format takes =text or =json, not " + word);
     } else if (options && (word == "--help" || word == "-h" || word == "/?")) {
       std::fputs(usage_head, stdout);
       std::fputs(exit_statuses, stdout);
@@ -115,7 +125,9 @@ int read_command_line(int argc, char** argv,
 int main(int argc, char** argv) {
   std::vector<std::string> game_folders;
   config_request configs;
-  if (const int status = read_command_line(argc, argv, &game_folders, &configs);
+  bool as_json = false;
+  if (const int status =
+          read_command_line(argc, argv, &game_folders, &configs, &as_json);
       status >= 0)
     return status;
   const bool named = !game_folders.empty();
@@ -132,10 +144,14 @@ int main(int argc, char** argv) {
     const owner_decision owner = start_run(disk, users, &start);
     const check_facts facts = check_rotation(
         disk, users, owner, start, game_folders, named, configs, ticks);
-    report = render_report(facts);
+    report = as_json ? render_json(facts) : render_report(facts);
     status = exit_status(facts);
   } catch (const std::bad_alloc&) {
-    report = "map_rotation_check ran out of memory: nothing checked.\n";
+    report = as_json
+                 ? "{\"format\": \"map_rotation_check\", \"version\": 1, "
+                   "\"exit_status\": 1, \"error\": \"ran out of memory: "
+                   "nothing checked\"}\n"
+                 : "map_rotation_check ran out of memory: nothing checked.\n";
   }
   std::fwrite(report.data(), 1, report.size(), stdout);
   std::fflush(stdout);

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -281,9 +282,9 @@ bool set_file_flags(const fs::path& path, int flags) {
   return set;
 }
 
-/// Runs map_rotation_check in `dir` with `args`.
-outcome check_in(const fs::path& dir, const std::vector<std::string>& args,
-                 uid_t user = 0) {
+/// Runs map_rotation_check in `dir` with `args` once.
+outcome check_once(const fs::path& dir, const std::vector<std::string>& args,
+                   uid_t user) {
   scratch_dir capture;
   // Built beside the tool, with the same ending.
   std::string check = env_or_empty("MAP_ROTATION_PROGRAM");
@@ -291,6 +292,62 @@ outcome check_in(const fs::path& dir, const std::vector<std::string>& args,
   return finish(
       start(dir, capture.path, args, user, startable(check, user, capture)),
       capture.path);
+}
+
+/// How many times `text` holds `part`.
+std::size_t times_in(const std::string& text, const std::string& part) {
+  std::size_t times = 0;
+  for (std::size_t at = 0; (at = text.find(part, at)) != std::string::npos;
+       at += part.size())
+    ++times;
+  return times;
+}
+
+/// Runs map_rotation_check in `dir` with `args`. Where it reports, it is
+/// run again with --format=json, whose document a JSON parser must read,
+/// with the same exit status and counts as the text.
+outcome check_in(const fs::path& dir, const std::vector<std::string>& args,
+                 uid_t user = 0) {
+  const outcome text = check_once(dir, args, user);
+  const bool reports =
+      std::none_of(args.begin(), args.end(), [](const std::string& arg) {
+        return arg == "--help" || arg == "-h" || arg == "/?" ||
+               arg == "--version" || arg.rfind("--format", 0) == 0 ||
+               arg == "--json";
+      });
+  if (!reports || text.status < 0 || text.status > 2) return text;
+  std::vector<std::string> as_json = {"--format=json"};
+  as_json.insert(as_json.end(), args.begin(), args.end());
+  const outcome data = check_once(dir, as_json, user);
+  EXPECT_EQ(text.status, data.status);
+  nlohmann::json doc;
+  EXPECT_NO_THROW(doc = nlohmann::json::parse(data.out)) << data.out;
+  if (!doc.is_object()) return text;
+  EXPECT_EQ(1, doc["version"]);
+  EXPECT_EQ(text.status, doc["exit_status"]);
+  EXPECT_EQ(doc["map_list"]["read"] == "read",
+            text.out.find(", read as ") != std::string::npos);
+  // Each line of a section that says something of one thing is one item
+  // (lines end in CR LF on Windows).
+  std::string lines = text.out;
+  lines.erase(std::remove(lines.begin(), lines.end(), '\r'), lines.end());
+  const auto items = [&](const std::string& section) {
+    const std::size_t from = lines.find("== " + section),
+                      to = lines.find("\n\n", from);
+    return from == std::string::npos
+               ? 0
+               : times_in(lines.substr(from, to - from), "\n  ");
+  };
+  std::size_t findings = 0;
+  for (const auto& read : doc["configs"]["readings"])
+    findings += read["findings"].size();
+  EXPECT_EQ(items("The map list"), doc["map_list"]["notes"].size() +
+                                       doc["map_list"]["listed_twice"].size() +
+                                       !doc["map_list"]["near_names"].empty());
+  EXPECT_EQ(items("The server's config"), findings) << data.out;
+  EXPECT_EQ(times_in(text.out, ": vstr SW"),
+            doc["rotation_in_place"]["maps"].size());
+  return text;
 }
 
 /// 97 maps of one priority, 5 to 54 bytes long: 3 or 4 files, by order.
@@ -441,6 +498,10 @@ TEST(Program, TheCheckUnderstandsItsCommandLine) {
            "typo.cfg: not found (named with --config)",
            ""},
           {{"--config=typo.cfg"}, 1, "typo.cfg: not found", ""},
+          // The report as data; text stays the default.
+          {{"--json", "--config=typo.cfg"}, 1, "\"exit_status\": 1", ""},
+          {{"--format=text"}, 0, "== The map list", ""},
+          {{"--format=xml"}, 64, "", "--format takes =text or =json"},
       };
   for (const auto& [args, status, out, err] : rows) {
     const outcome checked = check_in(dir.path, args);
