@@ -599,6 +599,36 @@ int exit_status(const check_facts& facts) {
              : 0;
 }
 
+/// `text` with every line longer than `width` broken at blanks, where
+/// there are any, each further piece indented four more than the line: a
+/// report read on an 80-column terminal, or in a 100-column journal view.
+std::string wrapped(const std::string& text, std::size_t width) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string_view line(text.data() + at, end - at);
+    const std::size_t indent = line.find_first_not_of(' ') == line.npos
+                                   ? 0
+                                   : line.find_first_not_of(' ') + 4;
+    // The first piece has the whole width; each after it, what its indent
+    // leaves.
+    for (std::size_t room = width; line.size() > room; room = width - indent) {
+      const std::size_t blank = line.rfind(' ', room);
+      if (blank == line.npos || blank == 0 ||
+          (room == width && blank <= indent))
+        break;
+      out.append(line.substr(0, blank)).append("\n").append(indent, ' ');
+      line.remove_prefix(blank + 1);
+    }
+    out.append(line);
+    if (end < text.size()) out += '\n';
+    at = end + 1;
+  }
+  return out;
+}
+
 std::string render_report(const check_facts& facts) {
   report_text out;
   out << "What the next run of map_rotation here will do\n\n";
@@ -609,7 +639,7 @@ std::string render_report(const check_facts& facts) {
   render_maps(out, facts.maps);
   render_configs(out, facts.configs);
   out << "Exit status " << exit_status(facts) << "\n";
-  return std::move(out.text);
+  return wrapped(out.text, 100);
 }
 
 std::string shown(std::string_view text) {

@@ -10,6 +10,7 @@
 #include "check/rotation_check.h"
 #include "run/generator_run.h"
 #include "support/memory_disk.h"
+#include "support/report_lines.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ std::pair<in_place_facts, std::string> in_place(memory_disk& disk) {
   const owner_decision owner = start_run(disk, no_users, &start);
   check_facts facts =
       check_rotation(disk, no_users, owner, start, {"."}, false, {}, 1);
-  std::string report = render_report(facts);
+  std::string report = unwrapped(render_report(facts));
   return {std::move(facts.in_place), std::move(report)};
 }
 

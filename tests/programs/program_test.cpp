@@ -27,6 +27,7 @@
 #include "check/check_report.h"
 #include "check/console_model.h"
 #include "support/process.h"
+#include "support/report_lines.h"
 #include "support/scratch_dir.h"
 
 namespace fs = std::filesystem;
@@ -308,7 +309,11 @@ std::size_t times_in(const std::string& text, const std::string& part) {
 /// with the same exit status and counts as the text.
 outcome check_in(const fs::path& dir, const std::vector<std::string>& args,
                  uid_t user = 0) {
-  const outcome text = check_once(dir, args, user);
+  outcome text = check_once(dir, args, user);
+  // A report's lines fit 100 columns where their words allow; the tests
+  // read each line whole.
+  EXPECT_EQ("", overlong_line(text.out)) << text.out;
+  text.out = unwrapped(text.out);
   const bool reports =
       std::none_of(args.begin(), args.end(), [](const std::string& arg) {
         return arg == "--help" || arg == "-h" || arg == "/?" ||
