@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <string>
 #include <thread>
@@ -543,6 +545,55 @@ TEST_F(RealConsole, FindsMapsInArchivesCutShortAsTheCheckSaysItWill) {
                                          : "found, won't load";
     EXPECT_STREQ(real, model) << map << ":\n" << said;
     EXPECT_FALSE(source.unsure) << map;
+  }
+}
+
+TEST_F(RealConsole, JumpsToEveryMapAsTheCheckSaysOfTheRotationInPlace) {
+  // Rotations of one file and of several: the check's rotation in place,
+  // as data, gives for each map the variable that loads it and its file.
+  // At the server's console, `exec` of that file where another ran last,
+  // then `vstr` of that variable, must load that map.
+  for (const int maps : {6, 150}) {
+    console_folder folder;
+    std::vector<std::string> kept;
+    run_tool(folder.game(), long_map_list(maps, &kept));
+    std::string check = env_or_empty("MAP_ROTATION_PROGRAM");
+    check.insert(check.rfind("map_rotation") + 12, "_check");
+    int status = 0;
+    waitpid(start({check, "--format=json"}, folder.game()), &status, 0);
+    const nlohmann::json doc =
+        nlohmann::json::parse(read_file(folder.game() / "output"));
+    const nlohmann::json& played = doc["rotation_in_place"]["maps"];
+    ASSERT_EQ(static_cast<std::size_t>(maps), played.size());
+    // The jumps, and the maps they load: an exec loads its file's first.
+    std::map<std::string, std::string> first_of;
+    for (const auto& map : played) first_of.emplace(map["file"], map["name"]);
+    // The server started the rotation: SW_rotate.cfg ran, and loaded its
+    // first map.
+    std::string jumps = "exec SW_rotate.cfg\n", last = "SW_rotate.cfg";
+    console_run expected;
+    expected.played.push_back(printed_load(first_of.at(last)));
+    for (const auto& map : played) {
+      const std::string file = map["file"];
+      if (file != last) {
+        jumps += "exec " + file + "\n";
+        expected.played.push_back(printed_load(first_of.at(file)));
+        last = file;
+      }
+      jumps += "vstr " + std::string(map["variable"]) + "\n";
+      expected.played.push_back(printed_load(map["name"]));
+    }
+    write_file(folder.game() / "jumps.cfg", jumps);
+    if (!finish(start_console(folder, 0, room::open, -1,
+                              "echo " + marker + " ; quit", "jumps.cfg"),
+                folder.dir / "output", "the jumps"))
+      return;
+    console_run real = played_by(read_file(folder.dir / "output"));
+    // The restarts aside: a jump loads, and nothing else does.
+    real.played.erase(std::remove(real.played.begin(), real.played.end(),
+                                  std::string("restart")),
+                      real.played.end());
+    EXPECT_EQ(expected.played, real.played) << jumps;
   }
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -57,6 +58,9 @@ check_facts checked(memory_disk& disk, const user_database& users,
   disk.uid = uid, disk.gid = gid, disk.groups = groups;
   disk.calls = calls, disk.locked = locked;
   EXPECT_EQ(before, every_file(disk)) << "the check changed the disk";
+  // The report as data reads as JSON, with the same status.
+  EXPECT_EQ(exit_status(facts),
+            nlohmann::json::parse(render_json(facts))["exit_status"]);
   return facts;
 }
 
