@@ -172,9 +172,13 @@ void render_in_place(report_text& out, const in_place_facts& facts) {
     out << "The map list has changed since it was written; the next run "
            "brings in:\n";
     for (const std::string& name : facts.added)
-      out << "  " << shown(name) << ": new in the list\n";
+      out << "  " << shown(name) << ": in the list, not played\n";
     for (const std::string& name : facts.removed)
       out << "  " << shown(name) << ": no longer in the list\n";
+    for (const auto& [name, played, listed] : facts.played_otherwise)
+      out << "  " << shown(name) << ": played "
+          << counted(played, "time", "times") << ", listed "
+          << counted(listed, "time", "times") << "\n";
     if (!facts.out_of_order.first.empty())
       out << "  " << shown(facts.out_of_order.second) << ": now ranks above "
           << shown(facts.out_of_order.first) << ", played before it\n";
@@ -496,17 +500,26 @@ json run_json(const run_facts& facts) {
 
 json in_place_json(const in_place_facts& facts) {
   const rotation_trace& trace = facts.trace;
-  json out = {{"looked", facts.looked},         {"found", trace.found},
-              {"read_whole", facts.read_whole}, {"maps", json::array()},
-              {"closes", trace.closes},         {"breaks", trace.breaks},
-              {"unreadable", json::array()},    {"compared", facts.compared},
-              {"added", facts.added},           {"removed", facts.removed},
+  json out = {{"looked", facts.looked},
+              {"found", trace.found},
+              {"read_whole", facts.read_whole},
+              {"maps", json::array()},
+              {"closes", trace.closes},
+              {"breaks", trace.breaks},
+              {"unreadable", json::array()},
+              {"compared", facts.compared},
+              {"added", facts.added},
+              {"removed", facts.removed},
+              {"played_otherwise", json::array()},
               {"out_of_order", nullptr}};
   for (const traced_map& map : trace.maps)
     out["maps"].push_back(
         {{"name", map.name}, {"variable", map.variable}, {"file", map.file}});
   for (const auto& [path, reason] : facts.unreadable)
     out["unreadable"].push_back({{"path", path}, {"reason", reason}});
+  for (const auto& [name, played, listed] : facts.played_otherwise)
+    out["played_otherwise"].push_back(
+        {{"name", name}, {"played", played}, {"listed", listed}});
   if (!facts.out_of_order.first.empty())
     out["out_of_order"] = {{"played_first", facts.out_of_order.first},
                            {"now_ranks_above_it", facts.out_of_order.second}};

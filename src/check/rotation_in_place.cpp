@@ -4,6 +4,7 @@
 #include <memory>
 #include <set>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 
 #include "platform/path.h"
@@ -48,10 +49,19 @@ void compare_with_list(const run_record& own, in_place_facts* facts) {
     at->second.first = std::min(at->second.first, entry.priority);
     at->second.second = std::max(at->second.second, entry.priority);
   }
-  std::set<std::string_view> played;
-  for (const traced_map& map : facts->trace.maps) played.insert(map.name);
-  for (const std::string_view name : given)
-    if (!played.count(name)) facts->added.emplace_back(name);
+  // How often the list gives each map, and how often the rotation plays it
+  // (parts of two runs put together play some twice and others never).
+  std::unordered_map<std::string_view, std::size_t> listed, played;
+  for (const map_entry& entry : own.plan.order) ++listed[entry.name];
+  for (const traced_map& map : facts->trace.maps) ++played[map.name];
+  for (const std::string_view name : given) {
+    const auto times = played.find(name);
+    if (times == played.end())
+      facts->added.emplace_back(name);
+    else if (times->second != listed[name])
+      facts->played_otherwise.push_back(
+          {std::string(name), times->second, listed[name]});
+  }
   std::set<std::string_view> said;
   const traced_map* before = nullptr;
   for (const traced_map& map : facts->trace.maps) {

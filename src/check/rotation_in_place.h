@@ -31,10 +31,17 @@ struct in_place_facts {
   bool compared = false;
   std::vector<std::string> added, removed;
   std::pair<std::string, std::string> out_of_order;
+  /// Maps played another number of times than the list gives them.
+  struct times_played {
+    std::string name;
+    std::size_t played = 0, listed = 0;
+  };
+  std::vector<times_played> played_otherwise;
   /// Whether the rotation plays just what the list gives, in an order its
   /// priorities give.
   bool matches_list() const {
-    return added.empty() && removed.empty() && out_of_order.first.empty();
+    return added.empty() && removed.empty() && out_of_order.first.empty() &&
+           played_otherwise.empty();
   }
 };
 

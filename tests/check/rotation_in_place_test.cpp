@@ -79,12 +79,25 @@ TEST(RotationInPlace, ReadsWhatTheFilesInPlaceMakeTheServerPlay) {
              ASSERT_NE(mine, theirs);
            },
            80, true, "x\": no longer in the list"},
+          {"parts of two runs of one list",
+           [](memory_disk& disk) {
+             std::string tied;
+             for (int i = 0; i < 80; ++i)
+               tied +=
+                   "map" + std::to_string(i) + std::string(40, 'x') + " 1\n";
+             disk.put("map_list.cfg", tied);
+             ASSERT_EQ(0, run_generator(disk, no_users, 1));
+             const std::string first = disk.at("SW_rotate2.cfg").bytes;
+             ASSERT_EQ(0, run_generator(disk, no_users, 2));
+             disk.at("SW_rotate2.cfg").bytes = first;
+           },
+           0, true, ": played 2 times, listed 1 time"},
           {"a list changed since",
            [](memory_disk& disk) {
              std::string list = list_of(79).substr(list_of(1).size());
              disk.put("map_list.cfg", list + "newcomer 9999\n");
            },
-           80, true, "\"newcomer\": new in the list"},
+           80, true, "\"newcomer\": in the list, not played"},
       };
   for (const auto& [what, change, played, closes, says] : rows) {
     memory_disk disk;
