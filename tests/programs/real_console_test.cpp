@@ -24,6 +24,7 @@
 #include "check/engine_search.h"
 #include "run/rotation_script.h"
 #include "support/process.h"
+#include "support/report_lines.h"
 #include "support/scratch_dir.h"
 #include "support/zip_maker.h"
 
@@ -484,7 +485,7 @@ TEST_F(RealConsole, RunsTheServersConfigAsTheCheckSaysItWill) {
     check.insert(check.rfind("map_rotation") + 12, "_check");
     int status = 0;
     waitpid(start({check}, folder.game()), &status, 0);
-    const std::string report = read_file(folder.game() / "output");
+    const std::string report = unwrapped(read_file(folder.game() / "output"));
     const bool stops = report.find("the rotation stops after its first map") !=
                        std::string::npos;
     EXPECT_EQ(stops, WEXITSTATUS(status) == 1) << report;
