@@ -184,6 +184,16 @@ disk_status dry_disk::rename(const disk_folder& at, const std::string& from,
   return {};
 }
 
+disk_status dry_disk::exchange(const disk_folder&, const std::string&,
+                               const std::string&) {
+  // Not asked of the real disk, which can't answer without swapping: a dry
+  // run keeps a replaced file by a second name, or a copy, as a run does
+  // where names can't be swapped. Both ways end alike wherever a second
+  // name can be made; where none can (a file system without hard links),
+  // the dry run may see no room for a copy that a swap would not need.
+  return {disk_result::failed, "a dry run swaps no names"};
+}
+
 disk_status dry_disk::remove(const disk_folder& at, const std::string& name) {
   if (disk_status there = found(at, name); !there.ok()) return there;
   folder_view& view = view_of(at);

@@ -47,6 +47,8 @@ struct dry_disk : disk_wrapper {
   }
   disk_status rename(const disk_folder& at, const std::string& from,
                      const std::string& to) override;
+  disk_status exchange(const disk_folder& at, const std::string& a,
+                       const std::string& b) override;
   disk_status remove(const disk_folder& at, const std::string& name) override;
 
  private:

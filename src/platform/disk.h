@@ -253,6 +253,14 @@ struct disk_interface {
   /// failed where `to` is a folder.
   virtual disk_status rename(const disk_folder& at, const std::string& from,
                              const std::string& to) = 0;
+  /// Swaps files `a` and `b` in `at` in one step, each name then holding
+  /// what the other held (Linux: renameat2 with RENAME_EXCHANGE); unless
+  /// done, both are as they were. failed where either isn't there, and
+  /// where the system or the file system can't swap names (other POSIX
+  /// systems, Windows, some file systems): the caller then does it in
+  /// steps of its own.
+  virtual disk_status exchange(const disk_folder& at, const std::string& a,
+                               const std::string& b) = 0;
   /// Deletes file `name` in `at`.
   virtual disk_status remove(const disk_folder& at,
                              const std::string& name) = 0;
@@ -301,6 +309,8 @@ struct system_disk : disk_interface {
                    const std::vector<std::string>& names) override;
   disk_status rename(const disk_folder& at, const std::string& from,
                      const std::string& to) override;
+  disk_status exchange(const disk_folder& at, const std::string& a,
+                       const std::string& b) override;
   disk_status remove(const disk_folder& at, const std::string& name) override;
   disk_status list_folder(const disk_folder& at,
                           std::vector<std::string>* names) override;
@@ -373,6 +383,10 @@ struct disk_wrapper : disk_interface {
   disk_status rename(const disk_folder& at, const std::string& from,
                      const std::string& to) override {
     return target.rename(at, from, to);
+  }
+  disk_status exchange(const disk_folder& at, const std::string& a,
+                       const std::string& b) override {
+    return target.exchange(at, a, b);
   }
   disk_status remove(const disk_folder& at, const std::string& name) override {
     return target.remove(at, name);

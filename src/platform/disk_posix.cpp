@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -639,6 +640,20 @@ disk_status system_disk::rename(const disk_folder& at, const std::string& from,
                   target.name.c_str()) == 0
              ? disk_status()
              : failure(errno);
+}
+
+disk_status system_disk::exchange(const disk_folder& at, const std::string& a,
+                                  const std::string& b) {
+#if defined(__linux__) && defined(RENAME_EXCHANGE)
+  const at_name first(at, a), second(at, b);
+  return renameat2(first.fd, first.name.c_str(), second.fd, second.name.c_str(),
+                   RENAME_EXCHANGE) == 0
+             ? disk_status()
+             : failure(errno);
+#else
+  (void)at, (void)a, (void)b;
+  return {disk_result::failed, "this system swaps no names"};
+#endif
 }
 
 disk_status system_disk::remove(const disk_folder& at,

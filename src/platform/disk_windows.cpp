@@ -355,6 +355,11 @@ disk_status system_disk::rename(const disk_folder& at, const std::string& from,
   }));
 }
 
+disk_status system_disk::exchange(const disk_folder&, const std::string&,
+                                  const std::string&) {
+  return {disk_result::failed, "Windows swaps no names"};
+}
+
 disk_status system_disk::remove(const disk_folder& at,
                                 const std::string& name) {
   const std::string path = at_path(at, name);

@@ -123,6 +123,18 @@ bool place_all(disk_interface& disk, file_set& set) {
     staged_file& file = set.files[i];
     // The file placed last needs no copy: if it can't be placed, it is as
     // it was.
+    // Where the names can be swapped, the file in place goes under the new
+    // file's name in the same step: one call, and the same states on the
+    // way as a second name and a rename give.
+    if (i + 1 < set.files.size() && file.was.kind != file_kind::missing &&
+        set.swaps_names) {
+      set.swaps_names = disk.exchange(file.folder, file.temp, file.target).ok();
+      if (set.swaps_names) {
+        file.kept_copy = file.temp;
+        file.placed = true;
+        continue;
+      }
+    }
     if (i + 1 < set.files.size()) {
       if (const disk_status kept_copy = keep_previous(disk, set, file);
           !kept_copy.ok()) {

@@ -32,6 +32,9 @@ struct file_set {
   /// of any other.
   std::string run = "0";
   std::vector<staged_file> files;
+  /// Whether the file system swaps two names in one step, until a swap
+  /// fails: then the set keeps replaced files by a second name instead.
+  bool swaps_names = true;
   /// Why the set could not go in place, where it couldn't.
   std::string failure;
 };

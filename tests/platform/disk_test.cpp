@@ -175,6 +175,16 @@ TEST(SystemDisk, WritesNewFilesLikeAnotherAndReplacesThem) {
   EXPECT_EQ(missing, disk.rename(at, "new", "script"));
   fs::create_directory(dir / "folder");
   EXPECT_EQ(failed, disk.rename(at, "kept", "folder"));  // onto a folder
+  // Two names swapped in one step, where the system can (Linux); the
+  // names stay as they were where it can't, or one isn't there.
+  const disk_status swapped = disk.exchange(at, "kept", "script");
+#ifdef __linux__
+  EXPECT_EQ(done, swapped);
+#endif
+  EXPECT_EQ(swapped.ok() ? "fresh" : "old", read_file(dir / "kept"));
+  EXPECT_EQ(swapped.ok() ? "old" : "fresh", read_file(dir / "script"));
+  EXPECT_FALSE(disk.exchange(at, "kept", "gone").ok());
+  EXPECT_EQ(swapped.ok() ? "fresh" : "old", read_file(dir / "kept"));
   EXPECT_EQ(done, disk.remove(at, "kept"));
   EXPECT_EQ(missing, disk.remove(at, "kept"));
   std::vector<std::string> names;

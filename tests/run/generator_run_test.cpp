@@ -66,9 +66,12 @@ check_facts checked(memory_disk& disk, const user_database& users,
 
 /// Runs the tool on `disk` as `users` tell, seeded with `ticks`; expects
 /// exit status 0 and nothing printed. On a disk without faults to come, the
-/// check first: what it tells of the run is what the run then does.
+/// check first: what it tells of the run is what the run then does; and
+/// where `read_back`, the check after it, which must read the rotation in
+/// place as the run planned it.
 void run(memory_disk& disk, run_record* record = nullptr,
-         std::uint32_t ticks = 1, const user_database& users = no_users) {
+         std::uint32_t ticks = 1, const user_database& users = no_users,
+         bool read_back = true) {
   std::pair<int, std::unique_ptr<run_record>> told;
   if (disk.healthy()) {
     check_facts facts = checked(disk, users, ticks);
@@ -95,6 +98,7 @@ void run(memory_disk& disk, run_record* record = nullptr,
   }
   // The rotation in place, as the check reads it back: the run's own order,
   // each map by the variable and in the file that the plan gives it.
+  if (!read_back) return;
   const in_place_facts now = checked(disk, users, ticks).in_place;
   ASSERT_TRUE(now.trace.closes) << now.trace.breaks;
   ASSERT_EQ(done.plan.order.size(), now.trace.maps.size());
@@ -122,7 +126,8 @@ std::string list_of(int maps, const std::string& prefix = "map") {
 memory_disk prepared(int maps, int earlier) {
   memory_disk disk;
   disk.put("map_list.cfg", list_of(earlier, "old"));
-  run(disk);
+  // Made afresh for every fault of the tables: read back once, elsewhere.
+  run(disk, nullptr, 1, no_users, false);
   disk.put("map_list.cfg", list_of(maps));
   disk.heal();
   return disk;
@@ -165,7 +170,8 @@ bool nothing_left_over(const memory_disk& disk) {
 void expect_settles(memory_disk& clean, const script_files& after,
                     const std::string& what) {
   clean.heal();
-  run(clean);
+  // The files a clean run made, which were read back already.
+  run(clean, nullptr, 1, no_users, false);
   std::map<std::string, std::string> expected(after.begin(), after.end());
   expected["map_list.cfg"] = clean.at("map_list.cfg").bytes;
   expected[lock_name] = "";
@@ -185,15 +191,19 @@ TEST(GeneratorRun, WritesTheScriptThroughTheDisk) {
 
 TEST(GeneratorRun, NoFailureNorKillLeavesLessThanWasInPlace) {
   // A rotation that gains parts, one that loses them (steps back) and one
-  // of as many parts, on a disk without hard links too. Every call fails in
-  // turn, runs out of memory, or ends the run; then every pair of calls
-  // fails. A failure leaves nothing behind but the rotation's files, synced.
-  for (const auto& [maps, earlier, hard_links] :
-       {std::tuple{130, 60, true}, std::tuple{10, 100, true},
-        std::tuple{60, 60, true}, std::tuple{130, 60, false}}) {
-    const auto start = [maps = maps, earlier = earlier, links = hard_links] {
+  // of as many parts, on a disk without hard links too, and on one that
+  // swaps names in one step. Every call fails in turn, runs out of memory,
+  // or ends the run; then every pair of calls fails. A failure leaves
+  // nothing behind but the rotation's files, synced.
+  for (const auto& [maps, earlier, hard_links, swaps] :
+       {std::tuple{130, 60, true, false}, std::tuple{10, 100, true, false},
+        std::tuple{60, 60, true, false}, std::tuple{130, 60, false, false},
+        std::tuple{60, 60, false, true}}) {
+    const auto start = [maps = maps, earlier = earlier, links = hard_links,
+                        swaps = swaps] {
       memory_disk disk = prepared(maps, earlier);
       disk.has_hard_links = links;
+      disk.swaps_names = swaps;
       return disk;
     };
     memory_disk clean = start();
@@ -202,6 +212,9 @@ TEST(GeneratorRun, NoFailureNorKillLeavesLessThanWasInPlace) {
     const script_files after = rotation_of(clean);
     ASSERT_NE(before, after);
     const int calls = static_cast<int>(clean.calls.size());
+    // Where names swap, no replaced file is kept by a second name.
+    EXPECT_EQ(swaps, std::count(clean.calls.begin(), clean.calls.end(),
+                                "hard_link") == 0);
     for (int n = 1; n <= calls; ++n) {
       const std::string what = std::to_string(maps) + " after " +
                                std::to_string(earlier) + " maps, call " +
@@ -227,7 +240,9 @@ TEST(GeneratorRun, NoFailureNorKillLeavesLessThanWasInPlace) {
       EXPECT_THROW(run_generator(killed, no_users, 1), killed_run) << what;
       EXPECT_TRUE(chain_whole(killed, before, after)) << what << ", killed";
       expect_settles(killed, after, what + ", killed");
-      for (int m = n + 1; m <= calls + 20; ++m) {
+      // Pairs of failures on the disks that keep a second name: a swap is
+      // one call, whose failure the single faults cover.
+      for (int m = n + 1; !swaps && m <= calls + 20; ++m) {
         memory_disk disk = start();
         disk.break_calls(n);
         disk.break_calls(m);

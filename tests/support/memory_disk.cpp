@@ -516,6 +516,27 @@ disk_status memory_disk::rename(const disk_folder& at, const std::string& from,
   return {};
 }
 
+disk_status memory_disk::exchange(const disk_folder& at, const std::string& a,
+                                  const std::string& b) {
+  if (disk_status fault = fault_of("exchange"); !fault.ok()) return fault;
+  if (!swaps_names) return {disk_result::failed, "Invalid argument"};
+  const std::string first = key(at, a), second = key(at, b);
+  const auto one = files.find(first), other = files.find(second);
+  if (one == files.end() || other == files.end())
+    return {disk_result::missing, no_such};
+  if (disk_status changes = may_change_in(second); !changes.ok())
+    return changes;
+  if (folders.at(folder_of(second)).append_only)
+    return {disk_result::failed, not_permitted};
+  for (const auto& file : {one->second, other->second})
+    if (file->append_only || file->immutable)
+      return {disk_result::failed, not_permitted};
+  replaced_unsynced += !one->second->durable;
+  ++renames_since_sync[folder_of(second)];
+  std::swap(one->second, other->second);
+  return {};
+}
+
 disk_status memory_disk::remove(const disk_folder& at,
                                 const std::string& name) {
   if (disk_status fault = fault_of("remove"); !fault.ok()) return fault;

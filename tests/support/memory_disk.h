@@ -82,6 +82,8 @@ struct memory_disk : disk_interface {
                    const std::vector<std::string>& names) override;
   disk_status rename(const disk_folder& at, const std::string& from,
                      const std::string& to) override;
+  disk_status exchange(const disk_folder& at, const std::string& a,
+                       const std::string& b) override;
   disk_status remove(const disk_folder& at, const std::string& name) override;
   disk_status list_folder(const disk_folder& at,
                           std::vector<std::string>* names) override;
@@ -138,6 +140,9 @@ struct memory_disk : disk_interface {
   /// Whether the file system has hard links (FAT has none), and whether no
   /// user may give another's file a name (fs.protected_hardlinks).
   bool has_hard_links = true, protects_hard_links = true;
+  /// Whether two names can be swapped in one step (renameat2's
+  /// RENAME_EXCHANGE): off, the run keeps a replaced file by a hard link.
+  bool swaps_names = false;
   /// The files and blocks of 4 KiB left on the disk.
   std::uint64_t free_files = 1000000, free_blocks = 1000000;
   /// The lock files that another run holds, by absolute path: each holds
