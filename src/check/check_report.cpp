@@ -642,7 +642,7 @@ std::string wrapped(const std::string& text, std::size_t width) {
   return out;
 }
 
-std::string render_report(const check_facts& facts) {
+std::string render_report(const check_facts& facts, std::size_t width) {
   report_text out;
   out << "What the next run of map_rotation here will do\n\n";
   render_list(out, facts.list);
@@ -652,7 +652,7 @@ std::string render_report(const check_facts& facts) {
   render_maps(out, facts.maps);
   render_configs(out, facts.configs);
   out << "Exit status " << exit_status(facts) << "\n";
-  return wrapped(out.text, 100);
+  return width == 0 ? std::move(out.text) : wrapped(out.text, width);
 }
 
 std::string shown(std::string_view text) {

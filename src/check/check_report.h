@@ -26,8 +26,10 @@ inline constexpr const char* exit_statuses =
 int exit_status(const check_facts& facts);
 
 /// The report of `facts` for a person to read, its sections in the order
-/// the check found them, ending with the exit status.
-std::string render_report(const check_facts& facts);
+/// the check found them, ending with the exit status; lines longer than
+/// `width` columns go on in lines indented four more, where words allow
+/// (0: never).
+std::string render_report(const check_facts& facts, std::size_t width = 100);
 
 /// The same facts as data: one JSON document whose keys the README lists,
 /// version 1, with every fact the report tells, its sentences among them
