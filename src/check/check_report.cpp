@@ -98,6 +98,14 @@ void render_list(report_text& out, const list_facts& facts) {
 
 // --- The run ----------------------------------------------------------------
 
+/// Where the tier of maps of `order[at]`'s priority ends: the run draws
+/// their order afresh where it holds more than one.
+std::size_t tier_end(const std::vector<map_entry>& order, std::size_t at) {
+  std::size_t end = at;
+  while (end < order.size() && order[end].priority == order[at].priority) ++end;
+  return end;
+}
+
 void render_order(report_text& out, const run_record& record) {
   out << "== The order of play\n";
   if (!record.carried_out) out << "None: a run leaves the rotation first.\n";
@@ -107,9 +115,7 @@ void render_order(report_text& out, const run_record& record) {
   // them the variables and files of every map after them. What loads each
   // map is said of the rotation in place, which a file holds.
   for (std::size_t at = 0; record.carried_out && at < order.size();) {
-    std::size_t end = at;
-    while (end < order.size() && order[end].priority == order[at].priority)
-      ++end;
+    const std::size_t end = tier_end(order, at);
     out << "Priority " << order[at].priority
         << (end - at == 1 ? ":\n"
                           : ", in a fresh random order on every run:\n");
@@ -400,10 +406,18 @@ void render_configs(report_text& out, const config_facts& facts) {
   out << "\n";
 }
 
-// --- The report as data
-// -------------------------------------------------------
+// --- The report as data ----------------------------------------------------
 
 using json = nlohmann::ordered_json;
+
+/// Paths, each with the reason it can't be read.
+json unreadable_json(
+    const std::vector<std::pair<std::string, std::string>>& unreadable) {
+  json out = json::array();
+  for (const auto& [path, reason] : unreadable)
+    out.push_back({{"path", path}, {"reason", reason}});
+  return out;
+}
 
 const char* note_kind(list_note::kind what) {
   switch (what) {
@@ -480,10 +494,10 @@ json run_json(const run_facts& facts) {
     out["files"].push_back({{"path", path}, {"bytes", size}});
   const std::vector<map_entry>& order = own.plan.order;
   for (std::size_t at = 0; own.carried_out && at < order.size();) {
+    const std::size_t end = tier_end(order, at);
     json tier = {{"priority", order[at].priority}, {"maps", json::array()}};
-    std::size_t end = at;
-    while (end < order.size() && order[end].priority == order[at].priority)
-      tier["maps"].push_back(order[end++].name);
+    for (std::size_t i = at; i < end; ++i)
+      tier["maps"].push_back(order[i].name);
     tier["drawn_afresh"] = end - at > 1;
     out["order"].push_back(std::move(tier));
     at = end;
@@ -506,7 +520,7 @@ json in_place_json(const in_place_facts& facts) {
               {"maps", json::array()},
               {"closes", trace.closes},
               {"breaks", trace.breaks},
-              {"unreadable", json::array()},
+              {"unreadable", unreadable_json(facts.unreadable)},
               {"compared", facts.compared},
               {"added", facts.added},
               {"removed", facts.removed},
@@ -515,8 +529,6 @@ json in_place_json(const in_place_facts& facts) {
   for (const traced_map& map : trace.maps)
     out["maps"].push_back(
         {{"name", map.name}, {"variable", map.variable}, {"file", map.file}});
-  for (const auto& [path, reason] : facts.unreadable)
-    out["unreadable"].push_back({{"path", path}, {"reason", reason}});
   for (const auto& [name, played, listed] : facts.played_otherwise)
     out["played_otherwise"].push_back(
         {{"name", name}, {"played", played}, {"listed", listed}});
@@ -577,11 +589,12 @@ const char* finding_kind(config_finding::kind what) {
 }
 
 json configs_json(const config_facts& facts) {
-  json out = {{"any_read", facts.any_read},  {"runs", facts.runs},
-              {"stops", facts.stops},        {"missing", facts.missing},
-              {"unreadable", json::array()}, {"readings", json::array()}};
-  for (const auto& [path, reason] : facts.unreadable)
-    out["unreadable"].push_back({{"path", path}, {"reason", reason}});
+  json out = {{"any_read", facts.any_read},
+              {"runs", facts.runs},
+              {"stops", facts.stops},
+              {"missing", facts.missing},
+              {"unreadable", unreadable_json(facts.unreadable)},
+              {"readings", json::array()}};
   for (const config_reading& read : facts.readings) {
     json reading = {{"path", read.path},
                     {"runs_rotation", read.runs_rotation},
@@ -600,16 +613,6 @@ json configs_json(const config_facts& facts) {
     out["readings"].push_back(std::move(reading));
   }
   return out;
-}
-
-}  // namespace
-
-int exit_status(const check_facts& facts) {
-  if (facts.run.keeps_rotation()) return 2;
-  return facts.list.mistakes || !facts.maps.all_well() ||
-                 !facts.configs.all_well()
-             ? 1
-             : 0;
 }
 
 /// `text` with every line longer than `width` broken at blanks, where
@@ -640,6 +643,16 @@ std::string wrapped(const std::string& text, std::size_t width) {
     at = end + 1;
   }
   return out;
+}
+
+}  // namespace
+
+int exit_status(const check_facts& facts) {
+  if (facts.run.keeps_rotation()) return 2;
+  return facts.list.mistakes || !facts.maps.all_well() ||
+                 !facts.configs.all_well()
+             ? 1
+             : 0;
 }
 
 std::string render_report(const check_facts& facts, std::size_t width) {

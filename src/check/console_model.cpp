@@ -18,11 +18,10 @@ bool is_blank(char c) { return static_cast<signed char>(c) <= ' '; }
 /// A console playing a rotation script, whose files `source` gives by name
 /// (null where there is none).
 struct console {
-  using file_source = std::function<const std::string*(const std::string&)>;
-  console(file_source source, console_limits limits)
+  console(script_source source, console_limits limits)
       : source(std::move(source)), limits(limits) {}
 
-  file_source source;
+  script_source source;
   console_limits limits;
   /// Variables by their name in lower case, as the console finds them in
   /// any case, and the file whose text set each, where one did.
@@ -232,9 +231,9 @@ std::vector<std::string> maps_in_order(const script_files& files) {
   return {};
 }
 
-rotation_trace trace_rotation(
-    const std::function<const std::string*(const std::string&)>& source,
-    const console_limits& limits, std::size_t most_steps) {
+rotation_trace trace_rotation(const script_source& source,
+                              const console_limits& limits,
+                              std::size_t most_steps) {
   rotation_trace trace;
   console server(source, limits);
   server.loads = &trace.maps;

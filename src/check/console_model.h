@@ -144,11 +144,15 @@ struct rotation_trace {
   std::string breaks;
 };
 
+/// Gives a rotation's file by its name as the console `exec`s it: null where
+/// there is none. The text must last until the next call.
+using script_source = std::function<const std::string*(const std::string&)>;
+
 /// Runs `exec SW_rotate.cfg`, then "vstr nextmap" as each map's end would,
 /// in a console of `limits` whose files `source` gives by name (null where
 /// a file isn't there), until the first map comes round again by the same
 /// variable of the same file, or the chain breaks, or after `most_steps`
 /// steps. It reads only the files that the chain runs, when it runs them.
-rotation_trace trace_rotation(
-    const std::function<const std::string*(const std::string&)>& source,
-    const console_limits& limits, std::size_t most_steps);
+rotation_trace trace_rotation(const script_source& source,
+                              const console_limits& limits,
+                              std::size_t most_steps);

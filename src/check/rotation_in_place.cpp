@@ -4,7 +4,6 @@
 #include <memory>
 #include <set>
 #include <string_view>
-#include <tuple>
 #include <unordered_map>
 
 #include "platform/path.h"
@@ -26,7 +25,8 @@ constexpr std::size_t most_read = std::size_t{8} << 20;
 /// than the variables a file that the console takes can set.
 constexpr std::size_t steps_per_file = 2 * (original_buffer / 8);
 
-/// The names of the rotation's files in `folder`, in their own case.
+/// How many of the rotation's files `folder` holds, by their names in their
+/// own case; 1 where it can't be listed.
 std::size_t rotation_files_in(disk_interface& disk, const disk_folder& folder) {
   std::vector<std::string> names;
   if (!disk.list_folder(folder, &names).ok()) return 1;
@@ -35,43 +35,47 @@ std::size_t rotation_files_in(disk_interface& disk, const disk_folder& folder) {
       [](const std::string& name) { return is_rotation_script_file(name); }));
 }
 
+/// How the next run's plan gives one map: its lowest and highest priority
+/// (a map listed more than once plays at each of its own) and how often.
+struct given_map {
+  std::int32_t lowest = 0, highest = 0;
+  std::size_t times = 0;
+};
+
 /// Compares the maps played with those the next run plans from the list.
 void compare_with_list(const run_record& own, in_place_facts* facts) {
-  // A map listed more than once plays at each of its priorities: its
-  // lowest and its highest bound where it may stand.
-  std::unordered_map<std::string_view, std::pair<std::int32_t, std::int32_t>>
-      priority;
-  std::vector<std::string_view> given;
+  std::unordered_map<std::string_view, given_map> given;
+  std::vector<std::string_view> in_order;
   for (const map_entry& entry : own.plan.order) {
-    const auto [at, first] = priority.try_emplace(
-        entry.name, std::make_pair(entry.priority, entry.priority));
-    if (first) given.push_back(entry.name);
-    at->second.first = std::min(at->second.first, entry.priority);
-    at->second.second = std::max(at->second.second, entry.priority);
+    const auto [at, first] = given.try_emplace(
+        entry.name, given_map{entry.priority, entry.priority, 0});
+    if (first) in_order.push_back(entry.name);
+    at->second.lowest = std::min(at->second.lowest, entry.priority);
+    at->second.highest = std::max(at->second.highest, entry.priority);
+    ++at->second.times;
   }
-  // How often the list gives each map, and how often the rotation plays it
-  // (parts of two runs put together play some twice and others never).
-  std::unordered_map<std::string_view, std::size_t> listed, played;
-  for (const map_entry& entry : own.plan.order) ++listed[entry.name];
+  // Parts of two runs put together play some maps twice and others never.
+  std::unordered_map<std::string_view, std::size_t> played;
   for (const traced_map& map : facts->trace.maps) ++played[map.name];
-  for (const std::string_view name : given) {
+  for (const std::string_view name : in_order) {
     const auto times = played.find(name);
+    const std::size_t listed = given.at(name).times;
     if (times == played.end())
       facts->added.emplace_back(name);
-    else if (times->second != listed[name])
+    else if (times->second != listed)
       facts->played_otherwise.push_back(
-          {std::string(name), times->second, listed[name]});
+          {std::string(name), times->second, listed});
   }
   std::set<std::string_view> said;
   const traced_map* before = nullptr;
   for (const traced_map& map : facts->trace.maps) {
-    const auto known = priority.find(map.name);
-    if (known == priority.end()) {
+    const auto known = given.find(map.name);
+    if (known == given.end()) {
       if (said.insert(map.name).second) facts->removed.push_back(map.name);
       continue;
     }
     if (before && facts->out_of_order.first.empty() &&
-        priority.at(before->name).second < known->second.first)
+        given.at(before->name).highest < known->second.lowest)
       facts->out_of_order = {before->name, map.name};
     before = &map;
   }
