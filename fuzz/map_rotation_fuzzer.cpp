@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   map_list list = read_map_list(map_list_text(&bytes));
   std::size_t playable = 0;
   for (const map_entry& entry : list.entries)
-    playable += entry.priority >= 0 && is_playable_name(entry.name);
+    playable += entry.priority >= 0 && is_playable_name(entry.name());
 
   random_order order = seed_random_order(static_cast<std::uint32_t>(size));
   const std::vector<map_entry> rotation =
@@ -118,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
         check(is_playable_name(name) && name.size() <= 100);
         check(name.find_first_of("\";") == std::string_view::npos);
         check(bytes.find(name) != std::string::npos);
-        check(entry < rotation.size() && name == rotation[entry++].name);
+        check(entry < rotation.size() && name == rotation[entry++].name());
       }
     }
   }

@@ -119,7 +119,7 @@ void render_order(report_text& out, const run_record& record) {
     out << "Priority " << order[at].priority
         << (end - at == 1 ? ":\n"
                           : ", in a fresh random order on every run:\n");
-    for (; at < end; ++at) out << "  " << shown(order[at].name) << "\n";
+    for (; at < end; ++at) out << "  " << shown(order[at].name()) << "\n";
   }
   out << "\n";
 }
@@ -497,7 +497,7 @@ json run_json(const run_facts& facts) {
     const std::size_t end = tier_end(order, at);
     json tier = {{"priority", order[at].priority}, {"maps", json::array()}};
     for (std::size_t i = at; i < end; ++i)
-      tier["maps"].push_back(order[i].name);
+      tier["maps"].push_back(order[i].name());
     tier["drawn_afresh"] = end - at > 1;
     out["order"].push_back(std::move(tier));
     at = end;

@@ -81,22 +81,22 @@ list_facts analyse_list(const list_read& list,
   std::vector<std::pair<std::size_t, std::string_view>> playing;
   playing.reserve(entries.entries.size());
   for (const map_entry& entry : entries.entries) {
-    if (const char* why = why_not_playable(entry.name)) {
+    if (const char* why = why_not_playable(entry.name())) {
       facts.mistakes = true;
-      note(list_note::kind::not_playable, entry.name, why);
+      note(list_note::kind::not_playable, entry.name(), why);
     } else if (entry.priority < 0) {
-      note(list_note::kind::negative, entry.name, nullptr, entry.priority);
+      note(list_note::kind::negative, entry.name(), nullptr, entry.priority);
     } else {
-      if (const char* why = why_wont_load(entry.name)) {
+      if (const char* why = why_wont_load(entry.name())) {
         facts.mistakes = true;
-        note(list_note::kind::wont_load, entry.name, why);
+        note(list_note::kind::wont_load, entry.name(), why);
       }
-      playing.emplace_back(std::hash<std::string_view>()(entry.name),
-                           entry.name);
+      playing.emplace_back(std::hash<std::string_view>()(entry.name()),
+                           entry.name());
     }
-    if (is_comment_word(lines.first_word_of(entry.name))) {
+    if (is_comment_word(lines.first_word_of(entry.name()))) {
       facts.mistakes = true;
-      note(list_note::kind::from_comment, entry.name);
+      note(list_note::kind::from_comment, entry.name());
     }
   }
   // Each note in the order of the list.

@@ -82,7 +82,7 @@ maps_facts analyse_maps(disk_interface& disk, const folder_trail& here,
   facts.named = named;
   std::vector<std::string_view> names;
   names.reserve(rotation.size());
-  for (const map_entry& entry : rotation) names.push_back(entry.name);
+  for (const map_entry& entry : rotation) names.push_back(entry.name());
   try {
     facts.search = search_game(disk, here, game_folders, names);
   } catch (const std::bad_alloc&) {

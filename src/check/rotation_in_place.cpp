@@ -48,8 +48,8 @@ void compare_with_list(const run_record& own, in_place_facts* facts) {
   std::vector<std::string_view> in_order;
   for (const map_entry& entry : own.plan.order) {
     const auto [at, first] = given.try_emplace(
-        entry.name, given_map{entry.priority, entry.priority, 0});
-    if (first) in_order.push_back(entry.name);
+        entry.name(), given_map{entry.priority, entry.priority, 0});
+    if (first) in_order.push_back(entry.name());
     at->second.lowest = std::min(at->second.lowest, entry.priority);
     at->second.highest = std::max(at->second.highest, entry.priority);
     ++at->second.times;

@@ -32,11 +32,12 @@ bool remove_file(disk_interface& disk, const disk_folder& folder,
 /// half fail, or where the file system has none, a copy of its bytes.
 disk_status keep_copy(disk_interface& disk, const staged_file& file,
                       const std::string& copy) {
-  const disk_status linked = disk.hard_link(file.folder, file.target, copy);
+  const disk_status linked = disk.hard_link(*file.folder, file.target, copy);
   if (linked != disk_result::failed) return linked;
   std::string bytes;
-  const disk_status read = read_whole(disk, file.folder, file.target, &bytes);
-  return read.ok() ? disk.write_new(file.folder, copy, bytes, &file.was) : read;
+  const disk_status read = read_whole(disk, *file.folder, file.target, &bytes);
+  return read.ok() ? disk.write_new(*file.folder, copy, bytes, &file.was)
+                   : read;
 }
 
 /// Keeps the target's present file beside it in `file.kept_copy`; done also
@@ -60,9 +61,9 @@ std::vector<const disk_folder*> folders_of(const file_set& set) {
   for (const staged_file& file : set.files)
     if (std::none_of(folders.begin(), folders.end(),
                      [&](const disk_folder* folder) {
-                       return folder->path == file.folder.path;
+                       return folder->path == file.folder->path;
                      }))
-      folders.push_back(&file.folder);
+      folders.push_back(file.folder.get());
   return folders;
 }
 
@@ -74,7 +75,7 @@ disk_status sync_set(disk_interface& disk, const file_set& set,
   for (const disk_folder* folder : folders_of(set)) {
     std::vector<std::string> in;
     for (const staged_file& file : set.files)
-      if (name && file.folder.path == folder->path && !(file.*name).empty() &&
+      if (name && file.folder->path == folder->path && !(file.*name).empty() &&
           (name != &staged_file::kept_copy || file.placed))
         in.push_back(file.*name);
     if (entries) in.push_back(".");
@@ -97,9 +98,10 @@ void roll_back(disk_interface& disk, file_set& set) {
     if (!file->placed) continue;
     const bool back =
         file->kept_copy.empty()
-            ? remove_file(disk, file->folder, file->target)
+            ? remove_file(disk, *file->folder, file->target)
             : kept_durable &&
-                  disk.rename(file->folder, file->kept_copy, file->target).ok();
+                  disk.rename(*file->folder, file->kept_copy, file->target)
+                      .ok();
     if (!back) break;
     file->placed = false;
     file->kept_copy.clear();
@@ -128,9 +130,10 @@ bool place_all(disk_interface& disk, file_set& set) {
     // way as a second name and a rename give.
     if (i + 1 < set.files.size() && file.was.kind != file_kind::missing &&
         set.swaps_names) {
-      set.swaps_names = disk.exchange(file.folder, file.temp, file.target).ok();
+      set.swaps_names =
+          disk.exchange(*file.folder, file.temp, file.target).ok();
       if (set.swaps_names) {
-        file.kept_copy = file.temp;
+        file.kept_copy = std::move(file.temp);  // it names the old file now
         file.placed = true;
         continue;
       }
@@ -146,7 +149,7 @@ bool place_all(disk_interface& disk, file_set& set) {
       }
     }
     if (const disk_status renamed =
-            disk.rename(file.folder, file.temp, file.target);
+            disk.rename(*file.folder, file.temp, file.target);
         !renamed.ok()) {
       set.failure =
           words({file.shown(), " can't be replaced: ", renamed.reason});
@@ -155,6 +158,16 @@ bool place_all(disk_interface& disk, file_set& set) {
     file.placed = true;
   }
   return true;
+}
+
+/// `folder`, held once for all the files staged one after another in it.
+std::shared_ptr<const disk_folder> shared_folder(const file_set& set,
+                                                 const disk_folder& folder) {
+  if (!set.files.empty()) {
+    const std::shared_ptr<const disk_folder>& last = set.files.back().folder;
+    if (last->handle == folder.handle && last->path == folder.path) return last;
+  }
+  return std::make_shared<const disk_folder>(folder);
 }
 
 }  // namespace
@@ -168,8 +181,8 @@ disk_status stage_file(disk_interface& disk, file_set& set,
     written = disk.write_new(target.folder(), temp, bytes, like);
     if (written == disk_result::exists) continue;
     if (written.ok())
-      set.files.push_back({target.folder(), target.name, target.facts, temp, "",
-                           false, bytes.size()});
+      set.files.push_back({shared_folder(set, target.folder()), target.name,
+                           target.facts, temp, "", false, bytes.size()});
     return written;
   }
   return written;
@@ -191,14 +204,16 @@ bool put_in_place(disk_interface& disk, file_set& set) {
   // through, which the kept copies can't change; they go all the same.
   (void)sync_set(disk, set, nullptr, true);
   for (staged_file& file : set.files)
-    if (!file.kept_copy.empty()) remove_file(disk, file.folder, file.kept_copy);
+    if (!file.kept_copy.empty())
+      remove_file(disk, *file.folder, file.kept_copy);
   return true;
 }
 
 void discard(disk_interface& disk, file_set& set) {
   for (staged_file& file : set.files) {
-    if (!file.placed) remove_file(disk, file.folder, file.temp);
-    if (!file.kept_copy.empty()) remove_file(disk, file.folder, file.kept_copy);
+    if (!file.placed) remove_file(disk, *file.folder, file.temp);
+    if (!file.kept_copy.empty())
+      remove_file(disk, *file.folder, file.kept_copy);
   }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,7 +11,9 @@
 
 /// One file on its way into place, in the folder of its target.
 struct staged_file {
-  disk_folder folder;
+  /// Shared by the files staged in one folder: a rotation of a million maps
+  /// stages 30,000.
+  std::shared_ptr<const disk_folder> folder;
   /// The name of the file it replaces, or creates, and what was there.
   std::string target;
   file_facts was;
@@ -22,7 +26,7 @@ struct staged_file {
   /// The bytes of the new file.
   std::size_t size = 0;
   /// The target, for a person to read.
-  std::string shown() const { return shown_path(folder, target); }
+  std::string shown() const { return shown_path(*folder, target); }
 };
 
 /// Files that go in place together or not at all, in the order they are
@@ -31,7 +35,9 @@ struct file_set {
   /// Digits that set this set's new files and kept copies apart from those
   /// of any other.
   std::string run = "0";
-  std::vector<staged_file> files;
+  /// A deque: a rotation of a million maps stages 30,000 files, and an
+  /// array that grows by copying would hold two of them at once.
+  std::deque<staged_file> files;
   /// Whether the file system swaps two names in one step, until a swap
   /// fails: then the set keeps replaced files by a second name instead.
   bool swaps_names = true;

@@ -10,12 +10,29 @@ inline constexpr const char* map_list_file = "map_list.cfg";
 
 /// One pair of the map list: a map name and its priority.
 struct map_entry {
+  map_entry() = default;
+  map_entry(std::string_view name, std::int32_t priority)
+      : name_data(name.data()),
+        name_size(name.size() < UINT32_MAX
+                      ? static_cast<std::uint32_t>(name.size())
+                      : UINT32_MAX),
+        priority(priority) {}
+
   /// The name byte for byte as read, up to the first NUL byte in it. It views
   /// the map list's text, which must outlive the entry: names are never
   /// copied, so a list of millions of maps costs little more than its text.
-  std::string_view name;
+  /// A name of 4 GiB or more is cut to its first 4 GiB - 1 bytes, far past
+  /// the longest a rotation carries.
+  std::string_view name() const { return {name_data, name_size}; }
+
+  /// A pointer and a 32-bit size rather than a string_view: 16 bytes an
+  /// entry on 64-bit systems instead of 24, which a list of a million maps
+  /// feels.
+  const char* name_data = nullptr;
+  std::uint32_t name_size = 0;
   std::int32_t priority = 0;
 };
+static_assert(sizeof(map_entry) == sizeof(const char*) + 8);
 
 /// What reading a map list yields.
 struct map_list {

@@ -242,8 +242,12 @@ void replace_rotation(disk_interface& disk, const file_place& script,
     const auto parts_end =
         set.files.begin() + static_cast<std::ptrdiff_t>(parts);
     std::reverse(set.files.begin(), parts_end);
-    for (const staged_file& file : set.files)
-      record.files.emplace_back(file.shown(), file.size);
+    // Taken off the set as they are recorded, so that a long rotation's
+    // set and its record are never held whole together.
+    record.files.reserve(set.files.size());
+    for (; !set.files.empty(); set.files.pop_front())
+      record.files.emplace_back(set.files.front().shown(),
+                                set.files.front().size);
     return;
   }
   if (staged) record.keep(set.failure);

@@ -44,10 +44,11 @@ inline constexpr std::size_t longest_loadable_name = 54;
 /// it will.
 const char* why_wont_load(std::string_view name);
 
-/// Turns the map list's entries into the order of play: a random order drawn
-/// from `order`, then highest priority first, keeping that random order
-/// within each priority. Negative priorities and names that are not
-/// playable are left out. Takes the entries by value so that a caller done
-/// with them can move them in instead of copying every name.
+/// Turns the map list's entries into the order of play: highest priority
+/// first, the maps of each priority in a random order drawn from `order`,
+/// every order as likely as any other. Negative priorities and names that
+/// are not playable are left out. Needs no memory beside the entries. Takes the
+/// entries by value so that a caller done with them can move them in instead of
+/// copying every name.
 std::vector<map_entry> build_rotation(std::vector<map_entry> entries,
                                       random_order& order);

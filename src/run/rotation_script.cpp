@@ -139,7 +139,7 @@ bool fits_one_file(const std::vector<map_entry>& rotation) {
     const std::size_t link_size =
         k + 1 == rotation.size() ? first_variable.size()
                                  : next_variable.size() + digits(variable + 2);
-    size += entry_size(rotation[k].name.size(), variable, link_size);
+    size += entry_size(rotation[k].name().size(), variable, link_size);
   }
   return size <= max_script_file_size;
 }
@@ -161,7 +161,7 @@ bool for_each_file(const std::vector<map_entry>& rotation, const Each& each) {
   std::uint64_t variable = 1;
   std::string link = link_to_part(2);
   for (std::size_t k = 0; k < rotation.size(); ++k) {
-    const std::size_t name = rotation[k].name.size();
+    const std::size_t name = rotation[k].name().size();
     // An entry joins the part if the part, with this entry's restart running
     // the next part, still fits; otherwise that next part begins with it.
     if (!one_file && variable > 1 &&
@@ -199,8 +199,8 @@ bool write_rotation_script(const std::vector<map_entry>& rotation,
       // memory: asking for a name some entries ahead hides most of the
       // wait for it.
       if (k + prefetch_distance < rotation.size())
-        prefetch(rotation[k + prefetch_distance].name.data());
-      append_entry(file, rotation[k].name);
+        prefetch(rotation[k + prefetch_distance].name().data());
+      append_entry(file, rotation[k].name());
     }
     close_file(file, link);
     return sink(file.text);

@@ -105,7 +105,7 @@ void run(memory_disk& disk, run_record* record = nullptr,
   for (std::size_t at = 0; at < now.trace.maps.size(); ++at) {
     const map_place place = place_of(done.plan, at);
     const traced_map& map = now.trace.maps[at];
-    EXPECT_EQ(done.plan.order[at].name, map.name) << at;
+    EXPECT_EQ(done.plan.order[at].name(), map.name) << at;
     EXPECT_EQ("SW" + std::to_string(place.variable), map.variable) << at;
     EXPECT_EQ(rotation_script_file(place.file), map.file) << at;
   }

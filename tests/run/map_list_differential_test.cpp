@@ -30,7 +30,7 @@ pairs read_with_fscanf(std::string& text) {
 pairs read_with_reader(const std::string& text) {
   pairs result;
   for (const map_entry& entry : read_map_list(text).entries)
-    result.emplace_back(std::string(entry.name), entry.priority);
+    result.emplace_back(std::string(entry.name()), entry.priority);
   return result;
 }
 

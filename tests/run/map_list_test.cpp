@@ -15,7 +15,7 @@ using pairs = std::vector<std::pair<std::string, int>>;
 pairs read(std::string_view text) {
   pairs result;
   for (const map_entry& entry : read_map_list(text).entries)
-    result.emplace_back(std::string(entry.name), entry.priority);
+    result.emplace_back(std::string(entry.name()), entry.priority);
   return result;
 }
 
