@@ -137,9 +137,9 @@ struct disk_room {
 /// (folder_walk.h), and nothing is looked up again by its path. On Windows
 /// the folder is its path, which the system resolves anew on every call,
 /// following a link or junction on the way, as the game's own opens do. At
-/// its end open_file, open_folder, lock and entry_facts follow one too,
-/// write_in_place refuses one, and rename, remove and hard_link act on the
-/// link itself; read_link reads none, and no one is root. No call
+/// its end open_file, open_folder and entry_facts follow one too,
+/// lock and write_in_place refuse one, and rename, remove and hard_link act
+/// on the link itself; read_link reads none, and no one is root. No call
 /// prints anything; only lock() waits, and only as long as it is told, and
 /// as_user() for the work it runs apart. On
 /// Windows a call on a file that another program holds for a moment (a
@@ -204,9 +204,8 @@ struct disk_interface {
   /// Windows it takes the folder's defaults). missing where there is none
   /// and none can be made (a folder this user may not write, a full disk);
   /// failed where one is there that can't be used: it can't be opened,
-  /// isn't a regular file (a link is never followed; on Windows, one is,
-  /// to a file that is then locked, never written), has another name
-  /// besides (a hard link: it may be another file), or carries ACL
+  /// isn't a regular file (a link or junction is never followed), has
+  /// another name besides (a hard link: it may be another file), or carries ACL
   /// entries that can't be taken off. Where `held` is null it only asks,
   /// holding nothing and making nothing: done where no run holds it and,
   /// where there is no lock file yet, where the file system takes such a

@@ -244,15 +244,28 @@ disk_status system_disk::lock(const disk_folder& at, const std::string& name,
                               std::unique_ptr<disk_lock>* held) {
   // A file of the tool's own beside the rotation, made where it is missing
   // (only asked, where `held` is null).
+  // A link or junction is opened itself, never what it leads to: a link to
+  // a file that isn't there would make that file.
   const std::string path = at_path(at, name);
-  const HANDLE file = open_handle(path, GENERIC_READ, share_all,
-                                  held ? OPEN_ALWAYS : OPEN_EXISTING);
+  const HANDLE file = open_handle(
+      path, GENERIC_READ, share_all, held ? OPEN_ALWAYS : OPEN_EXISTING,
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
   if (file == INVALID_HANDLE_VALUE) {
     const disk_status why = failure();
     if (why != disk_result::missing &&
         GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
       return why;
     return held ? disk_status(disk_result::missing, why.reason) : disk_status();
+  }
+  BY_HANDLE_FILE_INFORMATION about;
+  if (!GetFileInformationByHandle(file, &about) ||
+      (about.dwFileAttributes &
+       (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+      about.nNumberOfLinks != 1) {
+    CloseHandle(file);
+    return {disk_result::failed,
+            "a link, a folder or a file with another name besides (a hard "
+            "link): it may be another file"};
   }
   unsigned waited = 0;
   for (unsigned wait = 1;; wait = wait < 64 ? wait * 2 : wait) {
