@@ -74,6 +74,7 @@ disk_status sync_set(disk_interface& disk, const file_set& set,
                      std::string staged_file::*name, bool entries) {
   for (const disk_folder* folder : folders_of(set)) {
     std::vector<std::string> in;
+    in.reserve(set.files.size() + 1);  // grown by doubling, it may hold twice
     for (const staged_file& file : set.files)
       if (name && file.folder->path == folder->path && !(file.*name).empty() &&
           (name != &staged_file::kept_copy || file.placed))
