@@ -4,12 +4,41 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <map>
+#include <new>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "run/rotation_plan.h"
+
+namespace {
+
+/// Bytes this test program allocated while `counting`: what an order
+/// needs beside its entries.
+bool counting = false;
+std::size_t counted_bytes = 0;
+
+void* counted_new(std::size_t size) noexcept {
+  if (counting) counted_bytes += size;
+  return std::malloc(size ? size : 1);
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (void* block = counted_new(size)) return block;
+  throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return counted_new(size);  // what a stable sort asks its buffer of
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+  std::free(block);
+}
 
 namespace {
 
@@ -130,6 +159,21 @@ TEST(RotationOrder, EachPriorityIsShuffledOnItsOwn) {
     }
     EXPECT_LT(chi_square, tier < 2 ? 25.0 : 16.0) << tiers[tier];
   }
+}
+
+TEST(RotationOrder, NeedsNoMemoryBesideTheEntries) {
+  // A million maps' order costs their list and entries, and nothing more.
+  std::vector<std::string> names;
+  for (int i = 0; i < 10000; ++i) names.push_back("m" + std::to_string(i));
+  std::vector<map_entry> entries;
+  for (const std::string& name : names) entries.push_back({name, i_of(name)});
+  random_order order = seed_random_order(9);
+  counting = true;
+  const std::vector<map_entry> rotation =
+      build_rotation(std::move(entries), order);
+  counting = false;
+  EXPECT_EQ(0u, counted_bytes);
+  EXPECT_EQ(names.size(), rotation.size());
 }
 
 TEST(RotationOrder, SameSeedSameOrderOtherSeedOtherOrder) {
