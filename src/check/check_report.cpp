@@ -360,6 +360,11 @@ std::string finding_text(const config_finding& finding,
                     "whose SW_rotate.cfg may take 8,192 bytes (about 35 "
                     "maps), would be refused: put the exec last");
     case config_finding::kind::too_large:
+      if (finding.line == 0)
+        return exec +
+               ", as the server runs it: larger than the console's buffer "
+               "takes even with nothing behind it, so none of it runs "
+               "(\"Cbuf_InsertText overflowed\")";
       return exec + " doesn't fit into the console's buffer: none of it runs";
     case config_finding::kind::loop:
       return exec +
@@ -388,7 +393,8 @@ void render_configs(report_text& out, const config_facts& facts) {
                                : " doesn't run the rotation:\n");
     for (const config_finding& finding : read.findings) {
       out << "  " << (finding.file.empty() ? "" : finding.file + ", ")
-          << "line " << finding.line << ": " << finding_text(finding, request);
+          << (finding.line ? "line " + std::to_string(finding.line) + ": " : "")
+          << finding_text(finding, request);
       if (finding.times > 1) out << " (" << finding.times << " times)";
       out << "\n";
     }

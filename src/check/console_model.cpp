@@ -87,20 +87,24 @@ struct console {
     if (same_word(verb, "exec")) exec(name);
   }
 
-  /// Runs a file whole, or none of it where it doesn't fit in the buffer.
+  /// Runs a file whole, or none of it where it doesn't fit in the buffer;
+  /// the file up to its first NUL byte, as the console reads it as one C
+  /// string.
   void exec(const std::string& name) {
-    const std::string* text = source(name);
-    if (!text) {
+    const std::string* file = source(name);
+    if (!file) {
       missing = name;
       return;
     }
-    if (text->size() > limits.room) {
+    const std::string_view text =
+        std::string_view(*file).substr(0, file->find('\0'));
+    if (text.size() > limits.room) {
       run.overflowed = true;
       refused = name;
       return;
     }
     files.push_back(name);
-    run_text(*text + "\n");
+    run_text(std::string(text) + "\n");
     files.pop_back();
   }
 };

@@ -28,6 +28,9 @@ constexpr std::size_t all_configs = 1 << 26;
 struct config_file {
   std::string path;
   folder_trail folder;
+  /// What the console takes of the file: its bytes up to the first NUL, as
+  /// it reads a file as one C string (a file that truncate made, all NUL
+  /// bytes, runs nothing).
   std::string text;
   std::vector<std::size_t> line_starts;
 
@@ -104,6 +107,7 @@ struct config_reader {
       files[shown] = nullptr;
       return nullptr;
     }
+    file->text.resize(std::min(file->text.size(), file->text.find('\0')));
     file->folder = std::move(end.trail);
     file->line_starts.push_back(0);
     for (std::size_t at = 0; at < file->text.size(); ++at)
@@ -227,6 +231,14 @@ struct config_run {
   /// Runs the buffer to its end.
   reading run() {
     result.facts.path = root.path;
+    // The server runs its config by an exec of its own too (on its command
+    // line, or in a config it runs): one the buffer can't take even with
+    // nothing behind it runs none of its lines, the rotation's exec among
+    // them.
+    if (!exec_fits(root.text.size(), 0, original_buffer)) {
+      find(config_finding::kind::too_large, root, 0, root.path).line = 0;
+      return std::move(result);
+    }
     buffer.push_back({&root, root.text + "\n", 0});
     while (!buffer.empty()) {
       segment& part = buffer.back();

@@ -52,7 +52,8 @@ struct config_finding {
   };
   kind what = kind::runs_rotation;
   /// The config the line is in, where it is another than the one read;
-  /// its line; the command's argument, or (stops_after) its words as
+  /// its line (0: the config read itself, too_large for the server's own
+  /// exec of it); the command's argument, or (stops_after) its words as
   /// written.
   std::string file;
   std::size_t line = 0;

@@ -266,8 +266,7 @@ TEST(ServerConfig, ReadsAtMost64MiBOfConfigsInAll) {
   // four are read, the fifth is said to be unread, and nothing is cut.
   memory_disk disk;
   for (const char* name : {"a.cfg", "b.cfg", "c.cfg", "d.cfg", "e.cfg"})
-    disk.put(name,
-             std::string((16 << 20) - 20, '\0') + "\nexec SW_rotate.cfg\n");
+    disk.put(name, "exec SW_rotate.cfg\n" + std::string((16 << 20) - 20, '\0'));
   folder_trail here;
   ASSERT_TRUE(working_trail(disk, &here).ok());
   const config_facts configs = analyse_configs(disk, here, {});

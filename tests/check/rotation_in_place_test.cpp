@@ -63,6 +63,13 @@ TEST(RotationInPlace, ReadsWhatTheFilesInPlaceMakeTheServerPlay) {
              disk.at("SW_rotate2.cfg").bytes += std::string(16384, '/');
            },
            0, false, "SW_rotate2.cfg is larger than the console's buffer"},
+          // The console reads a file up to its first NUL byte.
+          {"a part with a NUL byte first",
+           [](memory_disk& disk) {
+             disk.at("SW_rotate2.cfg").bytes.insert(0, 1, '\0');
+           },
+           0, false,
+           "nextmap runs \"exec SW_rotate2.cfg\", which loads no map"},
           {"a nextmap edited by hand", next_of_part2("SW4", "SW99"), 0, false,
            "nextmap runs \"vstr SW99\", which loads no map"},
           {"a nextmap that goes round a part", next_of_part2("SW6", "SW1"), 0,

@@ -720,11 +720,25 @@ TEST(Program, TheCheckReadsTheServersConfigAsTheConsoleRunsIt) {
              "exec SW_rotate.cfg\n// map x\nset a \"a;map b\"\n"}},
            "<= 16,382, so the console takes it whole",
            0},
-          // A config of NUL bytes, as truncate makes, before its exec:
-          // read in time linear in its size, as text is (quadratic, it took
-          // longer than any test may).
+          // The console reads a config up to its first NUL byte: NUL bytes
+          // as truncate makes them, before the exec, hide it; after it,
+          // they cost nothing, as the check reads them (once quadratic,
+          // they took longer than any test may).
           {{{"server.cfg",
              std::string((16 << 20) - 100, '\0') + "\nexec SW_rotate.cfg\n"}},
+           "No config here runs exec SW_rotate.cfg",
+           1},
+          {{{"server.cfg",
+             "exec SW_rotate.cfg\n" + std::string((16 << 20) - 100, '\0')}},
+           "exec SW_rotate.cfg, with 0 bytes of config still waiting",
+           0},
+          // The server's own exec of its config: one larger than the buffer
+          // runs none of its lines.
+          {{{"server.cfg", behind(16383) + "exec SW_rotate.cfg\n"}},
+           "  exec server.cfg, as the server runs it: larger than the "
+           "console's buffer",
+           1},
+          {{{"server.cfg", behind(16300) + "exec SW_rotate.cfg\n"}},
            "server.cfg runs the rotation",
            0},
           {{{"server.cfg", "exec SW_rotate.cfg\nseta nextmap \"vstr x\"\n"}},
