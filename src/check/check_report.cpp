@@ -1,5 +1,6 @@
 #include "check/check_report.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <type_traits>
 #include <vector>
@@ -404,11 +405,21 @@ void render_configs(report_text& out, const config_facts& facts) {
            "the map list): name it with --config FILE to check it.\n\n";
     return;
   }
+  // A config too large as a whole has its exec where it belongs already.
+  const bool too_large = std::any_of(
+      facts.readings.begin(), facts.readings.end(), [](const auto& read) {
+        return std::any_of(
+            read.findings.begin(), read.findings.end(),
+            [](const config_finding& finding) { return finding.line == 0; });
+      });
   if (!facts.runs && facts.any_read)
     out << "No config " << (request.named.empty() ? "here " : "named ")
         << "runs exec " << rotation_script_name
-        << ": the server never starts the rotation. Put exec "
-        << rotation_script_name << " at the end of the server's config.\n";
+        << ": the server never starts the rotation. "
+        << (too_large ? "Keep each config under 16 KiB: move what you can "
+                        "into configs that it execs.\n"
+                      : "Put exec " + std::string(rotation_script_name) +
+                            " at the end of the server's config.\n");
   out << "\n";
 }
 
