@@ -361,7 +361,7 @@ std::string finding_text(const config_finding& finding,
                     "whose SW_rotate.cfg may take 8,192 bytes (about 35 "
                     "maps), would be refused: put the exec last");
     case config_finding::kind::too_large:
-      if (finding.line == 0)
+      if (finding.whole_config())
         return exec +
                ", as the server runs it: larger than the console's buffer "
                "takes even with nothing behind it, so none of it runs "
@@ -394,7 +394,9 @@ void render_configs(report_text& out, const config_facts& facts) {
                                : " doesn't run the rotation:\n");
     for (const config_finding& finding : read.findings) {
       out << "  " << (finding.file.empty() ? "" : finding.file + ", ")
-          << (finding.line ? "line " + std::to_string(finding.line) + ": " : "")
+          << (finding.whole_config()
+                  ? ""
+                  : "line " + std::to_string(finding.line) + ": ")
           << finding_text(finding, request);
       if (finding.times > 1) out << " (" << finding.times << " times)";
       out << "\n";
@@ -408,9 +410,10 @@ void render_configs(report_text& out, const config_facts& facts) {
   // A config too large as a whole has its exec where it belongs already.
   const bool too_large = std::any_of(
       facts.readings.begin(), facts.readings.end(), [](const auto& read) {
-        return std::any_of(
-            read.findings.begin(), read.findings.end(),
-            [](const config_finding& finding) { return finding.line == 0; });
+        return std::any_of(read.findings.begin(), read.findings.end(),
+                           [](const config_finding& finding) {
+                             return finding.whole_config();
+                           });
       });
   if (!facts.runs && facts.any_read)
     out << "No config " << (request.named.empty() ? "here " : "named ")

@@ -284,8 +284,7 @@ rotation_trace trace_rotation(const script_source& source,
       if (!seen.insert(map.file + '\n' + lower(map.variable)).second) {
         trace.breaks = "then it plays \"" + map.name + "\" again (vstr " +
                        map.variable +
-                       "), and never comes back to its first "
-                       "map";
+                       "), and never comes back to its first map";
         trace.maps.resize(at);
         return trace;
       }

@@ -22,12 +22,12 @@ struct in_place_facts {
   bool read_whole = true;
   /// Files the chain runs that are there but can't be read, each with why.
   std::vector<std::pair<std::string, std::string>> unreadable;
-  /// Against the map list, where it was read and the chain closes: the
-  /// maps it gives that the
-  /// rotation doesn't play, and the maps the rotation plays that it doesn't
-  /// give (each once, in the list's order and in the order of play), and
-  /// the first two maps played one after the other in an order that their
-  /// priorities no longer give (the second now ranks higher).
+  /// Against the map list, where it was read and the chain closes: the maps
+  /// it gives that the rotation doesn't play, and the maps the rotation
+  /// plays that it doesn't give (each once, in the list's order and in the
+  /// order of play), and the first two maps played one after the other in
+  /// an order that their priorities no longer give (the second now ranks
+  /// higher).
   bool compared = false;
   std::vector<std::string> added, removed;
   std::pair<std::string, std::string> out_of_order;

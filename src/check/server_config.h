@@ -63,6 +63,8 @@ struct config_finding {
   /// How often the same finding came: a config that runs itself meets the
   /// same command on every round.
   std::size_t times = 1;
+  /// Whether it is of the config read as a whole, not of one of its lines.
+  bool whole_config() const { return line == 0; }
 };
 
 /// What one config the server may run does to the rotation.

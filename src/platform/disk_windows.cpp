@@ -139,6 +139,18 @@ HANDLE open_handle(const std::string& path, DWORD access, DWORD share,
   return file;
 }
 
+/// Whether `file`, opened with FILE_FLAG_OPEN_REPARSE_POINT, is a file on
+/// disk under this one name: no folder, no link or junction (opened
+/// itself), no other name (a hard link) that another file might stand for.
+bool alone(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION about;
+  return GetFileType(file) == FILE_TYPE_DISK &&
+         GetFileInformationByHandle(file, &about) &&
+         about.nNumberOfLinks == 1 &&
+         !(about.dwFileAttributes &
+           (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+}
+
 bool write_all(HANDLE file, std::string_view bytes) {
   while (!bytes.empty()) {
     const DWORD chunk = bytes.size() > (1u << 30)
@@ -257,11 +269,7 @@ disk_status system_disk::lock(const disk_folder& at, const std::string& name,
       return why;
     return held ? disk_status(disk_result::missing, why.reason) : disk_status();
   }
-  BY_HANDLE_FILE_INFORMATION about;
-  if (!GetFileInformationByHandle(file, &about) ||
-      (about.dwFileAttributes &
-       (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
-      about.nNumberOfLinks != 1) {
+  if (!alone(file)) {
     CloseHandle(file);
     return {disk_result::failed,
             "a link, a folder or a file with another name besides (a hard "
@@ -328,15 +336,11 @@ disk_status system_disk::write_in_place(const disk_folder& at,
                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
   if (file == INVALID_HANDLE_VALUE) return failure();
   // Every other name of the file would change with it.
-  BY_HANDLE_FILE_INFORMATION about;
-  const bool alone = GetFileType(file) == FILE_TYPE_DISK &&
-                     GetFileInformationByHandle(file, &about) &&
-                     about.nNumberOfLinks == 1 &&
-                     !(about.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-  const bool written = alone && write_all(file, bytes) && SetEndOfFile(file) &&
+  const bool single = alone(file);
+  const bool written = single && write_all(file, bytes) && SetEndOfFile(file) &&
                        FlushFileBuffers(file);
   disk_status why;
-  if (!alone)
+  if (!single)
     why = {disk_result::failed,
            "a link, a file with another name besides (a hard link), or no "
            "file"};
