@@ -1,7 +1,6 @@
 // Feeds arbitrary bytes to the check as the server's configs, read as the
-// original engine's console runs them, and to the console model as a
-// rotation script, and checks that neither crashes nor hangs, whatever a
-// config holds.
+// original engine's console runs them, and to the console as a rotation in
+// place, and checks that neither crashes nor hangs, whatever a file holds.
 #include <cstdint>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
@@ -9,7 +8,8 @@
 #include <string_view>
 
 #include "check/check_report.h"
-#include "check/console_model.h"
+#include "check/console.h"
+#include "check/rotation_in_place.h"
 #include "check/server_config.h"
 #include "support/memory_disk.h"
 #include "walk/folder_walk.h"
@@ -54,17 +54,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   }
   // Every command the console cuts from the bytes lies within them, each
   // after the one before, under both engines' comment rules.
-  for (const comment_rules rules :
-       {comment_rules::original, comment_rules::open}) {
+  for (const engine kind : {engine::original, engine::maintained}) {
     for (std::size_t at = 0; at < bytes.size();) {
-      const console_command command = next_command(bytes, at, rules);
+      const console_command command = next_command(bytes, at, kind);
       check(command.next > at && command.next <= bytes.size() + 1);
       check(command.text.size() <= longest_command);
       command_words(command.text);
       at = command.next;
     }
   }
-  // As a rotation script: played a few steps, within the console's limits.
-  play_in_console({{"SW_rotate.cfg", bytes}}, 4, original_console(0));
+  // As a rotation in place, SW_rotate.cfg and a.cfg, in both engines: the
+  // trace ends, and lists no map twice but where it says why.
+  const auto files = [&](const std::string& path) {
+    const std::string* text = path == "SW_rotate.cfg"
+                                  ? &disk.at("server.cfg").bytes
+                              : split != std::string::npos && path == "a.cfg"
+                                  ? &disk.at("a.cfg").bytes
+                                  : nullptr;
+    return text ? console_file{true, path,
+                               std::make_shared<const std::string>(*text)}
+                : console_file{};
+  };
+  for (const console_rules& rules : {original_rules, maintained_rules}) {
+    const rotation_trace trace = trace_rotation(files, rules);
+    check(trace.closes || !trace.found || !trace.breaks.empty());
+  }
   return 0;
 }

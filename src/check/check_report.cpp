@@ -128,11 +128,24 @@ void render_order(report_text& out, const run_record& record) {
 // --- The rotation in place ---------------------------------------------------
 
 /// How an admin jumps to `map` at the console: its variable, and in a
-/// rotation of more files, the file whose text set it.
+/// rotation of more files, the file whose text set it; an exec of the file
+/// whose own text loads it.
 std::string jump_to(const traced_map& map, bool files) {
+  if (map.variable.empty()) return "exec " + map.file;
   std::string how = "vstr " + map.variable;
   if (files) how += " in " + (map.file.empty() ? "no file" : map.file);
   return how;
+}
+
+/// How a trace ends, for a person: back to its first map, or where and why
+/// it breaks.
+std::string trace_end(const rotation_trace& trace) {
+  if (trace.closes)
+    return "Then it comes back to " + shown(trace.maps.front().name) + ".";
+  return "The chain breaks " +
+         (trace.maps.empty() ? std::string("at once")
+                             : "after " + shown(trace.maps.back().name)) +
+         ":\n  " + trace.breaks + ".";
 }
 
 void render_in_place(report_text& out, const in_place_facts& facts) {
@@ -161,17 +174,18 @@ void render_in_place(report_text& out, const in_place_facts& facts) {
   for (std::size_t at = 0; at < trace.maps.size(); ++at)
     out << "  " << at + 1 << ". " << shown(trace.maps[at].name) << ": "
         << jump_to(trace.maps[at], files) << "\n";
-  if (trace.closes)
-    out << "Then it comes back to " << shown(trace.maps.front().name) << ".\n";
-  else if (!facts.read_whole)
+  if (!trace.closes && !facts.read_whole)
     out << "The check reads no further: it reads at most 8 MiB of a "
            "rotation in place.\n";
   else
-    out << "The chain breaks "
-        << (trace.maps.empty() ? std::string("at once")
-                               : "after " + shown(trace.maps.back().name))
-        << ":\n  " << trace.breaks
-        << ".\nA run that puts its rotation in place mends it.\n";
+    out << trace_end(trace) << "\n"
+        << (trace.closes || trace.cut_short
+                ? ""
+                : "A run that puts its rotation in place mends it.\n");
+  if (facts.maintained_differs)
+    out << "The maintained engine plays it otherwise: "
+        << counted(facts.maintained.maps.size(), "map", "maps") << ". "
+        << trace_end(facts.maintained) << "\n";
   if (facts.compared && facts.matches_list())
     out << "It plays just the maps of the map list, in the order of their "
            "priorities.\n";
@@ -339,7 +353,8 @@ std::string rotation_why(const config_request& request) {
 
 std::string finding_text(const config_finding& finding,
                          const config_request& request) {
-  const std::string exec = "exec " + finding.command;
+  const std::string via = finding.via.empty() ? "" : finding.via + " runs ";
+  const std::string exec = via + "exec " + finding.command;
   switch (finding.what) {
     case config_finding::kind::other_case:
       return exec + " names the rotation in another case than " +
@@ -371,8 +386,12 @@ std::string finding_text(const config_finding& finding,
       return exec +
              " runs configs in a loop, which holds the console for ever: "
              "read no further";
+    case config_finding::kind::budget:
+      return "the check reads no further: its configs run more than the " +
+             thousands(console_budget{}.commands) +
+             " commands it follows of them";
     default:
-      return finding.command +
+      return via + finding.command +
              (finding.loads
                   ? " loads a map after the rotation's exec, which sets "
                     "nextmap to \"map_restart 0\""
@@ -547,8 +566,14 @@ json in_place_json(const in_place_facts& facts) {
               {"played_otherwise", json::array()},
               {"out_of_order", nullptr}};
   for (const traced_map& map : trace.maps)
-    out["maps"].push_back(
-        {{"name", map.name}, {"variable", map.variable}, {"file", map.file}});
+    out["maps"].push_back({{"name", map.name},
+                           {"variable", map.variable},
+                           {"file", map.file},
+                           {"jump", jump_to(map, true)}});
+  out["maintained_differs"] = facts.maintained_differs;
+  out["maintained"] = {{"maps", facts.maintained.maps.size()},
+                       {"closes", facts.maintained.closes},
+                       {"breaks", facts.maintained.breaks}};
   for (const auto& [name, played, listed] : facts.played_otherwise)
     out["played_otherwise"].push_back(
         {{"name", name}, {"played", played}, {"listed", listed}});
@@ -603,6 +628,8 @@ const char* finding_kind(config_finding::kind what) {
       return "too_large";
     case config_finding::kind::loop:
       return "loop";
+    case config_finding::kind::budget:
+      return "budget";
     default:
       return "stops_after";
   }
@@ -626,6 +653,7 @@ json configs_json(const config_facts& facts) {
            {"file", finding.file},
            {"line", finding.line},
            {"command", finding.command},
+           {"via", finding.via},
            {"behind", finding.behind},
            {"fits", finding.fits},
            {"times", finding.times},

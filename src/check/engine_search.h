@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "check/engine.h"
 #include "platform/disk.h"
 #include "walk/folder_walk.h"
 
@@ -37,7 +38,6 @@
 /// - a loose file is opened by its path (in its case, on Linux), through
 ///   links, and must open as a file of more than 0 bytes; on Linux the
 ///   original engine opens a folder of that name too, and fails.
-enum class engine { original, maintained };
 
 /// Where one engine finds a map, and whether it loads it.
 struct map_source {

@@ -137,7 +137,7 @@ check_facts check_rotation(disk_interface& disk, const user_database& users,
   facts.list =
       analyse_list(own.list, beside_missing_list(disk, start, own.list));
   facts.run.case_twins = case_twins(disk, own);
-  facts.in_place = analyse_rotation_in_place(disk, own);
+  facts.in_place = analyse_rotation_in_place(disk, start.here, own);
   std::size_t largest_first = 0;
   facts.run.others = other_orders(dry, start, own, &largest_first);
   facts.maps =

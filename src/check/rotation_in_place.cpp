@@ -1,6 +1,7 @@
 #include "check/rotation_in_place.h"
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <set>
 #include <string_view>
@@ -11,28 +12,43 @@
 
 namespace {
 
-/// The console the rotation runs in: the original engine's, as a part is
-/// run from nextmap at a map's end, with nothing of a config behind it.
-constexpr console_limits in_place_console =
-    original_console(0, comment_rules::original);
-
 /// The most of the rotation in place that is read: a rotation of some
 /// 35,000 maps. One of a million maps (30,000 files) would cost the check
 /// seconds and hundreds of MiB for lines no admin reads to the end.
 constexpr std::size_t most_read = std::size_t{8} << 20;
 
-/// The steps allowed for each file of the rotation's in the folder: more
-/// than the variables a file that the console takes can set.
-constexpr std::size_t steps_per_file = 2 * (original_buffer / 8);
+/// What one step of a rotation did: the last map it loaded and whether it
+/// restarted one; the files it couldn't exec, and why.
+struct step_events {
+  bool loaded = false, restarted = false;
+  traced_map last;
+  std::string missing, refused;
+};
 
-/// How many of the rotation's files `folder` holds, by their names in their
-/// own case; 1 where it can't be listed.
-std::size_t rotation_files_in(disk_interface& disk, const disk_folder& folder) {
-  std::vector<std::string> names;
-  if (!disk.list_folder(folder, &names).ok()) return 1;
-  return static_cast<std::size_t>(std::count_if(
-      names.begin(), names.end(),
-      [](const std::string& name) { return is_rotation_script_file(name); }));
+/// Why a step that loads no map ends the chain, in the console's terms: a
+/// file it couldn't exec, else `otherwise`.
+std::string why_nothing_loads(const step_events& step, std::string otherwise) {
+  if (!step.missing.empty())
+    return step.missing + " isn't there, so the console can't exec it";
+  if (!step.refused.empty())
+    return step.refused +
+           " is larger than the console's buffer takes, so it refuses all of "
+           "it";
+  return otherwise;
+}
+
+std::string why_stopped(console_stop stop) {
+  switch (stop) {
+    case console_stop::hangs:
+      return "its texts run one another for ever within one map's end, so "
+             "the server hangs";
+    case console_stop::open_comment:
+      return "a comment swallows what follows it";
+    default:
+      return "the check reads no further: it runs at most " +
+             std::to_string(console_budget{}.commands) +
+             " commands of a rotation in place";
+  }
 }
 
 /// How the next run's plan gives one map: its lowest and highest priority
@@ -84,38 +100,134 @@ void compare_with_list(const run_record& own, in_place_facts* facts) {
 
 }  // namespace
 
+rotation_trace trace_rotation(const console_files& files,
+                              const console_rules& rules) {
+  rotation_trace trace;
+  step_events step;
+  console_events events;
+  events.load = [&](const command_place& place, const std::string& name,
+                    const std::vector<std::string>&) {
+    if (name.empty()) {
+      step.restarted = true;
+      return;
+    }
+    // A load in a step that loads again is a reload in the same frame.
+    const bool own_text = place.origin.what != text_origin::kind::variable;
+    step.loaded = true;
+    step.last = {name, own_text ? "" : place.origin.name,
+                 own_text ? place.origin.name : place.origin.set_in};
+  };
+  events.exec = [&](const command_place&, const std::string& path,
+                    const console_file& file, std::size_t, bool fits) {
+    if (!file.there) step.missing = path;
+    if (file.there && !fits) step.refused = path;
+    if (path == rotation_script_name) trace.found = trace.found || file.there;
+  };
+  console server(rules, files, events);
+  // The variables as they stood at each map's end, with the maps played by
+  // then: where they stand so again, the console goes round from there for
+  // ever.
+  std::unordered_map<std::uint64_t, std::size_t> stood;
+  std::string ran = "exec " + std::string(rotation_script_name);
+  for (;;) {
+    const std::string before = server.value("nextmap");
+    step = {};
+    const console_stop stop = server.run(ran);
+    if (stop != console_stop::none) {
+      trace.cut_short = stop == console_stop::budget;
+      trace.breaks = why_stopped(stop);
+      return trace;
+    }
+    if (!trace.found) return trace;
+    if (step.loaded) {
+      if (!trace.maps.empty() && step.last == trace.maps.front()) {
+        trace.closes = true;
+        return trace;
+      }
+      trace.maps.push_back(step.last);
+    } else if (!step.restarted) {
+      trace.breaks = why_nothing_loads(
+          step, ran == "vstr nextmap"
+                    ? "nextmap runs \"" + before + "\", which loads no map"
+                    : std::string(rotation_script_name) + " loads no map");
+      return trace;
+    }
+    const auto [at, fresh] =
+        stood.emplace(server.variables_print(), trace.maps.size());
+    if (!fresh) {
+      trace.breaks =
+          at->second < trace.maps.size()
+              ? "then it plays \"" + trace.maps[at->second].name +
+                    "\" again, and never comes back to its first map"
+              : "then it restarts the same map for ever: nextmap runs \"" +
+                    server.value("nextmap") + "\"";
+      return trace;
+    }
+    ran = "vstr nextmap";
+  }
+}
+
 in_place_facts analyse_rotation_in_place(disk_interface& disk,
+                                         const folder_trail& here,
                                          const run_record& own) {
   in_place_facts facts;
   if (!own.found) return facts;
   facts.looked = true;
-  // One file's text at a time: the console copies it as it runs it.
-  std::string text;
+  // SW_rotate.cfg is the file the run found by that name, through its link;
+  // the server finds every other by its path in the game's folder, which
+  // is the rotation's own only where SW_rotate.cfg is no link elsewhere.
+  const disk_folder& game = here.empty() ? own.folder : here.back();
+  const bool beside = own.script_name == rotation_script_name &&
+                      (game.path == own.folder.path ||
+                       (game.inode != 0 && game.device == own.folder.device &&
+                        game.inode == own.folder.inode));
   std::size_t bytes_read = 0;
-  const auto source = [&](const std::string& name) -> const std::string* {
-    if (name.empty() || name.find_first_of("/\\") != std::string::npos)
-      return nullptr;
+  std::map<std::string, console_file> read;
+  const console_files files = [&](const std::string& path) -> console_file {
+    const auto known = read.find(path);
+    if (known != read.end()) return known->second;
+    console_file& file = read[path];
     if (bytes_read >= most_read) {
       facts.read_whole = false;
-      return nullptr;
+      return file;
     }
-    // The script itself may be the file that SW_rotate.cfg links to; its
-    // parts lie beside it.
-    const std::string& there =
-        name == rotation_script_file(1) ? own.script_name : name;
-    std::unique_ptr<readable_file> file;
-    disk_status read = disk.open_file(own.folder, there, &file);
+    std::unique_ptr<readable_file> opened;
+    disk_status status = disk_status(disk_result::missing, "not there");
+    if (path == rotation_script_name ||
+        (beside && path.find('/') == std::string::npos)) {
+      const std::string name =
+          path == rotation_script_name ? own.script_name : path;
+      file.shown = shown_path(own.folder, name);
+      status = disk.open_file(own.folder, name, &opened);
+    } else if (!here.empty()) {
+      const walk_end end = walk(disk, here, path, link_rule::any);
+      file.shown = path_in(game.path, path);
+      status = end.stop != walk_stop::reached
+                   ? disk_status(end.missing ? disk_result::missing
+                                             : disk_result::failed,
+                                 end.why)
+               : end.facts.kind == file_kind::missing
+                   ? disk_status(disk_result::missing, "not there")
+                   : disk.open_file(end.trail.back(), end.name, &opened);
+    }
     // No more than tells whether the console takes the file whole.
-    if (read.ok()) read = file->read(0, in_place_console.room + 1, &text);
+    std::string text;
+    if (status.ok()) status = opened->read(0, maintained_rules.buffer, &text);
     bytes_read += text.size();
-    if (read.ok()) return &text;
-    if (read != disk_result::missing)
-      facts.unreadable.emplace_back(shown_path(own.folder, there), read.reason);
-    return nullptr;
+    if (!status.ok()) {
+      if (status != disk_result::missing)
+        facts.unreadable.emplace_back(file.shown, status.reason);
+      return file;
+    }
+    text.resize(std::min(text.size(), text.find('\0')));
+    file.there = true;
+    file.text = std::make_shared<const std::string>(std::move(text));
+    return file;
   };
-  facts.trace =
-      trace_rotation(source, in_place_console,
-                     64 + steps_per_file * rotation_files_in(disk, own.folder));
+  facts.trace = trace_rotation(files, original_rules);
+  facts.maintained = trace_rotation(files, maintained_rules);
+  facts.maintained_differs = facts.trace.closes != facts.maintained.closes ||
+                             facts.trace.maps != facts.maintained.maps;
   if (!facts.read_whole) facts.trace.breaks.clear();
   // Only a whole chain is compared: past a break nothing plays.
   if (own.planned && facts.trace.closes) compare_with_list(own, &facts);

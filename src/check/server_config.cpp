@@ -5,7 +5,7 @@
 #include <memory>
 #include <set>
 
-#include "check/console_model.h"
+#include "check/console.h"
 #include "platform/path.h"
 #include "run/map_list.h"
 #include "run/rotation_script.h"
@@ -13,42 +13,32 @@
 
 namespace {
 
-/// The most configs one config may run, one inside another: the console
-/// has no limit of its own but its buffer, which a config that runs itself
-/// never fills.
-constexpr int most_execs = 256;
 /// The most of a config that is read: far more than the buffer takes.
 constexpr std::size_t largest_config = 1 << 24;
 /// The most of all configs together that is read: every .cfg beside the
 /// list is read, and a folder of sparse files costs its owner nothing.
 constexpr std::size_t all_configs = 1 << 26;
 
-/// A config as the console reads it: its path for a person to read, the
-/// folders to it (an exec opens a config beside it), and its text.
+/// A config as the console reads it: its path for a person to read, and
+/// what the console takes of the file, its bytes up to the first NUL (a
+/// file that truncate made, all NUL bytes, runs nothing).
 struct config_file {
   std::string path;
-  folder_trail folder;
-  /// What the console takes of the file: its bytes up to the first NUL, as
-  /// it reads a file as one C string (a file that truncate made, all NUL
-  /// bytes, runs nothing).
-  std::string text;
-  std::vector<std::size_t> line_starts;
+  std::shared_ptr<const std::string> text;
+  /// The line of the last offset asked for, so that lines are counted once
+  /// as findings come in order.
+  mutable std::size_t counted = 0, line = 1;
 
   std::size_t line_of(std::size_t at) const {
-    return static_cast<std::size_t>(
-        std::upper_bound(line_starts.begin(), line_starts.end(), at) -
-        line_starts.begin());
+    if (at < counted) counted = 0, line = 1;
+    line += static_cast<std::size_t>(std::count(
+        text->begin() + static_cast<std::ptrdiff_t>(counted),
+        text->begin() + static_cast<std::ptrdiff_t>(std::min(at, text->size())),
+        '\n'));
+    counted = std::min(at, text->size());
+    return line;
   }
 };
-
-/// The name `exec NAME` opens: with .cfg where NAME has no extension.
-std::string exec_name(const std::string& name) {
-  const std::size_t dot = name.rfind('.');
-  const std::size_t slash = name.rfind('/');
-  return dot == std::string::npos || (slash != std::string::npos && slash > dot)
-             ? name + ".cfg"
-             : name;
-}
 
 /// Whether the engine on this system opens the rotation for `name`, which
 /// names it in another case: on Windows, whose files are found in any
@@ -58,13 +48,6 @@ constexpr bool any_case_opens = true;
 #else
 constexpr bool any_case_opens = false;
 #endif
-
-/// What one config that the server may run does, and the configs it runs,
-/// by path.
-struct reading {
-  config_reading facts;
-  std::set<std::string> runs;
-};
 
 /// Reads configs from the disk, each once.
 struct config_reader {
@@ -99,33 +82,20 @@ struct config_reader {
       read = disk_status(disk_result::failed,
                          "not read: with the configs read before it, it would "
                          "pass 64 MiB, all that the check reads of configs");
-    if (read.ok()) read = opened->read(0, largest_config, &file->text);
-    bytes_read += std::min(file->text.size(), all_configs - bytes_read);
+    std::string text;
+    if (read.ok()) read = opened->read(0, largest_config, &text);
+    bytes_read += std::min(text.size(), all_configs - bytes_read);
     if (!read.ok()) {
       if (read != disk_result::missing)
         unreadable.emplace_back(shown, read.reason);
       files[shown] = nullptr;
       return nullptr;
     }
-    file->text.resize(std::min(file->text.size(), file->text.find('\0')));
-    file->folder = std::move(end.trail);
-    file->line_starts.push_back(0);
-    for (std::size_t at = 0; at < file->text.size(); ++at)
-      if (file->text[at] == '\n') file->line_starts.push_back(at + 1);
+    text.resize(std::min(text.size(), text.find('\0')));
+    file->text = std::make_shared<const std::string>(std::move(text));
     return (files[shown] = std::move(file)).get();
   }
 };
-
-/// A command's words as the console read them, quoted where they hold a
-/// blank.
-std::string as_written(const std::vector<std::string>& words) {
-  std::string text;
-  for (const std::string& word : words) {
-    if (!text.empty()) text += ' ';
-    text += word.find(' ') == std::string::npos ? word : "\"" + word + "\"";
-  }
-  return text;
-}
 
 /// `findings` with each said once, where it first came, and how often
 /// where more than once: a config that runs itself meets the same command
@@ -137,7 +107,7 @@ std::vector<config_finding> said_once(std::vector<config_finding> findings) {
     const std::string key =
         std::to_string(static_cast<int>(finding.what)) + '\0' + finding.file +
         '\0' + std::to_string(finding.line) + '\0' + finding.command + '\0' +
-        std::to_string(finding.behind);
+        finding.via + '\0' + std::to_string(finding.behind);
     const auto [at, added] = seen.emplace(key, once.size());
     if (added)
       once.push_back(std::move(finding));
@@ -147,128 +117,174 @@ std::vector<config_finding> said_once(std::vector<config_finding> findings) {
   return once;
 }
 
-/// Whether `verb` sets a console variable.
-bool sets_variable(const std::string& verb) {
-  return same_word(verb, "set") || same_word(verb, "seta") ||
-         same_word(verb, "sets") || same_word(verb, "setu") ||
-         same_word(verb, "reset");
+/// The paths of the configs that `file` runs by an `exec` of its own,
+/// without running it: those that another config runs are not the
+/// server's, and are read inside the one that runs them.
+std::vector<std::string> execs_in(const config_file& file) {
+  std::vector<std::string> paths;
+  const std::string& text = *file.text;
+  for (std::size_t at = 0; at < text.size();) {
+    const console_command command = next_command(text, at, engine::original);
+    at = command.next;
+    const std::vector<std::string> words = command_words(command.text);
+    if (words.size() == 2 && same_word(words[0], "exec"))
+      paths.push_back(exec_path(words[1]));
+  }
+  return paths;
 }
 
-/// One config run as the console would: its command buffer, a segment of
-/// config text for each exec still running, the innermost last.
-struct config_run {
-  struct segment {
-    const config_file* file;
-    std::string text;
-    std::size_t at;
-  };
+/// One config run as the original engine's console runs it, watched for
+/// what it does to the rotation.
+struct config_watch {
   config_reader& reader;
+  const folder_trail& here;
   const config_file& root;
   const config_request& request;
-  reading result;
-  std::vector<segment> buffer;
+  config_reading facts;
+  /// The configs it ran, by path.
+  std::set<std::string> runs;
+  /// Whether the rotation's exec has run: from then on, a load or a change
+  /// of nextmap from a config stops the rotation after its first map.
   bool started = false;
-  int execs = 0;
+  /// The rotation as the console takes it in: a text of its size, which
+  /// sets nothing.
+  console_file rotation;
 
-  /// The bytes still waiting in the buffer.
-  std::size_t pending() const {
-    std::size_t bytes = 0;
-    for (const segment& part : buffer) bytes += part.text.size() - part.at;
-    return bytes;
+  /// The last exec: where a hang is found, the exec that goes round.
+  config_finding last_exec;
+  /// The configs run, by the path their exec gave.
+  std::map<std::string, const config_file*> by_path;
+
+  /// Adds a finding of `what` at `place`, where `command` ran.
+  config_finding& find(config_finding::kind what, const command_place& place,
+                       std::string command) {
+    facts.findings.push_back(at(what, place, std::move(command)));
+    return facts.findings.back();
   }
 
-  /// Adds a finding of `what` at `start` of `file`.
-  config_finding& find(config_finding::kind what, const config_file& file,
-                       std::size_t start, std::string command) {
+  /// A finding of `what` at `place`, where `command` ran.
+  config_finding at(config_finding::kind what, const command_place& place,
+                    std::string command) const {
     config_finding finding;
     finding.what = what;
-    if (&file != &root) finding.file = file.path;
-    finding.line = file.line_of(start);
+    const auto known = by_path.find(place.file.name);
+    const config_file* file = known == by_path.end() ? nullptr : known->second;
+    if (file && file != &root) finding.file = file->path;
+    finding.line = file ? file->line_of(place.at) : 0;
     finding.command = std::move(command);
-    result.facts.findings.push_back(std::move(finding));
-    return result.facts.findings.back();
+    if (place.through_variable)
+      finding.via = as_written(place.file_command(engine::original));
+    return finding;
   }
 
-  /// `exec argument` at `start` of `file`; false where nothing more runs.
-  bool exec(const config_file& file, std::size_t start,
-            const std::string& argument) {
-    const std::string name = exec_name(argument);
-    if (same_word(name, rotation_script_name) && name != rotation_script_name) {
-      find(config_finding::kind::other_case, file, start, argument);
-      result.facts.stops = result.facts.stops || !any_case_opens;
-      if (!any_case_opens) return true;
+  /// The argument of the exec at `place` as written there, or where a
+  /// variable ran it, the path it opened.
+  static std::string exec_argument(const command_place& place,
+                                   const std::string& path) {
+    const std::vector<std::string> words = place.file_command(engine::original);
+    return place.through_variable || words.size() < 2 ? path : words[1];
+  }
+
+  void exec(const command_place& place, const std::string& path,
+            const console_file& file, std::size_t pending, bool fits) {
+    last_exec =
+        at(config_finding::kind::loop, place, exec_argument(place, path));
+    if (same_word(path, rotation_script_name) && path != rotation_script_name) {
+      find(config_finding::kind::other_case, place, exec_argument(place, path));
+      facts.stops = facts.stops || !any_case_opens;
     }
-    if (same_word(name, rotation_script_name)) {
-      result.facts.runs_rotation = true;
-      config_finding& finding =
-          find(config_finding::kind::runs_rotation, file, start, argument);
-      finding.behind = pending() - 1;
-      finding.fits =
-          exec_fits(request.rotation_size, pending(), original_buffer);
+    if (file.text == rotation.text) {
+      facts.runs_rotation = true;
+      config_finding& finding = find(config_finding::kind::runs_rotation, place,
+                                     exec_argument(place, path));
+      finding.behind = pending - 1;
+      finding.fits = fits;
       // The room any rotation file needs: one of the largest size.
       finding.room_for_any =
-          exec_fits(max_script_file_size, pending(), original_buffer);
-      result.facts.stops = result.facts.stops || !finding.fits;
-      started = started || finding.fits;
-      return true;
+          max_script_file_size + 1 + pending <= original_rules.buffer;
+      facts.stops = facts.stops || !fits;
+      started = started || fits;
+      return;
     }
-    const config_file* next = reader.open(file.folder, name);
-    if (!next) return true;  // "couldn't exec": nothing runs
-    result.runs.insert(next->path);
-    if (!exec_fits(next->text.size(), pending(), original_buffer)) {
-      find(config_finding::kind::too_large, file, start, argument);
-      return true;
-    }
-    if (++execs > most_execs) {
-      find(config_finding::kind::loop, file, start, argument);
-      result.facts.stops = true;
-      return false;
-    }
-    buffer.push_back({next, next->text + "\n", 0});
-    return true;
+    if (!file.there) return;  // "couldn't exec": nothing runs
+    // The server's own exec of the config, typed at its console.
+    const bool own = place.file.what == text_origin::kind::typed;
+    if (!own) runs.insert(file.shown);
+    if (fits) return;
+    if (own)
+      find(config_finding::kind::too_large, place, root.path).line = 0;
+    else
+      find(config_finding::kind::too_large, place, exec_argument(place, path));
   }
 
-  /// Runs the buffer to its end.
-  reading run() {
-    result.facts.path = root.path;
-    // The server runs its config by an exec of its own too (on its command
-    // line, or in a config it runs): one the buffer can't take even with
-    // nothing behind it runs none of its lines, the rotation's exec among
-    // them.
-    if (!exec_fits(root.text.size(), 0, original_buffer)) {
-      find(config_finding::kind::too_large, root, 0, root.path).line = 0;
-      return std::move(result);
+  /// A load or a change of nextmap at `place` by `words`.
+  void stops(const command_place& place, const std::vector<std::string>& words,
+             bool loads) {
+    if (!started || place.file.what != text_origin::kind::file ||
+        same_word(place.file.name, rotation_script_name))
+      return;
+    facts.stops = true;
+    find(config_finding::kind::stops_after, place, as_written(words)).loads =
+        loads;
+  }
+
+  console_file find_file(const std::string& path) {
+    if (path == rotation_script_name ||
+        (any_case_opens && same_word(path, rotation_script_name)))
+      return rotation;
+    const config_file* file = reader.open(here, path);
+    if (!file) return {};
+    by_path[path] = file;
+    return {true, file->path, file->text};
+  }
+
+  /// Runs the config, within what is left of `budget`.
+  config_reading run(console_budget* budget) {
+    facts.path = root.path;
+    rotation.there = true;
+    rotation.shown = rotation_script_name;
+    // Lines of the rotation's size, none of which runs anything.
+    std::string stand_in;
+    while (stand_in.size() < request.rotation_size)
+      stand_in +=
+          "//" +
+          std::string(std::min<std::size_t>(
+                          1000, request.rotation_size - stand_in.size()),
+                      'r') +
+          "\n";
+    stand_in.resize(request.rotation_size);
+    rotation.text = std::make_shared<const std::string>(std::move(stand_in));
+    console_events events;
+    events.exec = [this](const command_place& place, const std::string& path,
+                         const console_file& file, std::size_t pending,
+                         bool fits) { exec(place, path, file, pending, fits); };
+    events.load = [this](const command_place& place, const std::string& name,
+                         const std::vector<std::string>& words) {
+      if (!name.empty()) stops(place, words, true);
+    };
+    events.set = [this](const command_place& place, const std::string& name,
+                        const std::vector<std::string>& words) {
+      if (same_word(name, "nextmap")) stops(place, words, false);
+    };
+    console server(
+        original_rules,
+        [this](const std::string& path) { return find_file(path); }, events,
+        *budget);
+    by_path[root.path] = &root;
+    const console_stop stop =
+        server.run_file(root.path, {true, root.path, root.text});
+    *budget = server.left();
+    if (stop == console_stop::hangs) {
+      facts.findings.push_back(last_exec);
+      facts.stops = true;
     }
-    buffer.push_back({&root, root.text + "\n", 0});
-    while (!buffer.empty()) {
-      segment& part = buffer.back();
-      if (part.at >= part.text.size()) {
-        buffer.pop_back();
-        continue;
-      }
-      const console_command command =
-          next_command(part.text, part.at, comment_rules::original);
-      part.at = command.next;
-      const std::vector<std::string> words = command_words(command.text);
-      if (words.empty()) continue;
-      const config_file& file = *part.file;
-      const std::string& verb = words[0];
-      const std::string argument = words.size() > 1 ? words[1] : "";
-      if (same_word(verb, "exec") && !argument.empty()) {
-        if (!exec(file, command.start, argument)) break;
-        continue;
-      }
-      const bool loads = same_word(verb, "map") || same_word(verb, "devmap");
-      if (!started ||
-          !(loads || (sets_variable(verb) && same_word(argument, "nextmap"))))
-        continue;
-      result.facts.stops = true;
-      find(config_finding::kind::stops_after, file, command.start,
-           as_written(words))
-          .loads = loads;
+    if (stop == console_stop::budget) {
+      config_finding finding;
+      finding.what = config_finding::kind::budget;
+      facts.findings.push_back(finding);
     }
-    result.facts.findings = said_once(std::move(result.facts.findings));
-    return std::move(result);
+    facts.findings = said_once(std::move(facts.findings));
+    return std::move(facts);
   }
 };
 
@@ -302,8 +318,7 @@ config_facts analyse_configs(disk_interface& disk, const folder_trail& here,
   config_reader reader{disk, {}, {}};
   const std::vector<std::string> candidates =
       request.named.empty() ? configs_in(disk, here.back()) : request.named;
-  std::map<std::string, reading> readings;
-  std::set<std::string> run_by_another;
+  std::vector<const config_file*> configs;
   for (const std::string& path : candidates) {
     const std::size_t unreadable = reader.unreadable.size();
     const config_file* file = reader.open(here, path);
@@ -313,22 +328,39 @@ config_facts analyse_configs(disk_interface& disk, const folder_trail& here,
       facts.named_unread = true;
       if (reader.unreadable.size() == unreadable) facts.missing.push_back(path);
     }
-    if (!file) continue;
-    reading& result = readings[file->path] =
-        config_run{reader, *file, request, {}, {}}.run();
-    run_by_another.insert(result.runs.begin(), result.runs.end());
+    if (file &&
+        std::find(configs.begin(), configs.end(), file) == configs.end())
+      configs.push_back(file);
+  }
+  facts.any_read = !configs.empty();
+  // The server runs the configs that no other runs by an exec of its own;
+  // where they all run one another, all of them. Each is run once, so that
+  // a chain of configs costs its bytes, not their number times over.
+  std::set<std::string> run_by_another;
+  if (request.named.empty())
+    for (const config_file* file : configs)
+      for (const std::string& path : execs_in(*file)) {
+        const config_file* next =
+            path.empty() ? nullptr : reader.open(here, path);
+        if (next && next != file) run_by_another.insert(next->path);
+      }
+  const bool any_root =
+      std::any_of(configs.begin(), configs.end(), [&](const config_file* file) {
+        return !run_by_another.count(file->path);
+      });
+  std::map<std::string, config_reading> readings;
+  console_budget budget;
+  for (const config_file* file : configs) {
+    if (any_root && run_by_another.count(file->path)) continue;
+    config_watch watch{reader, here, *file, request, {}, {}, false, {}, {}, {}};
+    readings[file->path] = watch.run(&budget);
+    // One that another runs through a variable is read inside that one.
+    run_by_another.insert(watch.runs.begin(), watch.runs.end());
   }
   facts.unreadable = std::move(reader.unreadable);
-  facts.any_read = !readings.empty();
-  // The server runs the configs that no other runs; where they all run
-  // one another, all of them.
-  const bool any_root = std::any_of(
-      readings.begin(), readings.end(),
-      [&](const auto& read) { return !run_by_another.count(read.first); });
-  for (auto& [path, result] : readings) {
-    if (request.named.empty() && any_root && run_by_another.count(path))
+  for (auto& [path, read] : readings) {
+    if (any_root && run_by_another.count(path) && request.named.empty())
       continue;
-    config_reading& read = result.facts;
     if (!read.runs_rotation && read.findings.empty()) continue;
     facts.runs = facts.runs || read.runs_rotation;
     facts.stops = facts.stops || read.stops;

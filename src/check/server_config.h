@@ -44,20 +44,25 @@ struct config_finding {
     runs_rotation,
     /// `exec` of a config that doesn't fit into the buffer: none of it runs.
     too_large,
-    /// `exec` in a loop of configs: the console never gets past it.
+    /// Configs that run one another for ever with the buffer as it was:
+    /// the console never gets past them, and the server hangs.
     loop,
     /// A command after the rotation's exec that loads a map (`loads`) or
     /// changes nextmap: the rotation stops after its first map.
     stops_after,
+    /// The configs' reading ran out of the work the check allows it
+    /// (console_budget): nothing past it is known.
+    budget,
   };
   kind what = kind::runs_rotation;
   /// The config the line is in, where it is another than the one read;
   /// its line (0: the config read itself, too_large for the server's own
   /// exec of it); the command's argument, or (stops_after) its words as
-  /// written.
+  /// written; where that command came from a variable, the line's own
+  /// command that ran it (vstr NAME).
   std::string file;
   std::size_t line = 0;
-  std::string command;
+  std::string command, via;
   std::size_t behind = 0;
   bool fits = true, room_for_any = true, loads = false;
   /// How often the same finding came: a config that runs itself meets the
@@ -97,8 +102,10 @@ struct config_facts {
 
 /// Reads the server's configs, walked from `here` as the engine opens them
 /// (as root, only where root alone may change their way), as the original
-/// engine's console runs them (console_model.h: its commands, its comments,
-/// its 16,384-byte buffer, `exec` of the configs beside them), and tells,
+/// engine's console runs them (console.h: its commands and variables, its
+/// comments, its 16,384-byte buffer, `exec` by path in the game's folder),
+/// each that no other runs once, within one console_budget for all, and
+/// tells,
 /// for each that runs `exec SW_rotate.cfg`, where; whether the rotation
 /// fits into the buffer beside what of the configs still waits behind it
 /// (F + R <= 16,382); and every command after it that loads a map or

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "check/check_report.h"
-#include "check/console_model.h"
+#include "support/console_play.h"
 #include "support/process.h"
 #include "support/report_lines.h"
 #include "support/scratch_dir.h"
@@ -757,9 +757,16 @@ TEST(Program, TheCheckReadsTheServersConfigAsTheConsoleRunsIt) {
             {"inner.cfg", "exec SW_rotate.cfg\nxy\n"}},
            "inner.cfg, line 1: exec SW_rotate.cfg, with 8 bytes",
            0},
+          // Configs that run each other: each line end left behind fills
+          // the buffer, and the console goes on; with none, it never does.
           {{{"server.cfg", "exec SW_rotate.cfg\nexec a\n"},
             {"a.cfg", "exec b\n"},
             {"b.cfg", "exec a\n"}},
+           "b.cfg, line 1: exec a doesn't fit into the console's buffer",
+           0},
+          {{{"server.cfg", "exec SW_rotate.cfg\nexec a\n"},
+            {"a.cfg", "exec b"},
+            {"b.cfg", "exec a"}},
            "runs configs in a loop",
            1},
           // A config that runs itself: each line said once, and how often.

@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
-#include "check/console_model.h"
 #include "check/engine_search.h"
 #include "run/rotation_script.h"
+#include "support/console_play.h"
 #include "support/process.h"
 #include "support/report_lines.h"
 #include "support/scratch_dir.h"
@@ -171,11 +171,13 @@ pid_t start_console(const console_folder& folder, int steps,
   return start(command, folder.dir.path, input);
 }
 
-/// What the console model must keep to play like the server in `where`.
-console_limits limits_of(room where) {
-  return where == room::open
-             ? open_console
-             : original_console(original_config, comment_rules::open);
+/// The console that plays like the server in `where`: the open engine
+/// itself, or with the original's buffer where `original_config` bytes wait
+/// behind each exec; and those bytes.
+std::pair<console_rules, std::size_t> console_of(room where) {
+  if (where == room::open) return {maintained_rules, 0};
+  return {{engine::maintained, original_rules.buffer, SIZE_MAX},
+          original_config};
 }
 
 /// How a load of `name` reads in the server's output: it builds the path
@@ -203,9 +205,9 @@ console_run played_by(const std::string& output) {
 }
 
 /// The model's run, with loads as the server prints them.
-console_run modelled(const script_files& files, int steps,
-                     const console_limits& limits = open_console) {
-  console_run run = play_in_console(files, steps, limits);
+console_run modelled(const script_files& files, int steps, room where) {
+  const auto [rules, behind] = console_of(where);
+  console_run run = play_in_console(files, steps, rules, behind, true);
   for (std::string& event : run.played)
     if (event.rfind("load ", 0) == 0) event = printed_load(event.substr(5));
   return run;
@@ -347,7 +349,7 @@ TEST_F(RealConsole, PlaysTheToolsScriptsTwiceRoundInOrder) {
 
     const console_run real = played_by(read_file(folders[i].dir / "output"));
     expect_same(as_written(order, steps + 1), real, what);
-    expect_same(modelled(files[i], steps, limits_of(trials[i].where)), real,
+    expect_same(modelled(files[i], steps, trials[i].where), real,
                 what + ", the model");
   }
   EXPECT_EQ(8192u, files.back()["SW_rotate.cfg"].size());
@@ -384,7 +386,7 @@ TEST_F(RealConsole, AgreesWithTheModelOnScriptsItCannotRun) {
         {{"SW_rotate.cfg", script_file_of(trials[i].names, "vstr SW1")}});
     write_file(folders[i].game() / "SW_rotate.cfg",
                scripts.back()["SW_rotate.cfg"]);
-    expected.push_back(modelled(scripts[i], steps, limits_of(trials[i].where)));
+    expected.push_back(modelled(scripts[i], steps, trials[i].where));
     // Where a comment swallows the steps and their `quit`, standard input
     // ends the comment and quits: it comes after everything else.
     int input[2] = {-1, -1};

@@ -7,7 +7,7 @@
 #include <tuple>
 #include <vector>
 
-#include "check/console_model.h"
+#include "support/console_play.h"
 #include "support/scratch_dir.h"
 
 namespace {
@@ -140,53 +140,10 @@ TEST(RotationScript, OriginalConsolePlaysEveryEntryOncePerCycleInOrder) {
     // Every file must fit beside 8,190 bytes of the server's config.
     const console_run run = play_in_console(
         named(files_for(names)), 4 * static_cast<int>(names.size()) - 1,
-        original_console(8190));
+        original_rules, 8190);
     EXPECT_EQ(two_cycles(names), run.played) << names.size() << " maps";
     EXPECT_FALSE(run.overflowed);
     EXPECT_TRUE(run.finished);
-  }
-}
-
-TEST(RotationScript, TheConsoleCutsCommandsAndWordsAsEachEngineDoes) {
-  // A text, the comment rules, and the words of each command it holds,
-  // joined by "|", the commands by " / ".
-  const std::string long_word(1030, 'w');
-  const std::tuple<std::string, comment_rules, std::string> rows[] = {
-      {"a b ; c \"d;e\" f\ng", comment_rules::original, "a|b / c|d;e|f / g"},
-      {"a // b ; c\nd", comment_rules::original, "a / c / d"},
-      {"a // b ; c\nd", comment_rules::open, "a / d"},
-      {"a /* b ; c */ e\nf", comment_rules::original, "a / c|*/|e / f"},
-      {"a /* b ; c */ e\nf", comment_rules::open, "a / e / f"},
-      {"map c/*d ; x", comment_rules::original, "map|c / x"},
-      {"say \"a // b\" c", comment_rules::original, "say|a // b|c"},
-      {"say \"unclosed ; x", comment_rules::original, "say|unclosed ; x"},
-      {"a\xC3\xA9z b\x01"
-       "c",
-       comment_rules::original, "a|z|b|c"},
-      {"set x " + long_word, comment_rules::original,
-       "set|x|" + long_word.substr(0, 1017) + " / " + long_word.substr(1018)},
-  };
-  for (const auto& [text, comments, expected] : rows) {
-    std::string got;
-    for (std::size_t at = 0; at < text.size();) {
-      const console_command command = next_command(text, at, comments);
-      at = command.next;
-      if (!got.empty()) got += " / ";
-      const std::vector<std::string> words = command_words(command.text);
-      for (std::size_t i = 0; i < words.size(); ++i)
-        got += (i ? "|" : "") + words[i];
-    }
-    EXPECT_EQ(expected, got) << text;
-  }
-  // A file fits beside what still waits behind it up to the buffer's last
-  // byte, with a line end added to each.
-  EXPECT_TRUE(exec_fits(8192, 8190 + 1, original_buffer));
-  EXPECT_FALSE(exec_fits(8192, 8191 + 1, original_buffer));
-  // A script that runs itself, by exec or by vstr, never ends.
-  for (const char* itself :
-       {"exec SW_rotate.cfg\nmap a", "set a \"vstr a\" ; vstr a"}) {
-    const console_run run = play_in_console({{"SW_rotate.cfg", itself}}, 1);
-    EXPECT_FALSE(run.finished) << itself;
   }
 }
 
