@@ -177,11 +177,14 @@ void render_in_place(report_text& out, const in_place_facts& facts) {
   if (!trace.closes && !facts.read_whole)
     out << "The check reads no further: it reads at most 8 MiB of a "
            "rotation in place.\n";
+  else if (trace.cut_short)
+    out << "The check reads no further: it runs at most "
+        << thousands(console_budget{}.commands)
+        << " commands of a rotation in place.\n";
   else
     out << trace_end(trace) << "\n"
-        << (trace.closes || trace.cut_short
-                ? ""
-                : "A run that puts its rotation in place mends it.\n");
+        << (trace.closes ? ""
+                         : "A run that puts its rotation in place mends it.\n");
   if (facts.maintained_differs)
     out << "The maintained engine plays it otherwise: "
         << counted(facts.maintained.maps.size(), "map", "maps") << ". "
@@ -363,7 +366,8 @@ std::string finding_text(const config_finding& finding,
              "looks files up in their own case";
     case config_finding::kind::runs_rotation:
       return exec + ", with " + thousands(finding.behind) +
-             " bytes of config still waiting behind it: " +
+             (finding.behind == 1 ? " byte" : " bytes") +
+             " of config still waiting behind it: " +
              thousands(request.rotation_size) + rotation_why(request) + " + " +
              thousands(finding.behind) +
              (!finding.fits
@@ -431,7 +435,9 @@ void render_configs(report_text& out, const config_facts& facts) {
       facts.readings.begin(), facts.readings.end(), [](const auto& read) {
         return std::any_of(read.findings.begin(), read.findings.end(),
                            [](const config_finding& finding) {
-                             return finding.whole_config();
+                             return finding.what ==
+                                        config_finding::kind::too_large &&
+                                    finding.whole_config();
                            });
       });
   if (!facts.runs && facts.any_read)

@@ -235,7 +235,10 @@ bool console::insert(std::string text, text_origin origin) {
   // Cbuf_InsertText (cmd.c:121): the text and a line end, in front of all
   // that waits, whole or not at all.
   text += '\n';
-  if (text.size() + bytes_ > rules_.buffer) return false;
+  if (text.size() + bytes_ > rules_.buffer) {
+    if (events_.overflow) events_.overflow(place());
+    return false;
+  }
   if (text.size() > left_.inserted) {
     stop_ = console_stop::budget;
     return false;
@@ -287,6 +290,7 @@ void console::exec(const std::string& path, const console_file& file) {
   const bool fits = file.there && text.size() + 1 + pending() <= rules_.buffer;
   if (events_.exec) events_.exec(place(), path, file, pending(), fits);
   if (fits) insert(text, {text_origin::kind::file, path, ""});
+  if (file.there && !fits && events_.overflow) events_.overflow(place());
 }
 
 void console::execute(const std::vector<std::string>& words) {

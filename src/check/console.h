@@ -128,6 +128,9 @@ struct console_events {
   std::function<void(const command_place& place, const std::string& name,
                      const std::vector<std::string>& words)>
       load;
+  /// A text that the buffer had no room for ("Cbuf_InsertText
+  /// overflowed"): an exec's, which exec tells too, or a vstr's.
+  std::function<void(const command_place& place)> overflow;
   /// Whether map `name` is there to load; every map is, where this is not
   /// given. A `map` of one that isn't prints "Can't find map" and changes
   /// nothing: nextmap stays as it was.

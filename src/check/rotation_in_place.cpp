@@ -46,8 +46,7 @@ std::string why_stopped(console_stop stop) {
       return "a comment swallows what follows it";
     default:
       return "the check reads no further: it runs at most " +
-             std::to_string(console_budget{}.commands) +
-             " commands of a rotation in place";
+             std::to_string(console_budget{}.commands) + " commands of it";
   }
 }
 

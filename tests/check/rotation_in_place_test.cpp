@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <tuple>
 
 #include "check/check_report.h"
 #include "check/rotation_check.h"
 #include "run/generator_run.h"
+#include "run/rotation_script.h"
 #include "support/memory_disk.h"
 #include "support/report_lines.h"
 
@@ -48,6 +50,27 @@ TEST(RotationInPlace, ReadsWhatTheFilesInPlaceMakeTheServerPlay) {
       text.replace(text.find(was), was.size() - 1, "set nextmap vstr " + to);
     };
   };
+  // The rotation written by hand instead: `files` by name, each variable's
+  // `set SWn "TEXT"` given as SWn=TEXT on a line of its own.
+  const auto by_hand = [](std::map<std::string, std::string> files) {
+    return [files](memory_disk& disk) {
+      for (const auto& [name, bytes] : disk.files_in("."))
+        if (name.rfind("SW_rotate", 0) == 0) disk.erase(name);
+      for (auto [name, text] : files) {
+        for (std::size_t at = 0;
+             (at = text.find("SW", at)) != std::string::npos; at += 2) {
+          const std::size_t is = text.find('=', at), end = text.find('\n', at);
+          if ((at == 0 || text[at - 1] == '\n') && is < end &&
+              text.find(' ', at) > is)
+            text = text.substr(0, at) + "set " + text.substr(at, is - at) +
+                   " \"" + text.substr(is + 1, end - is - 1) + "\"" +
+                   text.substr(end);
+        }
+        disk.put(name, text);
+      }
+    };
+  };
+  const std::string two = "SW1=map a ; set nextmap vstr SW2\n";
   const std::tuple<const char*, std::function<void(memory_disk&)>, std::size_t,
                    bool, const char*>
       rows[] = {
@@ -105,6 +128,89 @@ TEST(RotationInPlace, ReadsWhatTheFilesInPlaceMakeTheServerPlay) {
              disk.put("map_list.cfg", list + "newcomer 9999\n");
            },
            80, true, "\"newcomer\": in the list, not played"},
+          // Written by hand, as the original engine runs them.
+          {"a comment /*/ that closes itself",
+           by_hand({{"SW_rotate.cfg",
+                     two + "/*/ set SW2 \"map b ; set nextmap vstr SW1\"\n"
+                           "vstr SW1"}}),
+           2, true, "Then it comes back to \"a\""},
+          {"seta with more than two words",
+           by_hand({{"SW_rotate.cfg",
+                     "SW1=map a ; seta nextmap vstr SW2\n"
+                     "SW2=map b ; seta nextmap vstr SW1\n"
+                     "vstr SW1"}}),
+           1, false,
+           "then it restarts the same map for ever: nextmap runs \"map_restart "
+           "0\".\nA run that puts its rotation in place mends it.\nThe "
+           "maintained engine plays it otherwise: 2 maps. Then it comes back"},
+          {"a variable's name as a command",
+           by_hand(
+               {{"SW_rotate.cfg", "SW1=map a ; nextmap vstr SW2\nvstr SW1"}}),
+           1, false, "nextmap runs \"vstr\", which loads no map"},
+          {"exec by the engine's path rules",
+           by_hand({{"SW_rotate.cfg",
+                     "SW1=devmap a ; set nextmap exec rot/part2\nvstr SW1"},
+                    {"rot/part2.cfg",
+                     "SW1=spmap b ; set nextmap exec /SW_rotate\nvstr SW1"}}),
+           2, true, "2. \"b\": vstr SW1 in rot/part2.cfg"},
+          {"a settings file that isn't there, a variable that runs itself",
+           by_hand({{"SW_rotate.cfg",
+                     "set loop \"vstr loop\"\nSW1=exec gt_ctf.cfg ; map a ; "
+                     "vstr loop ; set nextmap vstr SW2\nSW2=map b ; set "
+                     "nextmap vstr SW1\nvstr SW1"}}),
+           2, true, "Then it comes back to \"a\""},
+          {"SW_rotate.cfg that runs itself last",
+           by_hand({{"SW_rotate.cfg", two + "vstr SW1\nexec SW_rotate.cfg"}}),
+           0, false,
+           "The chain breaks at once:\n  its texts run one another "
+           "for ever within one map's end, so the server hangs"},
+          {"a file pasted twice",
+           by_hand(
+               {{"SW_rotate.cfg",
+                 two + "SW2=map b ; set nextmap vstr SW1\nvstr SW1\n" + two +
+                     "SW2=map b ; set nextmap vstr SW1\nvstr SW1\n"}}),
+           2, true, "Then it comes back to \"a\""},
+          {"an exec with the rest of its file behind it",
+           by_hand({{"SW_rotate.cfg",
+                     "exec big\nvstr SW1\n//" + std::string(100, 'p')},
+                    {"big.cfg", "SW1=map a ; set nextmap vstr SW1\n//" +
+                                    std::string(16300, 'p')}}),
+           0, false,
+           "big.cfg is larger than the console's buffer takes, so it refuses "
+           "all of it.\nA run that puts its rotation in place mends it.\nThe "
+           "maintained engine plays it otherwise: 1 map. Then it comes back"},
+          {"nextmap set before the map is loaded",
+           by_hand({{"SW_rotate.cfg",
+                     "SW1=set nextmap vstr SW1 ; map a\nvstr SW1"}}),
+           1, false, "then it restarts the same map for ever"},
+          {"maps loaded by the files themselves",
+           by_hand({{"SW_rotate.cfg", "map a\nset nextmap exec SW_rotate2\n"},
+                    {"SW_rotate2.cfg", "map b\nset nextmap exec SW_rotate\n"}}),
+           2, true, "2. \"b\": exec SW_rotate2.cfg"},
+          {"a step that loads nothing, and sets nextmap",
+           by_hand(
+               {{"SW_rotate.cfg", two + "SW2=set nextmap vstr SW1\nvstr SW1"}}),
+           1, false, "nextmap runs \"vstr SW2\", which loads no map"},
+          // What costs a reading without end is cut at its budget, or told
+          // by what repeats.
+          {"variables that each run the next twice",
+           [](memory_disk& disk) {
+             std::string text;
+             for (int i = 1; i < 40; ++i)
+               text += "set f" + std::to_string(i) + " \"vstr f" +
+                       std::to_string(i + 1) + ";vstr f" +
+                       std::to_string(i + 1) + "\"\n";
+             disk.at("SW_rotate.cfg").bytes = text + "vstr f1";
+           },
+           0, false, "The check reads no further: it runs at most 2,097,152"},
+          {"a nextmap that restarts beside many parts",
+           [](memory_disk& disk) {
+             disk.at("SW_rotate.cfg").bytes =
+                 "set nextmap map_restart\nmap a\nset nextmap map_restart";
+             for (int part = 4; part <= 2000; ++part)
+               disk.put(rotation_script_file(part));
+           },
+           1, false, "then it restarts the same map for ever"},
       };
   for (const auto& [what, change, played, closes, says] : rows) {
     memory_disk disk;
@@ -114,7 +220,7 @@ TEST(RotationInPlace, ReadsWhatTheFilesInPlaceMakeTheServerPlay) {
     change(disk);
     const auto [facts, report] = in_place(disk);
     if (played) {
-      EXPECT_EQ(played, facts.trace.maps.size()) << what;
+      EXPECT_EQ(played, facts.trace.maps.size()) << what << "\n" << report;
     }
     EXPECT_EQ(closes, facts.trace.closes) << what << "\n" << report;
     EXPECT_NE(std::string::npos, report.find(says)) << what << "\n" << report;

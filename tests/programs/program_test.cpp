@@ -775,6 +775,21 @@ TEST(Program, TheCheckReadsTheServersConfigAsTheConsoleRunsIt) {
            "a.cfg, line 2: exec a doesn't fit into the console's buffer: none "
            "of it runs (2 times)",
            0},
+          // Through variables, as the console runs them.
+          {{{"server.cfg", "set r \"exec SW_rotate.cfg\"\nvstr r\n"}},
+           "line 2: vstr r runs exec SW_rotate.cfg, with 1 byte of config",
+           0},
+          {{{"server.cfg", "exec SW_rotate.cfg\nset d \"map x\"\nvstr d\n"}},
+           "line 3: vstr d runs map x loads a map",
+           1},
+          {{{"server.cfg",
+             "exec SW_rotate.cfg\nset d \"set nextmap vstr "
+             "other\"\nvstr d\n"}},
+           "line 3: vstr d runs set nextmap vstr other changes nextmap",
+           1},
+          {{{"server.cfg", "exec SW_rotate.cfg\nnextmap vstr other\n"}},
+           "line 2: nextmap vstr other changes nextmap",
+           1},
           {{{"server.cfg", "exec sw_rotate.cfg\n"}},
            "another case than SW_rotate.cfg: that works on Windows",
            under_runner() ? 0 : 1},
@@ -810,6 +825,20 @@ TEST(Program, TheCheckReadsTheServersConfigAsTheConsoleRunsIt) {
     EXPECT_EQ(status, checked.status) << what << "\n" << out;
     EXPECT_NE(std::string::npos, out.find(says)) << what << "\n" << out;
   }
+  // A chain of configs, each run once, with the line end each leaves.
+  scratch_dir chain;
+  write_file(chain / "map_list.cfg", list);
+  for (int i = 0; i < 1000; ++i)
+    write_file(chain / ("c" + std::to_string(i) + ".cfg"),
+               "exec c" + std::to_string(i + 1) + "\n");
+  write_file(chain / "c1000.cfg", "exec SW_rotate.cfg\n");
+  const outcome chained = check_in(chain.path, {});
+  EXPECT_EQ(0, chained.status) << chained.out;
+  EXPECT_NE(
+      std::string::npos,
+      unwrapped(chained.out)
+          .find("c1000.cfg, line 1: exec SW_rotate.cfg, with 1,000 bytes"))
+      << chained.out;
   // Named, from elsewhere: the same reading.
   scratch_dir dir, elsewhere;
   write_file(dir / "map_list.cfg", list);

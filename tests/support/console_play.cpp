@@ -26,10 +26,7 @@ console_run play_in_console(const script_files& files, int steps,
                     const std::vector<std::string>&) {
     run.played.push_back(name.empty() ? "restart" : "load " + name);
   };
-  events.exec = [&](const command_place&, const std::string&,
-                    const console_file& file, std::size_t, bool fits) {
-    run.overflowed = run.overflowed || (file.there && !fits);
-  };
+  events.overflow = [&](const command_place&) { run.overflowed = true; };
   if (no_maps) events.found = [](const std::string&) { return false; };
   console server(rules, files_of(files), events);
   // `behind` bytes of comment, with the line end the console adds to what
