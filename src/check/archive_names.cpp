@@ -137,11 +137,14 @@ bool find_archive_directory(std::uint64_t file_size, const archive_reader& read,
   if (end_at == 0) return false;
   // Neither engine asks whether the whole record is there. The original
   // takes what lies past the file's end from whatever was in memory (read
-  // here as zeros) and refuses a record cut by more than 4 bytes; the
-  // maintained one reads on, as as_maintained_reads says.
+  // here as zeros): its own server lists an archive cut by 6 bytes, whose
+  // directory it finds from where the record lies and its stated size, and
+  // then finds a map there that it can't read. Past 6, the size itself is
+  // lost, and it is taken as refused. The maintained one reads on, as
+  // as_maintained_reads says.
   std::string end = read(end_at, end_size);
   const std::size_t cut = end_size - std::min(end.size(), end_size);
-  if (reader == zip_reader::original && cut > 4) return false;
+  if (reader == zip_reader::original && cut > 6) return false;
   end = reader == zip_reader::original ? end.append(cut, '\0')
                                        : as_maintained_reads(std::move(end));
   if (!directory_in(end, plain_end, end_at, found)) return false;

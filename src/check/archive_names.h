@@ -59,7 +59,7 @@ struct archive_directory {
 /// is taken for the end record, and allows for bytes before the archive,
 /// taking their number from where the end record lies. Both take an end
 /// record cut short without noticing (`found->cut`): the original reader up
-/// to 4 bytes; the maintained one any that keeps its signature, reading a
+/// to 6 bytes; the maintained one any that keeps its signature, reading a
 /// missing byte as the one before it in the same number, or 0 where the
 /// number's first is missing. False where the reader refuses the archive:
 /// no end record (or one at byte 0), one cut shorter than the original

@@ -415,8 +415,10 @@ struct searcher {
       if (is_folder && which == engine::original) {
         decide(m, which,
                {map_source::kind::loose, path, "",
-                "it is a folder, which the engine opens as the map: it drops "
-                "the map it plays and fails (\"wrong version number\")",
+                "it is a folder, which the engine opens as the map: on a "
+                "server's disk (ext4) the 32-bit server exits at once when it "
+                "loads it (on tmpfs the load fails instead, \"wrong version "
+                "number\", and play goes on)",
                 false});
         continue;
       }

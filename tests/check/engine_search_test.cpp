@@ -71,8 +71,11 @@ TEST(ArchiveNames, ReadsTheDirectoryAsEachEnginesUnzipDoes) {
       // The directory's offset, 0x12C, read as 0x0101012C.
       {cut_short(zip_of({{"maps/a.bsp", std::string(260, 'a')}}), 4),
        "maps/a.bsp (cut 4)", "refused"},
-      // The offset read as 0x52525252, past the end record.
-      {cut_short(zip_of(two), 5), "refused", "refused"},
+      // The offset read as 0x52525252, past the end record; the original,
+      // seen in its own server, lists an archive cut by 6.
+      {cut_short(zip_of(two), 5), "maps/a.bsp maps/b.bsp (cut 5)", "refused"},
+      {cut_short(zip_of(two), 6), "maps/a.bsp maps/b.bsp (cut 6)",
+       "maps/a.bsp maps/b.bsp (cut 6)"},
       // The offset read as 0: the directory is found, from where it lies.
       {cut_short(zip_of(two), 7), "refused", "maps/a.bsp maps/b.bsp (cut 7)"},
       // The directory's size read as 0 too: no entry where it is looked for.
@@ -130,6 +133,10 @@ TEST(EngineSearch, LooksWhereEachEngineLooks) {
   // Its directory's offset read as 0: the maintained engine lists the map
   // but looks for its local header at the directory, and fails.
   disk.put("base/cut7.pk3", cut_short(zip_of({{"maps/cut7.bsp", "x"}}), 7));
+  // Cut by 6, searched before another that holds its map: both engines
+  // find the map there, not in the next.
+  disk.put("base/cut6.pk3", cut_short(zip_of({{"maps/cut6.bsp", "x"}}), 6));
+  disk.put("base/cut0.pk3", zip_of({{"maps/cut6.bsp", "x"}}));
   disk.put("base/both.pk3", zip_of({{"maps/both.bsp", "x"}}));
   disk.put("base/maps/both.bsp", "x");
   disk.make_folder("mod/maps/folded.bsp");
@@ -149,11 +156,12 @@ TEST(EngineSearch, LooksWhereEachEngineLooks) {
   disk.put("base/colon.pk3", zip_of(many));
   folder_trail here;
   ASSERT_TRUE(working_trail(disk, &here).ok());
-  const game_search found = search_game(
-      disk, here, {"mod", "base", "gone", "crowd"},
-      {"held",  "cased", "first",   "empty", "sealed", "never", "wide",
-       "loose", "zero",  "loosely", "order", "under",  "zed",   "local64",
-       "cut",   "both",  "folded",  "colon", "accent", "past",  "cut7"});
+  const game_search found =
+      search_game(disk, here, {"mod", "base", "gone", "crowd"},
+                  {"held",   "cased",   "first", "empty",   "sealed", "never",
+                   "wide",   "loose",   "zero",  "loosely", "order",  "under",
+                   "zed",    "local64", "cut",   "both",    "folded", "colon",
+                   "accent", "past",    "cut7",  "cut6"});
   // What each engine does with each map: "file" where it loads it, "file!"
   // where found there but it won't load ("file?" where it may), "-" where
   // not found; and a note of where else it lies.
@@ -183,6 +191,7 @@ TEST(EngineSearch, LooksWhereEachEngineLooks) {
           {"local64", "base/local64.pk3!", "base/local64.pk3", ""},
           {"cut", "base/cut.pk3?", "base/cut.pk3", ""},
           {"cut7", "-", "base/cut7.pk3!", ""},
+          {"cut6", "base/cut6.pk3?", "base/cut6.pk3!", ""},
           // The maintained engine: a folder's loose files first, and a
           // folder in a map's name is no map.
           {"both", "base/both.pk3", "base/maps/both.bsp", ""},
@@ -200,6 +209,10 @@ TEST(EngineSearch, LooksWhereEachEngineLooks) {
     EXPECT_TRUE(*note ? notes.find(note) != std::string::npos : notes.empty())
         << map << ": " << notes;
   }
+  // Where servers run, a folder taken for the map stops the server.
+  EXPECT_NE(std::string::npos,
+            std::string(found.at("folded").original.wont_load)
+                .find("the 32-bit server exits at once"));
   const auto problems_with = [&](const std::string& start) {
     return std::count_if(
         found.problems.begin(), found.problems.end(),
