@@ -392,7 +392,7 @@ std::string finding_text(const config_finding& finding,
              "read no further";
     case config_finding::kind::budget:
       return "the check reads no further: its configs run more than the " +
-             thousands(console_budget{}.commands) +
+             thousands(request.budget.commands) +
              " commands it follows of them";
     default:
       return via + finding.command +

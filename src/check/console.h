@@ -157,9 +157,10 @@ enum class console_stop {
 /// The most work one reading of the console's files may take, whatever
 /// they hold: commands run, and bytes inserted into the buffer. A file
 /// that its user may write must cost the check, run as root, no more than
-/// about a second and a few MiB.
+/// about a second and a few MiB; a rotation in place of 8 MiB, the most
+/// that is read of one, runs some 700,000 commands once round.
 struct console_budget {
-  std::size_t commands = std::size_t{1} << 21;
+  std::size_t commands = std::size_t{1} << 20;
   std::size_t inserted = std::size_t{64} << 20;
 };
 

@@ -37,7 +37,7 @@ std::string why_nothing_loads(const step_events& step, std::string otherwise) {
   return otherwise;
 }
 
-std::string why_stopped(console_stop stop) {
+std::string why_stopped(console_stop stop, const console_budget& budget) {
   switch (stop) {
     case console_stop::hangs:
       return "its texts run one another for ever within one map's end, so "
@@ -46,7 +46,7 @@ std::string why_stopped(console_stop stop) {
       return "a comment swallows what follows it";
     default:
       return "the check reads no further: it runs at most " +
-             std::to_string(console_budget{}.commands) + " commands of it";
+             std::to_string(budget.commands) + " commands of it";
   }
 }
 
@@ -100,7 +100,8 @@ void compare_with_list(const run_record& own, in_place_facts* facts) {
 }  // namespace
 
 rotation_trace trace_rotation(const console_files& files,
-                              const console_rules& rules) {
+                              const console_rules& rules,
+                              const console_budget& budget) {
   rotation_trace trace;
   step_events step;
   console_events events;
@@ -122,7 +123,7 @@ rotation_trace trace_rotation(const console_files& files,
     if (file.there && !fits) step.refused = path;
     if (path == rotation_script_name) trace.found = trace.found || file.there;
   };
-  console server(rules, files, events);
+  console server(rules, files, events, budget);
   // The variables as they stood at each map's end, with the maps played by
   // then: where they stand so again, the console goes round from there for
   // ever.
@@ -134,7 +135,7 @@ rotation_trace trace_rotation(const console_files& files,
     const console_stop stop = server.run(ran);
     if (stop != console_stop::none) {
       trace.cut_short = stop == console_stop::budget;
-      trace.breaks = why_stopped(stop);
+      trace.breaks = why_stopped(stop, budget);
       return trace;
     }
     if (!trace.found) return trace;

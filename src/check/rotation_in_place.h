@@ -46,7 +46,8 @@ struct rotation_trace {
 /// stood at an earlier map's end without it (a round that never ends), or
 /// the reading's budget runs out.
 rotation_trace trace_rotation(const console_files& files,
-                              const console_rules& rules);
+                              const console_rules& rules,
+                              const console_budget& budget = {});
 
 /// What the rotation in place makes the server play now, and how it stands
 /// against the map list that the next run reads.

@@ -349,7 +349,7 @@ config_facts analyse_configs(disk_interface& disk, const folder_trail& here,
         return !run_by_another.count(file->path);
       });
   std::map<std::string, config_reading> readings;
-  console_budget budget;
+  console_budget budget = request.budget;
   for (const config_file* file : configs) {
     if (any_root && run_by_another.count(file->path)) continue;
     config_watch watch{reader, here, *file, request, {}, {}, false, {}, {}, {}};

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "check/console.h"
 #include "platform/disk.h"
 #include "walk/folder_walk.h"
 
@@ -30,6 +31,8 @@ struct config_request {
   std::size_t rotation_size = 0;
   rotation_source source = rotation_source::next_run;
   std::size_t next_run_size = 0;
+  /// The work the console may do for all the configs together.
+  console_budget budget;
 };
 
 /// One thing a config does to the rotation, at a line of it or of a config

@@ -202,7 +202,7 @@ TEST(RotationInPlace, ReadsWhatTheFilesInPlaceMakeTheServerPlay) {
                        std::to_string(i + 1) + "\"\n";
              disk.at("SW_rotate.cfg").bytes = text + "vstr f1";
            },
-           0, false, "The check reads no further: it runs at most 2,097,152"},
+           0, false, "The check reads no further: it runs at most 1,048,576"},
           {"a nextmap that restarts beside many parts",
            [](memory_disk& disk) {
              disk.at("SW_rotate.cfg").bytes =
