@@ -424,6 +424,14 @@ void render_configs(report_text& out, const config_facts& facts) {
       if (finding.times > 1) out << " (" << finding.times << " times)";
       out << "\n";
     }
+    if (read.maintained_differs)
+      out << "  The maintained engine reads it otherwise: it "
+          << (!read.maintained_runs ? "never starts the rotation"
+              : read.maintained_stops
+                  ? "starts the rotation, which then stops after its first "
+                    "map"
+                  : "starts the rotation, and nothing stops it")
+          << ".\n";
   }
   if (!facts.any_read && request.named.empty()) {
     out << "No server config here (a .cfg other than the rotation's files and "
@@ -652,6 +660,10 @@ json configs_json(const config_facts& facts) {
     json reading = {{"path", read.path},
                     {"runs_rotation", read.runs_rotation},
                     {"stops", read.stops},
+                    {"maintained_differs", read.maintained_differs},
+                    {"maintained",
+                     {{"runs_rotation", read.maintained_runs},
+                      {"stops", read.maintained_stops}}},
                     {"findings", json::array()}};
     for (const config_finding& finding : read.findings)
       reading["findings"].push_back(

@@ -140,6 +140,7 @@ struct config_watch {
   const folder_trail& here;
   const config_file& root;
   const config_request& request;
+  console_rules rules;
   config_reading facts;
   /// The configs it ran, by path.
   std::set<std::string> runs;
@@ -267,9 +268,8 @@ struct config_watch {
       if (same_word(name, "nextmap")) stops(place, words, false);
     };
     console server(
-        original_rules,
-        [this](const std::string& path) { return find_file(path); }, events,
-        *budget);
+        rules, [this](const std::string& path) { return find_file(path); },
+        events, *budget);
     by_path[root.path] = &root;
     const console_stop stop =
         server.run_file(root.path, {true, root.path, root.text});
@@ -349,19 +349,31 @@ config_facts analyse_configs(disk_interface& disk, const folder_trail& here,
         return !run_by_another.count(file->path);
       });
   std::map<std::string, config_reading> readings;
-  console_budget budget = request.budget;
+  console_budget budget = request.budget, maintained = request.budget;
   for (const config_file* file : configs) {
     if (any_root && run_by_another.count(file->path)) continue;
-    config_watch watch{reader, here, *file, request, {}, {}, false, {}, {}, {}};
-    readings[file->path] = watch.run(&budget);
+    config_watch watch{reader, here, *file, request, original_rules, {}, {},
+                       false,  {},   {},    {}};
+    config_reading& read = readings[file->path] = watch.run(&budget);
     // One that another runs through a variable is read inside that one.
     run_by_another.insert(watch.runs.begin(), watch.runs.end());
+    // Where the maintained engine's console reads it otherwise, the report
+    // says so beside the original's verdict.
+    config_watch other{reader, here, *file, request, maintained_rules, {}, {},
+                       false,  {},   {},    {}};
+    const config_reading theirs = other.run(&maintained);
+    read.maintained_differs = theirs.runs_rotation != read.runs_rotation ||
+                              theirs.stops != read.stops;
+    read.maintained_runs = theirs.runs_rotation;
+    read.maintained_stops = theirs.stops;
   }
   facts.unreadable = std::move(reader.unreadable);
   for (auto& [path, read] : readings) {
     if (any_root && run_by_another.count(path) && request.named.empty())
       continue;
-    if (!read.runs_rotation && read.findings.empty()) continue;
+    if (!read.runs_rotation && read.findings.empty() &&
+        !read.maintained_differs)
+      continue;
     facts.runs = facts.runs || read.runs_rotation;
     facts.stops = facts.stops || read.stops;
     facts.readings.push_back(std::move(read));

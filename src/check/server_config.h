@@ -81,6 +81,11 @@ struct config_reading {
   bool runs_rotation = false;
   bool stops = false;
   std::vector<config_finding> findings;
+  /// Whether the maintained engine's console runs the rotation, or stops
+  /// it, otherwise than the original's: its larger buffer, its comments,
+  /// its variable commands' words.
+  bool maintained_differs = false, maintained_runs = false,
+       maintained_stops = false;
 };
 
 /// What the server's configs do to the rotation.

@@ -154,10 +154,12 @@ TEST(RotationInPlace, ReadsWhatTheFilesInPlaceMakeTheServerPlay) {
                      "SW1=spmap b ; set nextmap exec /SW_rotate\nvstr SW1"}}),
            2, true, "2. \"b\": vstr SW1 in rot/part2.cfg"},
           {"a settings file that isn't there, a variable that runs itself",
-           by_hand({{"SW_rotate.cfg",
-                     "set loop \"vstr loop\"\nSW1=exec gt_ctf.cfg ; map a ; "
-                     "vstr loop ; set nextmap vstr SW2\nSW2=map b ; set "
-                     "nextmap vstr SW1\nvstr SW1"}}),
+           by_hand(
+               {{"SW_rotate.cfg",
+                 "exec gt_ctf\nset loop \"vstr loop\"\nSW1=exec gt_ctf.cfg ; "
+                 "map a ; "
+                 "vstr loop ; set nextmap vstr SW2\nSW2=map b ; set "
+                 "nextmap vstr SW1\nvstr SW1"}}),
            2, true, "Then it comes back to \"a\""},
           {"SW_rotate.cfg that runs itself last",
            by_hand({{"SW_rotate.cfg", two + "vstr SW1\nexec SW_rotate.cfg"}}),
