@@ -272,7 +272,6 @@ void console::set(const std::string& name, std::string text,
                   const std::vector<std::string>& words) {
   if (text.size() > rules_.longest_set_text) text.clear();
   const std::string key = lower(name);
-  const command_place where = place();
   auto found = variables_.find(key);
   if (found != variables_.end())
     print_ ^= print_of(key, *found->second.value);
@@ -280,8 +279,13 @@ void console::set(const std::string& name, std::string text,
     found = variables_.emplace(key, console_variable{{}, "", text}).first;
   print_ ^= print_of(key, text);
   found->second.value = std::make_shared<const std::string>(std::move(text));
-  found->second.set_in = where.file.name;
-  if (events_.set) events_.set(where, name, words);
+  // The innermost file on the way set it.
+  const auto file =
+      std::find_if(buffer_.rbegin(), buffer_.rend(), [](const segment& part) {
+        return part.origin.what == text_origin::kind::file;
+      });
+  found->second.set_in = file == buffer_.rend() ? "" : file->origin.name;
+  if (events_.set) events_.set(place(), name, words);
 }
 
 void console::exec(const std::string& path, const console_file& file) {
