@@ -174,13 +174,13 @@ in_place_facts analyse_rotation_in_place(disk_interface& disk,
   if (!own.found) return facts;
   facts.looked = true;
   // SW_rotate.cfg is the file the run found by that name, through its link;
-  // the server finds every other by its path in the game's folder, which
-  // is the rotation's own only where SW_rotate.cfg is no link elsewhere.
-  const disk_folder& game = here.empty() ? own.folder : here.back();
-  const bool beside = own.script_name == rotation_script_name &&
-                      (game.path == own.folder.path ||
-                       (game.inode != 0 && game.device == own.folder.device &&
-                        game.inode == own.folder.inode));
+  // the server finds every other by its path in the game's folder, the
+  // working one, which is the rotation's own only where SW_rotate.cfg is no
+  // link elsewhere. Each is walked to as the run walks to the rotation: as
+  // root, nothing another user may change is read (a part the server's
+  // user wrote could exec a file only root may read, and the report would
+  // show it).
+  const std::string game = here.empty() ? "." : here.back().path;
   std::size_t bytes_read = 0;
   std::map<std::string, console_file> read;
   const console_files files = [&](const std::string& path) -> console_file {
@@ -193,15 +193,13 @@ in_place_facts analyse_rotation_in_place(disk_interface& disk,
     }
     std::unique_ptr<readable_file> opened;
     disk_status status = disk_status(disk_result::missing, "not there");
-    if (path == rotation_script_name ||
-        (beside && path.find('/') == std::string::npos)) {
-      const std::string name =
-          path == rotation_script_name ? own.script_name : path;
-      file.shown = shown_path(own.folder, name);
-      status = disk.open_file(own.folder, name, &opened);
+    if (path == rotation_script_name) {
+      file.shown = shown_path(own.folder, own.script_name);
+      status = disk.open_file(own.folder, own.script_name, &opened);
     } else if (!here.empty()) {
-      const walk_end end = walk(disk, here, path, link_rule::any);
-      file.shown = path_in(game.path, path);
+      const walk_end end =
+          walk(disk, here, path, link_rule::own_or_folder_owner);
+      file.shown = path_in(game, path);
       status = end.stop != walk_stop::reached
                    ? disk_status(end.missing ? disk_result::missing
                                              : disk_result::failed,
