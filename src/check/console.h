@@ -3,10 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "check/engine.h"
@@ -222,9 +222,9 @@ struct console {
   std::vector<segment> buffer_;
   std::size_t bytes_ = 0;
   std::uint64_t serial_ = 0;
-  std::unordered_map<std::string, console_variable> variables_;
+  std::map<std::string, console_variable> variables_;
   std::uint64_t print_ = 0;
-  std::unordered_map<std::string, console_file> read_;
+  std::map<std::string, console_file> read_;
   console_stop stop_ = console_stop::none;
   /// The state at an insert saved for finding a hang, and when to save the
   /// next (Brent's cycle finding: a power of two of inserts since).

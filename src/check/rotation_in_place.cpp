@@ -127,7 +127,7 @@ rotation_trace trace_rotation(const console_files& files,
   // The variables as they stood at each map's end, with the maps played by
   // then: where they stand so again, the console goes round from there for
   // ever.
-  std::unordered_map<std::uint64_t, std::size_t> stood;
+  std::map<std::uint64_t, std::size_t> stood;
   std::string ran = "exec " + std::string(rotation_script_name);
   for (;;) {
     const std::string before = server.value("nextmap");
