@@ -1,7 +1,12 @@
 #include "platform/user_database.h"
 
-#include <fstream>
-#include <iterator>
+#include <algorithm>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -42,14 +47,28 @@ void each_line(std::string_view text, const Each& each) {
   }
 }
 
+}  // namespace
+
 #ifndef _WIN32
-std::string file_text(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+std::string user_file_text(const char* path) {
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return "";
+  std::string text;
+  struct stat facts;
+  if (fstat(fd, &facts) == 0 && S_ISREG(facts.st_mode)) {
+    text.resize(static_cast<std::size_t>(std::min<std::uint64_t>(
+        static_cast<std::uint64_t>(facts.st_size), largest_user_file)));
+    std::size_t got = 0;
+    for (ssize_t more = 1; got < text.size() && more > 0;) {
+      more = read(fd, &text[got], text.size() - got);
+      if (more > 0) got += static_cast<std::size_t>(more);
+    }
+    text.resize(got);
+  }
+  close(fd);
+  return text;
 }
 #endif
-
-}  // namespace
 
 user_database::user_database(std::string_view passwd, std::string_view group) {
   // name:password:uid:gid:gecos:home:shell
@@ -84,7 +103,8 @@ void read_if_unread(const user_database& users) {
   if (!users.unread) return;
   users.unread = false;
 #ifndef _WIN32
-  user_database read(file_text("/etc/passwd"), file_text("/etc/group"));
+  user_database read(user_file_text("/etc/passwd"),
+                     user_file_text("/etc/group"));
   users.users = std::move(read.users);
   users.groups = std::move(read.groups);
 #endif

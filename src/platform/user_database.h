@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -39,8 +40,18 @@ struct user_database {
 };
 
 /// The system's: /etc/passwd and /etc/group, read as this process where
-/// first asked (none on Windows).
+/// first asked (none on Windows), each as user_file_text reads it.
 user_database system_user_database();
+
+/// The most of a user file that is read: far more than any system's, a line
+/// a user or group.
+inline constexpr std::size_t largest_user_file = std::size_t{16} << 20;
+
+/// The text of the user file at `path`: opened without waiting, so that a
+/// named pipe in its place never holds a run up, read only where it is a
+/// regular file (not a device that never ends), and at most
+/// largest_user_file bytes of it; empty where it can't be. POSIX only.
+std::string user_file_text(const char* path);
 
 /// The group a run acts in for user `owner` in a folder of group
 /// `folder_group`: the folder's, where the user belongs to it (as their own

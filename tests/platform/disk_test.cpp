@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+
+#include "platform/user_database.h"
 #ifdef __linux__
 #include <linux/fs.h>
 #endif
@@ -78,6 +80,19 @@ TEST(SystemDisk, ReadsRegularFilesThroughOneHandleAndNothingElse) {
   EXPECT_EQ("xx", piece);
   EXPECT_EQ(done, file->read(file->size + 9, 5, &piece));
   EXPECT_EQ("", piece);
+}
+
+TEST(UserDatabase, ReadsARegularFileToItsBoundAndNothingElse) {
+  scratch_dir dir;
+  write_file(dir / "passwd", "gs:x:1000:1000::/home/gs:/bin/sh\n");
+  EXPECT_EQ(read_file(dir / "passwd"),
+            user_file_text((dir / "passwd").c_str()));
+  // A named pipe no one writes, and a device that never ends: no wait, and
+  // nothing read.
+  ASSERT_EQ(0, mkfifo((dir / "pipe").c_str(), 0644));
+  EXPECT_EQ("", user_file_text((dir / "pipe").c_str()));
+  EXPECT_EQ("", user_file_text("/dev/zero"));
+  EXPECT_EQ("", user_file_text((dir / "missing").c_str()));
 }
 
 /// What entry_facts() finds at `name` in `dir`, as "kind write_flags may_write
