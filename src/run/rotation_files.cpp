@@ -76,7 +76,10 @@ bool stage_steps_back(disk_interface& disk, const file_place& script,
                          "back to the start)"}));
       return false;
     }
-    if (read_whole(disk, target.folder(), target.name, &text).ok() &&
+    // Only a part of the step back's size is read to see whether it is one:
+    // an old part is never read whole, however large it was made.
+    if (target.facts.size == step_back_script.size() &&
+        read_whole(disk, target.folder(), target.name, &text).ok() &&
         text == step_back_script)
       continue;
     if (!stage(disk, set, target, step_back_script, &target.facts, record))

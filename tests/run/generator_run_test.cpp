@@ -272,6 +272,11 @@ TEST_P(FailingDisk, NoFailureNorKillLeavesLessThanWasInPlace) {
 TEST(GeneratorRun, PartsALongerRotationHadStepBackToTheStart) {
   memory_disk disk = prepared(1, 150);
   ASSERT_EQ(5u, rotation_of(disk).size());
+  // An old part is read only where it has the step back's size.
+  disk.at("SW_rotate5.cfg").bytes.append(std::size_t{1} << 24, '/');
+  disk.calls.clear();
+  ASSERT_EQ(0, run_generator(disk, no_users, 1));
+  EXPECT_EQ(1, std::count(disk.calls.begin(), disk.calls.end(), "open_file"));
   run(disk);
   const script_files now = rotation_of(disk);
   EXPECT_EQ(5u, now.size());
