@@ -276,9 +276,16 @@ struct searcher {
     // comes from the one file opened.
     std::pair<std::uint64_t, std::size_t> cached{file->size, 0};
     std::string cache;
+    // A read that fails reads as nothing; the first failure's reason is
+    // kept, so that a disk's error is told as one, not as a broken archive.
+    disk_status failed;
     const archive_reader read = [&](std::uint64_t offset, std::size_t count) {
       if (cached != std::make_pair(offset, count)) {
-        if (!file->read(offset, count, &cache).ok()) cache.clear();
+        if (const disk_status got = file->read(offset, count, &cache);
+            !got.ok()) {
+          cache.clear();
+          if (failed.ok()) failed = got;
+        }
         cached = {offset, count};
       }
       return cache;
@@ -289,9 +296,10 @@ struct searcher {
     const bool maintained_reads = find_archive_directory(
         file->size, read, zip_reader::maintained, &maintained);
     if (!original_reads && !maintained_reads) {
-      *why =
-          "no engine reads it as an archive (no end record within its last "
-          "65,535 bytes, or a broken one)";
+      *why = !failed.ok()
+                 ? "can't be read: " + failed.reason
+                 : "no engine reads it as an archive (no end record within "
+                   "its last 65,535 bytes, or a broken one)";
       return false;
     }
     std::vector<std::string> no_problems;
@@ -322,7 +330,9 @@ struct searcher {
       read_archive_directory(read, maintained, [&](const archive_entry& item) {
         each(read, maintained, item, false, true);
       });
-    if (original_reads && entries < original.entries)
+    if (!failed.ok())
+      problems.push_back(path + ": can't be read whole: " + failed.reason);
+    else if (original_reads && entries < original.entries)
       problems.push_back(
           path + ": the original engine reads " + std::to_string(entries) +
           " of its " + std::to_string(original.entries) +

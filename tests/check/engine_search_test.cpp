@@ -228,6 +228,21 @@ TEST(EngineSearch, LooksWhereEachEngineLooks) {
         std::string(name) == "empty",
         std::count(found.loadable.begin(), found.loadable.end(), name) > 0)
         << name;
+  // A disk's error is told with its reason, whichever read it meets.
+  for (const int fails : {1, 3}) {
+    memory_disk failing;
+    failing.put("base/x.pk3", zip_of({{"maps/x.bsp", "x"}}));
+    folder_trail there;
+    ASSERT_TRUE(working_trail(failing, &there).ok());
+    failing.break_calls("read", fails, 1);
+    const game_search read = search_game(failing, there, {"base"}, {"x"});
+    ASSERT_EQ(1u, read.problems.size()) << fails;
+    EXPECT_NE(std::string::npos,
+              read.problems[0].find("base/x.pk3: can't be read"))
+        << fails;
+    EXPECT_NE(std::string::npos, read.problems[0].find("Input/output error"))
+        << fails;
+  }
 }
 
 }  // namespace
