@@ -22,11 +22,6 @@ std::string name_beside(const file_set& set, const std::string& name,
   return name + std::string(kind) + set.run + "." + std::to_string(attempt);
 }
 
-bool remove_file(disk_interface& disk, const disk_folder& folder,
-                 const std::string& name) {
-  return disk.remove(folder, name).ok();
-}
-
 /// Makes `copy` hold what `file.target` holds now, and keep it when it is
 /// replaced: a second name for the same file, which costs nothing and can't
 /// half fail, or where the file system has none, a copy of its bytes.
@@ -99,7 +94,7 @@ void roll_back(disk_interface& disk, file_set& set) {
     if (!file->placed) continue;
     const bool back =
         file->kept_copy.empty()
-            ? remove_file(disk, *file->folder, file->target)
+            ? disk.remove(*file->folder, file->target).ok()
             : kept_durable &&
                   disk.rename(*file->folder, file->kept_copy, file->target)
                       .ok();
@@ -204,17 +199,21 @@ bool put_in_place(disk_interface& disk, file_set& set) {
   // a power cut may undo the last steps, each to a state the placing passed
   // through, which the kept copies can't change; they go all the same.
   (void)sync_set(disk, set, nullptr, true);
+  // The new rotation is in place: a kept copy that can't be removed is a
+  // leftover with a name of the run's own, which the next run removes.
   for (staged_file& file : set.files)
     if (!file.kept_copy.empty())
-      remove_file(disk, *file.folder, file.kept_copy);
+      (void)disk.remove(*file.folder, file.kept_copy);
   return true;
 }
 
 void discard(disk_interface& disk, file_set& set) {
+  // What can't be removed has a name of the run's own, which the next run
+  // removes; the rotation in place is whole either way.
   for (staged_file& file : set.files) {
-    if (!file.placed) remove_file(disk, *file.folder, file.temp);
+    if (!file.placed) (void)disk.remove(*file.folder, file.temp);
     if (!file.kept_copy.empty())
-      remove_file(disk, *file.folder, file.kept_copy);
+      (void)disk.remove(*file.folder, file.kept_copy);
   }
 }
 
