@@ -304,4 +304,11 @@ TEST(ServerConfig, ReadsAtMost64MiBOfConfigsInAll) {
   EXPECT_NE(std::string::npos, configs.unreadable[0].second.find("64 MiB"));
   EXPECT_EQ(4u, configs.readings.size());
   EXPECT_TRUE(configs.runs);
+  // A larger config counts only what is read of it, 16 MiB.
+  memory_disk large;
+  large.put("big.cfg", "exec SW_rotate.cfg\n" + std::string(70 << 20, '\0'));
+  ASSERT_TRUE(working_trail(large, &here).ok());
+  const config_facts big = analyse_configs(large, here, {});
+  EXPECT_TRUE(big.unreadable.empty());
+  EXPECT_TRUE(big.runs);
 }

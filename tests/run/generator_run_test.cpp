@@ -14,6 +14,7 @@
 #include "check/dry_disk.h"
 #include "check/rotation_check.h"
 #include "check/rotation_in_place.h"
+#include "platform/path.h"
 #include "run/rotation_files.h"
 #include "run/rotation_plan.h"
 #include "run/rotation_script.h"
@@ -84,6 +85,12 @@ void run(memory_disk& disk, run_record* record = nullptr,
   EXPECT_EQ(0, run_generator(disk, users, ticks, &done));
   EXPECT_EQ("", testing::internal::GetCapturedStdout());
   EXPECT_EQ("", testing::internal::GetCapturedStderr());
+  // The record lists the parts in their order, then the steps back.
+  for (std::size_t part = 1;
+       done.result == run_record::outcome::placed &&
+       part < std::min(done.files.size(), done.plan.files.size());
+       ++part)
+    EXPECT_EQ(rotation_script_file(part + 1), name_of(done.files[part].first));
   if (!told.second) return;
   const run_record& dry = *told.second;
   EXPECT_EQ(done.result, dry.result) << done.why;
