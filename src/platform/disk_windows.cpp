@@ -228,7 +228,10 @@ disk_status system_disk::entry_facts(const disk_folder& at,
 
 disk_status system_disk::read_link(const disk_folder&, const std::string&,
                                    std::string*) {
-  return {disk_result::failed, "Windows follows no links"};
+  // No walk reads a link here: the system follows them on the way.
+  return {disk_result::failed,
+          "a link isn't read on Windows, which follows "
+          "links itself"};
 }
 
 disk_status system_disk::open_file(const disk_folder& at,

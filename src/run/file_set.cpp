@@ -137,10 +137,9 @@ bool place_all(disk_interface& disk, file_set& set) {
     if (i + 1 < set.files.size()) {
       if (const disk_status kept_copy = keep_previous(disk, set, file);
           !kept_copy.ok()) {
-        set.failure =
-            words({"no copy of ", file.shown(),
-                   " can be kept_copy while the new files go in place: ",
-                   kept_copy.reason});
+        set.failure = words({"no copy of ", file.shown(),
+                             " can be kept while the new files go in place: ",
+                             kept_copy.reason});
         return false;
       }
     }

@@ -22,8 +22,8 @@ bool is_absolute(std::string_view path) {
 
 walk_end walk(disk_interface& disk, const folder_trail& from,
               std::string_view path, link_rule, bool into_folder) {
-  // Windows follows no links, and has no root to guard: the path is taken
-  // as it is.
+  // Windows follows every link on the way itself, as the game's own opens
+  // do there, and has no root to guard: the path is taken as it is.
   const std::string full = is_absolute(path)
                                ? std::string(path)
                                : path_in(from.back().path, std::string(path));
