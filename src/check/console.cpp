@@ -186,9 +186,8 @@ console_stop console::run_file(const std::string& path,
 
 console_stop console::drain() {
   // A hang is found within one frame: from here until the buffer is empty.
-  saved_ = 0;
   since_ = 0;
-  power_ = 1;
+  power_ = 0;
   while (!buffer_.empty() && stop_ == console_stop::none) {
     segment& front = buffer_.back();
     if (front.at >= front.text.size()) {
@@ -253,14 +252,14 @@ bool console::insert(std::string text, text_origin origin) {
   if (front != buffer_.rend())
     key ^= (front->serial * 0xBF58476D1CE4E5B9u) ^
            (front->at * 0x94D049BB133111EBu);
-  if (since_ > 0 && key == saved_) {
+  if (power_ > 0 && key == saved_) {
     stop_ = console_stop::hangs;
     return false;
   }
   if (++since_ >= power_) {
     saved_ = key;
     since_ = 0;
-    power_ *= 2;
+    power_ = power_ ? 2 * power_ : 1;
   }
   bytes_ += text.size();
   buffer_.push_back(

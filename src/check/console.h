@@ -227,7 +227,8 @@ struct console {
   std::map<std::string, console_file> read_;
   console_stop stop_ = console_stop::none;
   /// The state at an insert saved for finding a hang, and when to save the
-  /// next (Brent's cycle finding: a power of two of inserts since).
+  /// next (Brent's cycle finding: a power of two of inserts since; 0 where
+  /// none is saved yet).
   std::uint64_t saved_ = 0;
   std::size_t since_ = 0, power_ = 1;
 };
