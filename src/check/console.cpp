@@ -93,14 +93,18 @@ std::vector<std::string> command_words(std::string_view command) {
   command = command.substr(0, command.find('\0'));
   std::vector<std::string> words;
   std::size_t at = 0;
-  const auto starts = [&](const char* two) {
-    return command.compare(at, 2, two) == 0;
+  // Whether `//` or `/*` (`second`) starts at `at`; looked at for every
+  // byte of a word, so a plain comparison.
+  const auto starts = [&](char second) {
+    return command[at] == '/' && at + 1 < command.size() &&
+           command[at + 1] == second;
   };
+  const auto comment = [&] { return starts('/') || starts('*'); };
   for (;;) {
     for (;;) {
       while (at < command.size() && is_blank(command[at])) ++at;
-      if (at >= command.size() || starts("//")) return words;
-      if (!starts("/*")) break;
+      if (at >= command.size() || starts('/')) return words;
+      if (!starts('*')) break;
       // The scan for `*/` starts at the `/*`: `/*/` closes itself.
       const std::size_t close = command.find("*/", at + 1);
       if (close == std::string_view::npos) return words;
@@ -117,7 +121,7 @@ std::vector<std::string> command_words(std::string_view command) {
     }
     const std::size_t start = at;
     while (at < command.size() && !is_blank(command[at]) &&
-           command[at] != '"' && !starts("//") && !starts("/*"))
+           command[at] != '"' && !comment())
       ++at;
     words.emplace_back(command.substr(start, at - start));
   }
@@ -172,7 +176,7 @@ std::string console::value(std::string_view name) const {
 console_stop console::run(std::string_view text) {
   if (stop_ != console_stop::none) return stop_;
   // The buffer is empty here: a run that stopped short runs no more.
-  buffer_.push_back(segment{std::string(text) + "\n", 0, 0, {}, ++serial_});
+  buffer_.push_back(segment{std::string(text) + "\n", 0, 0, {}, 0});
   bytes_ += text.size() + 1;
   return drain();
 }
@@ -244,27 +248,39 @@ bool console::insert(std::string text, text_origin origin) {
   }
   left_.inserted -= text.size();
   // The same buffer, text and variables met again within a frame: from
-  // here it goes round for ever. The front segment, at the same place,
-  // stands for all behind it, which can't change while it is there.
-  std::uint64_t key = print_ ^ std::hash<std::string>{}(text);
-  auto front = buffer_.rbegin();
-  while (front != buffer_.rend() && front->at >= front->text.size()) ++front;
-  if (front != buffer_.rend())
-    key ^= (front->serial * 0xBF58476D1CE4E5B9u) ^
-           (front->at * 0x94D049BB133111EBu);
-  if (power_ > 0 && key == saved_) {
+  // here it goes round for ever. A key of them is compared at every
+  // insert, and where it matches, the buffer itself.
+  // Texts run to their end hold nothing: they go first, as the command that
+  // inserts was the last anything needs of them.
+  while (!buffer_.empty() && buffer_.back().at >= buffer_.back().text.size())
+    buffer_.pop_back();
+  const std::uint64_t hash = std::hash<std::string>{}(text);
+  std::uint64_t key = print_ ^ hash ^ (bytes_ * 0x94D049BB133111EBu) ^
+                      (buffer_.size() * 0xD6E8FEB86659FD93u);
+  if (!buffer_.empty())
+    key ^= (buffer_.back().hash * 0xBF58476D1CE4E5B9u) ^ buffer_.back().at;
+  if (power_ > 0 && key == saved_ && pending_text() + text == saved_text_) {
     stop_ = console_stop::hangs;
     return false;
   }
   if (++since_ >= power_) {
+    // Brent's cycle finding: saved at every power of two of inserts.
     saved_ = key;
+    saved_text_ = pending_text() + text;
     since_ = 0;
     power_ = power_ ? 2 * power_ : 1;
   }
   bytes_ += text.size();
-  buffer_.push_back(
-      segment{std::move(text), 0, 0, std::move(origin), ++serial_});
+  buffer_.push_back(segment{std::move(text), 0, 0, std::move(origin), hash});
   return true;
+}
+
+std::string console::pending_text() const {
+  std::string text;
+  text.reserve(bytes_);
+  for (auto part = buffer_.rbegin(); part != buffer_.rend(); ++part)
+    text.append(part->text, std::min(part->at, part->text.size()));
+  return text;
 }
 
 void console::set(const std::string& name, std::string text,

@@ -196,13 +196,14 @@ struct console {
   const console_budget& left() const { return left_; }
 
   /// A segment of the buffer: one text inserted whole, the part of it still
-  /// waiting after `at`, where it came from, and where its last command
-  /// started. The buffer is a stack of them, the front last.
+  /// waiting after `at`, where it came from, where its last command
+  /// started, and a hash of its text. The buffer is a stack of them, the
+  /// front last.
   struct segment {
     std::string text;
     std::size_t at = 0, last = 0;
     text_origin origin;
-    std::uint64_t serial = 0;
+    std::uint64_t hash = 0;
   };
 
  private:
@@ -214,6 +215,8 @@ struct console {
            const std::vector<std::string>& words);
   command_place place() const;
   std::size_t pending() const;
+  /// What the buffer holds, front first.
+  std::string pending_text() const;
 
   console_rules rules_;
   console_files files_;
@@ -221,7 +224,6 @@ struct console {
   console_budget left_;
   std::vector<segment> buffer_;
   std::size_t bytes_ = 0;
-  std::uint64_t serial_ = 0;
   std::map<std::string, console_variable> variables_;
   std::uint64_t print_ = 0;
   std::map<std::string, console_file> read_;
@@ -230,5 +232,6 @@ struct console {
   /// next (Brent's cycle finding: a power of two of inserts since; 0 where
   /// none is saved yet).
   std::uint64_t saved_ = 0;
+  std::string saved_text_;
   std::size_t since_ = 0, power_ = 1;
 };

@@ -151,8 +151,14 @@ struct config_watch {
   /// sets nothing.
   console_file rotation;
 
-  /// The last exec: where a hang is found, the exec that goes round.
-  config_finding last_exec;
+  /// The last exec, where a hang is found the exec that goes round: kept
+  /// cheaply on every exec (a config may run millions), made a finding only
+  /// where one is found.
+  struct {
+    std::string file, command, path;
+    std::size_t at = 0;
+    bool through_variable = false;
+  } last_exec;
   /// The configs run, by the path their exec gave.
   std::map<std::string, const config_file*> by_path;
 
@@ -188,8 +194,12 @@ struct config_watch {
 
   void exec(const command_place& place, const std::string& path,
             const console_file& file, std::size_t pending, bool fits) {
-    last_exec =
-        at(config_finding::kind::loop, place, exec_argument(place, path));
+    last_exec.file = place.file.name;
+    last_exec.command =
+        next_command(place.file_text, place.at, engine::original).text;
+    last_exec.path = path;
+    last_exec.at = place.at;
+    last_exec.through_variable = place.through_variable;
     if (same_word(path, rotation_script_name) && path != rotation_script_name) {
       find(config_finding::kind::other_case, place, exec_argument(place, path));
       facts.stops = facts.stops || !any_case_opens;
@@ -275,7 +285,16 @@ struct config_watch {
         server.run_file(root.path, {true, root.path, root.text});
     *budget = server.left();
     if (stop == console_stop::hangs) {
-      facts.findings.push_back(last_exec);
+      command_place place;
+      place.file = {text_origin::kind::file, last_exec.file, ""};
+      place.file_text = last_exec.command;
+      place.through_variable = last_exec.through_variable;
+      config_finding loop = at(config_finding::kind::loop, place,
+                               exec_argument(place, last_exec.path));
+      const auto known = by_path.find(last_exec.file);
+      if (known != by_path.end())
+        loop.line = known->second->line_of(last_exec.at);
+      facts.findings.push_back(std::move(loop));
       facts.stops = true;
     }
     if (stop == console_stop::budget) {

@@ -31,8 +31,10 @@ struct config_request {
   std::size_t rotation_size = 0;
   rotation_source source = rotation_source::next_run;
   std::size_t next_run_size = 0;
-  /// The work the console may do for all the configs together.
-  console_budget budget;
+  /// The work the console may do for all the configs together: far more
+  /// than configs that the buffer of 16 KiB takes ever need, and a quarter
+  /// of a rotation's.
+  console_budget budget{std::size_t{1} << 18, std::size_t{4} << 20};
 };
 
 /// One thing a config does to the rotation, at a line of it or of a config
