@@ -159,8 +159,7 @@ console::console(console_rules rules, console_files files,
       events_(std::move(events)),
       left_(budget) {
   // The server makes nextmap itself, empty; a load sets it.
-  variables_["nextmap"] = {std::make_shared<const std::string>(), "", ""};
-  print_ = print_of("nextmap", "");
+  store("nextmap", "", "");
 }
 
 const console_variable* console::variable(std::string_view name) const {
@@ -170,7 +169,7 @@ const console_variable* console::variable(std::string_view name) const {
 
 std::string console::value(std::string_view name) const {
   const console_variable* found = variable(name);
-  return found ? *found->value : "";
+  return found ? found->value : "";
 }
 
 console_stop console::run(std::string_view text) {
@@ -217,8 +216,6 @@ console_stop console::drain() {
   return stop_;
 }
 
-std::size_t console::pending() const { return bytes_; }
-
 command_place console::place() const {
   command_place where;
   if (buffer_.empty()) return where;
@@ -247,13 +244,13 @@ bool console::insert(std::string text, text_origin origin) {
     return false;
   }
   left_.inserted -= text.size();
-  // The same buffer, text and variables met again within a frame: from
-  // here it goes round for ever. A key of them is compared at every
-  // insert, and where it matches, the buffer itself.
   // Texts run to their end hold nothing: they go first, as the command that
   // inserts was the last anything needs of them.
   while (!buffer_.empty() && buffer_.back().at >= buffer_.back().text.size())
     buffer_.pop_back();
+  // The same buffer, text and variables met again within a frame: from
+  // here it goes round for ever. A key of them is compared at every
+  // insert, and where it matches, the buffer itself.
   const std::uint64_t hash = std::hash<std::string>{}(text);
   std::uint64_t key = print_ ^ hash ^ (bytes_ * 0x94D049BB133111EBu) ^
                       (buffer_.size() * 0xD6E8FEB86659FD93u);
@@ -286,28 +283,33 @@ std::string console::pending_text() const {
 void console::set(const std::string& name, std::string text,
                   const std::vector<std::string>& words) {
   if (text.size() > rules_.longest_set_text) text.clear();
-  const std::string key = lower(name);
-  auto found = variables_.find(key);
-  if (found != variables_.end())
-    print_ ^= print_of(key, *found->second.value);
-  else
-    found = variables_.emplace(key, console_variable{{}, "", text}).first;
-  print_ ^= print_of(key, text);
-  found->second.value = std::make_shared<const std::string>(std::move(text));
   // The innermost file on the way set it.
   const auto file =
       std::find_if(buffer_.rbegin(), buffer_.rend(), [](const segment& part) {
         return part.origin.what == text_origin::kind::file;
       });
-  found->second.set_in = file == buffer_.rend() ? "" : file->origin.name;
+  store(name, std::move(text), file == buffer_.rend() ? "" : file->origin.name);
   if (events_.set) events_.set(place(), name, words);
+}
+
+void console::store(const std::string& name, std::string text,
+                    std::string set_in) {
+  const std::string key = lower(name);
+  auto found = variables_.find(key);
+  if (found != variables_.end())
+    print_ ^= print_of(key, found->second.value);
+  else
+    found = variables_.emplace(key, console_variable{"", "", text}).first;
+  print_ ^= print_of(key, text);
+  found->second.value = std::move(text);
+  found->second.set_in = std::move(set_in);
 }
 
 void console::exec(const std::string& path, const console_file& file) {
   const std::string empty;
   const std::string& text = file.there && file.text ? *file.text : empty;
-  const bool fits = file.there && text.size() + 1 + pending() <= rules_.buffer;
-  if (events_.exec) events_.exec(place(), path, file, pending(), fits);
+  const bool fits = file.there && text.size() + 1 + bytes_ <= rules_.buffer;
+  if (events_.exec) events_.exec(place(), path, file, bytes_, fits);
   if (fits) insert(text, {text_origin::kind::file, path, ""});
   if (file.there && !fits && events_.overflow) events_.overflow(place());
 }
@@ -327,7 +329,7 @@ void console::execute(const std::vector<std::string>& words) {
     if (words.size() != 2) return;
     const console_variable* named = variable(words[1]);
     // "%s\n", to which the insert adds its own line end.
-    insert((named ? *named->value : "") + "\n",
+    insert((named ? named->value : "") + "\n",
            {text_origin::kind::variable, words[1], named ? named->set_in : ""});
   } else if (same_word(verb, "set") ||
              any_of_words(verb, {"seta", "sets", "setu"})) {
@@ -347,12 +349,7 @@ void console::execute(const std::vector<std::string>& words) {
     if (words.size() < 2 || words[1].empty()) return;
     if (events_.load) events_.load(place(), words[1], words);
     if (events_.found && !events_.found(words[1])) return;
-    const std::string key = "nextmap";
-    print_ ^= print_of(key, *variables_[key].value);
-    variables_[key].value =
-        std::make_shared<const std::string>("map_restart 0");
-    variables_[key].set_in.clear();
-    print_ ^= print_of(key, "map_restart 0");
+    store("nextmap", "map_restart 0", "");
   } else if (same_word(verb, "map_restart")) {
     if (events_.load) events_.load(place(), "", words);
   } else if (variable(verb) && words.size() > 1) {

@@ -167,8 +167,7 @@ struct console_budget {
 /// A console variable: its text, the file whose text set it, and the text
 /// it was made with, which `reset` gives it again.
 struct console_variable {
-  std::shared_ptr<const std::string> value;
-  std::string set_in, first;
+  std::string value, set_in, first;
 };
 
 /// A console: run texts in it, one frame at a time, and it tells its events.
@@ -213,8 +212,8 @@ struct console {
   bool insert(std::string text, text_origin origin);
   void set(const std::string& name, std::string text,
            const std::vector<std::string>& words);
+  void store(const std::string& name, std::string text, std::string set_in);
   command_place place() const;
-  std::size_t pending() const;
   /// What the buffer holds, front first.
   std::string pending_text() const;
 

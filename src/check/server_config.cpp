@@ -369,18 +369,20 @@ config_facts analyse_configs(disk_interface& disk, const folder_trail& here,
       });
   std::map<std::string, config_reading> readings;
   console_budget budget = request.budget, maintained = request.budget;
+  const auto watch_of = [&](const config_file& file, console_rules rules) {
+    return config_watch{reader, here,  file, request, rules, {},
+                        {},     false, {},   {},      {}};
+  };
   for (const config_file* file : configs) {
     if (any_root && run_by_another.count(file->path)) continue;
-    config_watch watch{reader, here, *file, request, original_rules, {}, {},
-                       false,  {},   {},    {}};
+    config_watch watch = watch_of(*file, original_rules);
     config_reading& read = readings[file->path] = watch.run(&budget);
     // One that another runs through a variable is read inside that one.
     run_by_another.insert(watch.runs.begin(), watch.runs.end());
     // Where the maintained engine's console reads it otherwise, the report
     // says so beside the original's verdict.
-    config_watch other{reader, here, *file, request, maintained_rules, {}, {},
-                       false,  {},   {},    {}};
-    const config_reading theirs = other.run(&maintained);
+    const config_reading theirs =
+        watch_of(*file, maintained_rules).run(&maintained);
     read.maintained_differs = theirs.runs_rotation != read.runs_rotation ||
                               theirs.stops != read.stops;
     read.maintained_runs = theirs.runs_rotation;
