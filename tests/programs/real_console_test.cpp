@@ -295,29 +295,50 @@ std::string long_map_list(int maps, std::vector<std::string>* kept,
   return list;
 }
 
-TEST_F(RealConsole, PlaysTheToolsScriptsTwiceRoundInOrder) {
+/// The tool's scripts played: 0 for generated lists in both rooms, else a
+/// long list of that many maps in the original room, and -1 for one whose
+/// first part is exactly 8,192 bytes. Each is a test of its own, so that
+/// each ends well within its time on a busy machine.
+class ToolsScripts : public RealConsole,
+                     public ::testing::WithParamInterface<int> {};
+
+INSTANTIATE_TEST_SUITE_P(RealConsole, ToolsScripts,
+                         ::testing::Values(0, 36, 100, 250, -1));
+
+/// The steps that play `maps` maps twice round, each map's load and its
+/// restart; past 200 maps, once round and into the next round's third map,
+/// which takes the chain through every part and back into the first (the
+/// padded server moves its whole buffer at every command).
+int steps_for(std::size_t maps) {
+  const int played = static_cast<int>(maps);
+  return maps > 200 ? 2 * played + 5 : 4 * played - 1;
+}
+
+TEST_P(ToolsScripts, PlaysTheToolsScriptsTwiceRoundInOrder) {
   struct trial {
     std::string list;
     std::vector<std::string> kept;
     room where;
   };
   std::vector<trial> trials;
-  for (std::uint32_t seed = 0; seed < 4; ++seed)
+  for (std::uint32_t seed = 0; GetParam() == 0 && seed < 4; ++seed)
     for (const room where : {room::open, room::original}) {
       trials.push_back({"", {}, where});
       trials.back().list = generate_map_list(seed, &trials.back().kept);
     }
-  for (const int maps : {36, 100, 250}) {
+  if (GetParam() > 0) {
     trials.push_back({"", {}, room::original});
-    trials.back().list = long_map_list(maps, &trials.back().kept);
+    trials.back().list = long_map_list(GetParam(), &trials.back().kept);
   }
   // A first part of exactly 8,192 bytes; distinct priorities fix the order.
-  trials.push_back(
-      {"", names_filling(8192, "exec SW_rotate2.cfg"), room::original});
-  trials.back().kept.insert(trials.back().kept.end(), {"x", "y"});
-  for (std::size_t k = 0; k < trials.back().kept.size(); ++k)
-    trials.back().list +=
-        trials.back().kept[k] + " " + std::to_string(1000 - k) + "\r\n";
+  if (GetParam() < 0) {
+    trials.push_back(
+        {"", names_filling(8192, "exec SW_rotate2.cfg"), room::original});
+    trials.back().kept.insert(trials.back().kept.end(), {"x", "y"});
+    for (std::size_t k = 0; k < trials.back().kept.size(); ++k)
+      trials.back().list +=
+          trials.back().kept[k] + " " + std::to_string(1000 - k) + "\r\n";
+  }
   std::vector<console_folder> folders(trials.size());
   std::vector<pid_t> consoles;
   std::vector<script_files> files;
@@ -326,11 +347,10 @@ TEST_F(RealConsole, PlaysTheToolsScriptsTwiceRoundInOrder) {
     files.push_back(read_rotation(folders[i].game().string()));
     // The script's last line plays the first map; each step one more.
     consoles.push_back(start_console(
-        folders[i], 4 * static_cast<int>(trials[i].kept.size()) - 1,
-        trials[i].where));
+        folders[i], steps_for(trials[i].kept.size()), trials[i].where));
   }
   for (std::size_t i = 0; i < trials.size(); ++i) {
-    const int steps = 4 * static_cast<int>(trials[i].kept.size()) - 1;
+    const int steps = steps_for(trials[i].kept.size());
     const std::string what =
         "list " + std::to_string(i) + ", " +
         std::to_string(trials[i].kept.size()) + " maps in " +
@@ -352,7 +372,9 @@ TEST_F(RealConsole, PlaysTheToolsScriptsTwiceRoundInOrder) {
     expect_same(modelled(files[i], steps, trials[i].where), real,
                 what + ", the model");
   }
-  EXPECT_EQ(8192u, files.back()["SW_rotate.cfg"].size());
+  if (GetParam() < 0) {
+    EXPECT_EQ(8192u, files.back()["SW_rotate.cfg"].size());
+  }
 }
 
 TEST_F(RealConsole, AgreesWithTheModelOnScriptsItCannotRun) {
