@@ -71,10 +71,10 @@ void render_list(report_text& out, const list_facts& facts) {
   out << "== The map list\n";
   const list_read& list = facts.list;
   if (list.status == disk_result::missing) {
-    out << list.file << ": not found\n";
+    out << shown_bytes(list.file) << ": not found\n";
     std::string near;
     for (const std::string& name : facts.near_names)
-      near += (near.empty() ? "" : ", ") + name;
+      near += (near.empty() ? "" : ", ") + shown_bytes(name);
     if (!near.empty())
       out << "  beside it: " << near << "; a run reads " << map_list_file
           << " alone, by that name in lower case: rename the list you "
@@ -83,11 +83,12 @@ void render_list(report_text& out, const list_facts& facts) {
     return;
   }
   if (!list.status.ok()) {
-    out << list.file << ": can't be read: " << list.status.reason << "\n\n";
+    out << shown_bytes(list.file)
+        << ": can't be read: " << shown_bytes(list.status.reason) << "\n\n";
     return;
   }
-  out << list.file << ", read as " << encoding_name(list.encoding) << ": "
-      << counted(facts.entries, "entry", "entries") << "\n";
+  out << shown_bytes(list.file) << ", read as " << encoding_name(list.encoding)
+      << ": " << counted(facts.entries, "entry", "entries") << "\n";
   for (const list_note& note : facts.notes)
     out << "  line " << note.line << ": " << shown(note.token) << " "
         << note_text(note) << "\n";
@@ -145,13 +146,14 @@ std::string trace_end(const rotation_trace& trace) {
   return "The chain breaks " +
          (trace.maps.empty() ? std::string("at once")
                              : "after " + shown(trace.maps.back().name)) +
-         ":\n  " + trace.breaks + ".";
+         ":\n  " + shown_bytes(trace.breaks) + ".";
 }
 
 void render_in_place(report_text& out, const in_place_facts& facts) {
   out << "== The rotation in place\n";
   for (const auto& [path, reason] : facts.unreadable)
-    out << path << ": can't be read: " << reason << "\n";
+    out << shown_bytes(path) << ": can't be read: " << shown_bytes(reason)
+        << "\n";
   const rotation_trace& trace = facts.trace;
   if (!facts.looked || !trace.found) {
     out << (facts.looked ? "None: " + rotation_script_file(1) +
@@ -173,7 +175,7 @@ void render_in_place(report_text& out, const in_place_facts& facts) {
       << ".)\n";
   for (std::size_t at = 0; at < trace.maps.size(); ++at)
     out << "  " << at + 1 << ". " << shown(trace.maps[at].name) << ": "
-        << jump_to(trace.maps[at], files) << "\n";
+        << shown_bytes(jump_to(trace.maps[at], files)) << "\n";
   if (!trace.closes && !facts.read_whole)
     out << "The check reads no further: it reads at most 8 MiB of a "
            "rotation in place.\n";
@@ -235,17 +237,17 @@ void render_files(report_text& out, const run_facts& facts) {
   out << "== The files\n";
   if (own.owner.result == owner_switch::given_up)
     out << "A run as root gives up root for good and acts as user "
-        << facts.user << " in group " << facts.group << ", the owner of "
-        << own.owner.folder << ".\n";
+        << shown_bytes(facts.user) << " in group " << shown_bytes(facts.group)
+        << ", the owner of " << shown_bytes(own.owner.folder) << ".\n";
   for (const std::string& path : own.removed)
-    out << "Removes " << path << ", left by a killed run\n";
+    out << "Removes " << shown_bytes(path) << ", left by a killed run\n";
   for (const auto& [path, size] : own.files)
-    out << path << ": " << counted(size, "byte", "bytes") << "\n";
-  std::string said = outcome_of(own);
+    out << shown_bytes(path) << ": " << counted(size, "byte", "bytes") << "\n";
+  std::string said = shown_bytes(outcome_of(own));
   said[0] = static_cast<char>(said[0] - 'a' + 'A');
   out << said << ".\n";
   for (const auto& [path, as_named] : facts.case_twins)
-    out << path << " differs from " << as_named
+    out << shown_bytes(path) << " differs from " << shown_bytes(as_named)
         << " only in case: a server may run it instead\n";
   if (!facts.others.empty())
     out << "In the order above the rotation takes "
@@ -253,7 +255,7 @@ void render_files(report_text& out, const run_facts& facts) {
   for (const other_order& other : facts.others)
     out << "In another order of the same list the rotation takes "
         << counted(other.parts, "file", "files") << ": then "
-        << outcome_of(*other.record) << ".\n";
+        << shown_bytes(outcome_of(*other.record)) << ".\n";
   out << "\n";
 }
 
@@ -261,10 +263,12 @@ void render_files(report_text& out, const run_facts& facts) {
 
 /// Where `source` is.
 std::string where(const map_source& source, const std::string& name) {
-  if (source.where == map_source::kind::loose) return "loose, " + source.file;
-  std::string text = "in " + source.file;
+  if (source.where == map_source::kind::loose)
+    return "loose, " + shown_bytes(source.file);
+  std::string text = "in " + shown_bytes(source.file);
   if (source.entry != "maps/" + name + ".bsp")
-    text += " as " + source.entry + " (another case: archives match any case)";
+    text += " as " + shown_bytes(source.entry) +
+            " (another case: archives match any case)";
   return text;
 }
 
@@ -301,13 +305,14 @@ void render_map(report_text& out, const std::string& name,
   } else {
     out << "NOT FOUND";
     for (std::size_t i = 0; i < close.size(); ++i)
-      out << (i == 0 ? "; did you mean " : " or ") << close[i];
+      out << (i == 0 ? "; did you mean " : " or ") << shown_bytes(close[i]);
     if (!close.empty()) out << "?";
   }
   if (original.where != map_source::kind::none && !same(original, maintained))
     out << " (the maintained engine " << engine_does(maintained, name) << ")";
   out << "\n";
-  for (const std::string& note : found.notes) out << "    " << note << "\n";
+  for (const std::string& note : found.notes)
+    out << "    " << shown_bytes(note) << "\n";
 }
 
 void render_maps(report_text& out, const maps_facts& facts) {
@@ -318,7 +323,7 @@ void render_maps(report_text& out, const maps_facts& facts) {
     return;
   }
   for (const std::string& problem : facts.search.problems)
-    out << problem << "\n";
+    out << shown_bytes(problem) << "\n";
   if (!facts.any_source()) {
     out << (facts.named
                 ? "No archive (*.pk3) that can be read, and no loose map, "
@@ -356,8 +361,9 @@ std::string rotation_why(const config_request& request) {
 
 std::string finding_text(const config_finding& finding,
                          const config_request& request) {
-  const std::string via = finding.via.empty() ? "" : finding.via + " runs ";
-  const std::string exec = via + "exec " + finding.command;
+  const std::string via =
+      finding.via.empty() ? "" : shown_bytes(finding.via) + " runs ";
+  const std::string exec = via + "exec " + shown_bytes(finding.command);
   switch (finding.what) {
     case config_finding::kind::other_case:
       return exec + " names the rotation in another case than " +
@@ -395,7 +401,7 @@ std::string finding_text(const config_finding& finding,
              thousands(request.budget.commands) +
              " commands it follows of them";
     default:
-      return via + finding.command +
+      return via + shown_bytes(finding.command) +
              (finding.loads
                   ? " loads a map after the rotation's exec, which sets "
                     "nextmap to \"map_restart 0\""
@@ -408,15 +414,17 @@ void render_configs(report_text& out, const config_facts& facts) {
   out << "== The server's config\n";
   const config_request& request = facts.request;
   for (const std::string& path : facts.missing)
-    out << path << ": not found (named with --config)\n";
+    out << shown_bytes(path) << ": not found (named with --config)\n";
   for (const auto& [path, reason] : facts.unreadable)
-    out << path << ": can't be read: " << reason << "\n";
+    out << shown_bytes(path) << ": can't be read: " << shown_bytes(reason)
+        << "\n";
   for (const config_reading& read : facts.readings) {
-    out << read.path
+    out << shown_bytes(read.path)
         << (read.runs_rotation ? " runs the rotation:\n"
                                : " doesn't run the rotation:\n");
     for (const config_finding& finding : read.findings) {
-      out << "  " << (finding.file.empty() ? "" : finding.file + ", ")
+      out << "  "
+          << (finding.file.empty() ? "" : shown_bytes(finding.file) + ", ")
           << (finding.whole_config()
                   ? ""
                   : "line " + std::to_string(finding.line) + ": ")
@@ -734,26 +742,102 @@ std::string render_report(const check_facts& facts, std::size_t width) {
   return width == 0 ? std::move(out.text) : wrapped(out.text, width);
 }
 
-std::string shown(std::string_view text) {
+namespace {
+
+/// Appends byte `c` as \xHH.
+void append_hex(unsigned char c, std::string* out) {
   static const char hex[] = "0123456789ABCDEF";
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7F) {
-      out += c;
+  out->append("\\x").append(1, hex[c >> 4]).append(1, hex[c & 15]);
+}
+
+/// Whether `text[at]` is a backslash that an x follows: one that would
+/// read as the start of an escape.
+bool starts_escape(std::string_view text, std::size_t at) {
+  return text[at] == '\\' && at + 1 < text.size() && text[at + 1] == 'x';
+}
+
+/// The length of the valid UTF-8 sequence at `text[at]`, or 0.
+std::size_t utf8_length(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t i) {
+    return static_cast<unsigned char>(text[at + i]);
+  };
+  const unsigned char lead = byte(0);
+  const std::size_t length = lead < 0x80   ? 1
+                             : lead < 0xC2 ? 0
+                             : lead < 0xE0 ? 2
+                             : lead < 0xF5 ? 3 + (lead >= 0xF0)
+                                           : 0;
+  if (length == 0 || at + length > text.size()) return 0;
+  for (std::size_t i = 1; i < length; ++i)
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+  // Neither an overlong form, a surrogate, nor past U+10FFFF.
+  if (length == 3 &&
+      ((lead == 0xE0 && byte(1) < 0xA0) || (lead == 0xED && byte(1) >= 0xA0)))
+    return 0;
+  if (length == 4 &&
+      ((lead == 0xF0 && byte(1) < 0x90) || (lead == 0xF4 && byte(1) >= 0x90)))
+    return 0;
+  return length;
+}
+
+/// `text` with each byte outside printable ASCII, a quote where `quoted`,
+/// and a backslash that an x follows, as \xHH.
+std::string escaped(std::string_view text, bool quoted) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    if (byte < 0x20 || byte >= 0x7F || (quoted && byte == '"') ||
+        starts_escape(text, at))
+      append_hex(byte, &out);
+    else
+      out += text[at];
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string shown_bytes(std::string_view text) { return escaped(text, false); }
+
+std::string shown(std::string_view text) {
+  return '"' + escaped(text, true) + '"';
+}
+
+std::string data_text(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = utf8_length(text, at);
+    if (length == 0 || starts_escape(text, at)) {
+      append_hex(static_cast<unsigned char>(text[at]), &out);
+      ++at;
     } else {
-      out += "\\x";
-      out += hex[byte >> 4];
-      out += hex[byte & 15];
+      out.append(text, at, length);
+      at += length;
     }
   }
-  return out + "\"";
+  return out;
 }
 
 std::string counted(std::size_t count, std::string_view one,
                     std::string_view many) {
   return std::to_string(count) + " " + std::string(count == 1 ? one : many);
 }
+
+namespace {
+
+/// `value` with every string in it as data_text() gives it: names are
+/// bytes, which JSON can't hold unless they are UTF-8.
+json as_data(json value) {
+  if (value.is_string()) return data_text(value.get_ref<const std::string&>());
+  // A number or a truth iterates as itself.
+  if (value.is_structured())
+    for (json& item : value) item = as_data(std::move(item));
+  return value;
+}
+
+}  // namespace
 
 std::string render_json(const check_facts& facts) {
   const json out = {{"format", "map_rotation_check"},
@@ -764,6 +848,5 @@ std::string render_json(const check_facts& facts) {
                     {"rotation_in_place", in_place_json(facts.in_place)},
                     {"maps", maps_json(facts.maps)},
                     {"configs", configs_json(facts.configs)}};
-  // Names are bytes: any that aren't UTF-8 are replaced by U+FFFD.
-  return out.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  return as_data(out).dump(2) + "\n";
 }

@@ -34,11 +34,21 @@ std::string render_report(const check_facts& facts, std::size_t width = 100);
 
 /// The same facts as data: one JSON document whose keys the README lists,
 /// version 1, with every fact the report tells, its sentences among them
-/// ("says"). Bytes of names that aren't UTF-8 come out as U+FFFD.
+/// ("says"). Every string is data_text()'s.
 std::string render_json(const check_facts& facts);
 
-/// `text` quoted, in printable ASCII: any other byte as \xHH.
+/// How the check shows bytes that come from outside (a name, a path, a
+/// value, a reason naming them) to a person: printable ASCII as it is; any
+/// other byte (a control byte, CR, DEL, anything past ASCII) and a
+/// backslash that an x follows, as \xHH. Nothing planted in a name then
+/// reaches a terminal as a control, and every byte can be read back.
+std::string shown_bytes(std::string_view text);
+/// `text` as shown_bytes() shows it, quoted; a quote inside as \x22.
 std::string shown(std::string_view text);
+/// How the JSON form holds bytes from outside: valid UTF-8 as it is (JSON
+/// escapes its controls); each byte that isn't part of valid UTF-8, and a
+/// backslash that an x follows, as \xHH.
+std::string data_text(std::string_view text);
 
 /// `count` and `one` or `many` after it: "1 entry", "3 entries".
 std::string counted(std::size_t count, std::string_view one,

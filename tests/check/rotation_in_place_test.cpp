@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <tuple>
 
@@ -13,6 +14,7 @@
 #include "run/rotation_script.h"
 #include "support/memory_disk.h"
 #include "support/report_lines.h"
+#include "support/zip_maker.h"
 
 namespace {
 
@@ -227,6 +229,104 @@ TEST(RotationInPlace, ReadsWhatTheFilesInPlaceMakeTheServerPlay) {
     EXPECT_EQ(closes, facts.trace.closes) << what << "\n" << report;
     EXPECT_NE(std::string::npos, report.find(says)) << what << "\n" << report;
   }
+}
+
+TEST(CheckReport, ShowsEveryByteThatAnotherUserPlantedVisibly) {
+  // Bytes that would retitle a terminal (ESC ] ... BEL), a byte that
+  // isn't UTF-8, and the four characters of an escape, planted wherever the
+  // game's folder gives the report a name, a path or a value.
+  const std::string planted = "\x1B]0;t\x07\xFF\\x1B";
+  const std::string seen = "\\x1B]0;t\\x07\\xFF\\x5Cx1B";
+  const std::string p = planted;
+  // Each row plants them, and says how they show where that isn't `seen`.
+  const std::vector<
+      std::tuple<const char*, std::function<void(memory_disk&)>, std::string>>
+      rows = {
+          {"a variable's name",
+           [&](memory_disk& disk) {
+             disk.put("SW_rotate.cfg",
+                      "set \"SW" + p + "\" \"map a\"\nvstr \"SW" + p + "\"");
+           },
+           ""},
+          {"nextmap's value",
+           [&](memory_disk& disk) {
+             disk.put("SW_rotate.cfg", "map a\nset nextmap \"echo " + p + "\"");
+           },
+           ""},
+          {"an exec's name",
+           [&](memory_disk& disk) {
+             disk.put("SW_rotate.cfg",
+                      "map a\nset nextmap \"exec x" + p + "\"");
+           },
+           ""},
+          {"a config's path",
+           [&](memory_disk& disk) {
+             disk.put("c" + p + ".cfg", "exec SW_rotate.cfg");
+           },
+           ""},
+          {"a config's command",
+           [&](memory_disk& disk) {
+             disk.put("server.cfg", "exec SW_rotate.cfg\nmap \"a" + p + "\"");
+           },
+           ""},
+          {"a near name of the list",
+           [&](memory_disk& disk) {
+             disk.put("maplist" + p + ".cfg", disk.at("map_list.cfg").bytes);
+             disk.erase("map_list.cfg");
+           },
+           ""},
+          {"a close name, in an archive's entry",
+           [&](memory_disk& disk) {
+             disk.put("z.pk3", zip_of({{"maps/alpha" + p + ".bsp", "x"}}));
+             std::string near = "alpha" + p;
+             near[near.find(';')] = 'x';
+             disk.put("map_list.cfg", near + " 1\n");
+           },
+           // Archives match names in any case, and take \ for /.
+           "did you mean alpha\\x1B]0;t\\x07\\xFF/x1b?"},
+          {"an archive's name",
+           [&](memory_disk& disk) {
+             disk.put("z" + p + ".pk3", zip_of({{"maps/alpha.bsp", "x"}}));
+           },
+           ""},
+      };
+  for (const auto& [what, plant, shows] : rows) {
+    memory_disk disk;
+    disk.put("map_list.cfg", "alpha 1\n");
+    ASSERT_EQ(0, run_generator(disk, no_users, 1)) << what;
+    plant(disk);
+    run_start start;
+    const owner_decision owner = start_run(disk, no_users, &start);
+    const check_facts facts =
+        check_rotation(disk, no_users, owner, start, {"."}, false, {}, 1);
+    const std::string report = unwrapped(render_report(facts));
+    EXPECT_NE(std::string::npos, report.find(shows.empty() ? seen : shows))
+        << what << "\n"
+        << report;
+    EXPECT_EQ(report.end(),
+              std::find_if(report.begin(), report.end(),
+                           [](char c) {
+                             const auto byte = static_cast<unsigned char>(c);
+                             return (byte < 0x20 && byte != '\n') ||
+                                    byte >= 0x7F;
+                           }))
+        << what << "\n"
+        << report;
+    // The JSON form parses, and holds the bytes in a form they come back
+    // from.
+    const std::string data = render_json(facts);
+    ASSERT_TRUE(nlohmann::json::accept(data)) << what;
+    if (!shows.empty()) continue;
+    EXPECT_NE(std::string::npos, nlohmann::json::parse(data).dump().find(
+                                     "]0;t\\u0007\\\\xFF\\\\x5Cx1B"))
+        << what << "\n"
+        << data;
+  }
+  // Valid UTF-8 stays; an overlong form, a surrogate and a cut sequence
+  // don't.
+  EXPECT_EQ(
+      "\x1B]0;t\x07\\xFF\\x5Cx1B \xC3\xA9 \\xC0\\x80 \\xED\\xA0\\x80 \\xE2",
+      data_text(planted + " \xC3\xA9 \xC0\x80 \xED\xA0\x80 \xE2"));
 }
 
 }  // namespace
