@@ -459,7 +459,8 @@ TEST(GeneratorRun, ADryRunRecordsWhatTheRunThenDoesAndChangesNothing) {
   // a killed run, a read-only part, a list that gives no map, a folder in
   // place of a part of an earlier rotation, a disk with three files left
   // for a rotation of three parts without its lock file, an append-only
-  // folder.
+  // folder, a script linked to a file of the same folder by a path that
+  // leaves it and comes back.
   const std::pair<int, std::string> rows[] = {{130, ""},
                                               {10, ""},
                                               {60, "leftover"},
@@ -467,7 +468,8 @@ TEST(GeneratorRun, ADryRunRecordsWhatTheRunThenDoesAndChangesNothing) {
                                               {0, "gives no map"},
                                               {10, "folder"},
                                               {100, "three files"},
-                                              {60, "append-only"}};
+                                              {60, "append-only"},
+                                              {60, "linked"}};
   for (const auto& [maps, what] : rows) {
     memory_disk disk = prepared(maps, 60);
     if (what == "leftover") disk.put("SW_rotate2.cfg.map_rotation-tmp.3.0");
@@ -476,6 +478,11 @@ TEST(GeneratorRun, ADryRunRecordsWhatTheRunThenDoesAndChangesNothing) {
       disk.erase("SW_rotate2.cfg"), disk.make_folder("SW_rotate2.cfg");
     if (what == "three files") disk.erase(lock_name), disk.free_files = 3;
     if (what == "append-only") disk.folders.at("/w").append_only = true;
+    if (what == "linked") {
+      disk.put("real.cfg", disk.at("SW_rotate.cfg").bytes);
+      disk.erase("SW_rotate.cfg");
+      disk.make_link("SW_rotate.cfg", "../w/real.cfg");
+    }
     const auto before = disk.files_in(".");
     run_record dry_record, real_record;
     dry_disk dry(disk);
@@ -487,7 +494,7 @@ TEST(GeneratorRun, ADryRunRecordsWhatTheRunThenDoesAndChangesNothing) {
     EXPECT_EQ(real_record.why, dry_record.why) << row;
     EXPECT_EQ(real_record.files, dry_record.files) << row;
     EXPECT_EQ(real_record.removed, dry_record.removed) << row;
-    EXPECT_EQ(what.empty() || what == "leftover",
+    EXPECT_EQ(what.empty() || what == "leftover" || what == "linked",
               real_record.result == run_record::outcome::placed)
         << row << ": " << real_record.why;
   }
@@ -498,14 +505,17 @@ TEST(GeneratorRun, ADryRunRecordsWhatTheRunThenDoesAndChangesNothing) {
 namespace {
 
 /// The users of the layouts below: gs is the server's user, in its own
-/// group 1001 (never its uid) and in admins; third is another user;
-/// lonely has no group but root's.
+/// group 1001 (never its uid) and in admins; third is another user, and
+/// so is numbered, whose number is gs's group's; lonely has no group but
+/// root's.
 const user_database layout_users(
     "root:x:0:0:root:/root:/bin/sh\n"
     "gs:x:1000:1001:game server:/srv:/bin/sh\n"
     "third:x:1002:1003::/home/third:/bin/sh\n"
+    "numbered:x:1001:1005::/:/bin/sh\n"
     "lonely:x:1004:0::/:/bin/sh\n",
-    "root:x:0:\ngs:x:1001:\nthird:x:1003:\nadmins:x:2000:third,gs\n"
+    "root:x:0:\ngs:x:1001:\nthird:x:1003:\nnumbered:x:1005:\nadmins:x:2000:"
+    "third,gs\n"
     "others:x:2001:third\n");
 
 /// One layout an operator (or a hostile server user) makes, and what a
@@ -864,6 +874,21 @@ TEST(GeneratorRun, ARunAsRootActsOnlyAsFarAsTheUserOfEachFolderOnTheWay) {
        "",
        {"/home/third"},
        "neither to this user nor to the folder's owner"},
+      {"the server user's folder, the list a third user's link in it",
+       "/srv/game",
+       [](memory_disk& disk) {
+         game_folder(disk, 1000, 1001);
+         disk.make_folder("/home/third", 1002, 1003, 0755);
+         disk.put("/home/third/list", "bravo 1").owner = 1002;
+         disk.erase("/srv/game/map_list.cfg");
+         disk.make_link("/srv/game/map_list.cfg", "/home/third/list", 1002);
+       },
+       1000,
+       1001,
+       "",
+       "",
+       {"/home/third"},
+       "neither to this user nor to the folder's owner"},
       {"root's rotation, the list a third user's link in the server user's "
        "folder",
        "/root/tool",
@@ -891,6 +916,21 @@ TEST(GeneratorRun, ARunAsRootActsOnlyAsFarAsTheUserOfEachFolderOnTheWay) {
          game_folder(disk, 1000, 1001);
          disk.make_folder("/home/third", 1002, 1000, 0750);
          disk.put("/home/third/map_list.cfg", "bravo 1").owner = 1002;
+         tool_folder(disk, "/srv/game/SW_rotate.cfg",
+                     "/home/third/map_list.cfg");
+       },
+       1000,
+       1001,
+       "/srv/game/SW_rotate.cfg",
+       "map bravo",
+       {"/home/third"},
+       ""},
+      {"the same, the list's owner's number the server user's group's",
+       "/root/tool",
+       [](memory_disk& disk) {
+         game_folder(disk, 1000, 1001);
+         disk.make_folder("/home/third", 1001, 1003, 0750);
+         disk.put("/home/third/map_list.cfg", "bravo 1").owner = 1001;
          tool_folder(disk, "/srv/game/SW_rotate.cfg",
                      "/home/third/map_list.cfg");
        },
