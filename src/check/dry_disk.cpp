@@ -1,5 +1,8 @@
 #include "check/dry_disk.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "platform/path.h"
 
 namespace {
@@ -16,6 +19,37 @@ std::string listed_as(const std::string& name) {
 #else
   return name;
 #endif
+}
+
+/// The blocks of `block_size` bytes that `size` bytes take.
+long long blocks_of(std::uint64_t size, std::uint64_t block_size) {
+  return static_cast<long long>((size + block_size - 1) / block_size);
+}
+
+/// What system_disk answers when asked to write the file of `facts` in
+/// place as `user`: the system's refusal to open it for writing, in its
+/// own words, or the rule of its own that refuses it.
+disk_status in_place_answer(const file_facts& facts, std::uint32_t user) {
+  const auto refused = [](const char* why) {
+    return disk_status(disk_result::failed, why);
+  };
+  switch (facts.kind) {
+    case file_kind::missing:
+      return {disk_result::missing, no_such};
+    case file_kind::link:
+      return refused(std::strerror(ELOOP));
+    case file_kind::folder:
+      return refused(std::strerror(EISDIR));
+    default:
+      break;
+  }
+  if (facts.append_only || facts.immutable)
+    return refused(std::strerror(EPERM));
+  if (facts.kind != file_kind::regular) return refused(not_regular_reason);
+  if (!facts.may_write) return refused(not_permitted);
+  if (facts.link_count != 1) return refused(hard_linked_reason);
+  if (facts.owner != user) return refused(not_own_reason);
+  return {};
 }
 
 }  // namespace
@@ -55,23 +89,41 @@ disk_status dry_disk::may_change(const disk_folder& at) {
   return view.changes;
 }
 
-disk_status dry_disk::room_for(const disk_folder& at, std::size_t size) {
+dry_disk::folder_view& dry_disk::room_of(const disk_folder& at) {
   folder_view& view = view_of(at);
   if (!view.room_asked) {
     view.room_known = target.free_space(at, &view.room);
     view.room_asked = true;
   }
+  return view;
+}
+
+disk_status dry_disk::room_for(const disk_folder& at, std::size_t size) {
+  const folder_view& view = room_of(at);
   const disk_room& room = view.room;
   if (!view.room_known.ok() || room.block_size == 0)
     return {};  // can't be asked: let the run find out
   // No one may use more files or blocks than are free.
-  const unsigned long long blocks =
-      (size + room.block_size - 1) / room.block_size;
-  if (room.files <= made || room.blocks < blocks + blocks_made)
-    return {disk_result::failed, "No space left on device"};
+  const long long blocks = blocks_of(size, room.block_size);
+  if (made >= 0 && room.files <= static_cast<unsigned long long>(made))
+    return {disk_result::failed, std::strerror(ENOSPC)};
+  if (blocks + blocks_made > 0 &&
+      room.blocks < static_cast<unsigned long long>(blocks + blocks_made))
+    return {disk_result::failed, std::strerror(ENOSPC)};
   ++made;
   blocks_made += blocks;
   return {};
+}
+
+void dry_disk::give_back(const disk_folder& at, const std::string& name) {
+  folder_view& view = room_of(at);
+  file_facts facts;
+  if (!view.room_known.ok() || view.room.block_size == 0 ||
+      view.second_names.erase(name) || !entry_facts(at, name, &facts).ok() ||
+      facts.kind != file_kind::regular || facts.link_count != 1)
+    return;
+  --made;
+  blocks_made -= blocks_of(facts.size, view.room.block_size);
 }
 
 disk_status dry_disk::entry_facts(const disk_folder& at,
@@ -151,12 +203,8 @@ disk_status dry_disk::write_in_place(const disk_folder& at,
   file_facts facts;
   if (disk_status looked = entry_facts(at, name, &facts); !looked.ok())
     return looked;
-  if (facts.kind != file_kind::regular || facts.link_count != 1 ||
-      facts.owner != target.user() || facts.append_only || facts.immutable ||
-      !facts.may_write)
-    return {disk_result::failed,
-            "no file of this user's alone (a hard link, another user's "
-            "file)"};
+  if (disk_status opens = in_place_answer(facts, target.user()); !opens.ok())
+    return opens;
   view_of(at).changed[name] = static_cast<long long>(bytes.size());
   return {};
 }
@@ -167,7 +215,14 @@ disk_status dry_disk::hard_link(const disk_folder& at, const std::string& from,
     return {disk_result::exists, file_exists};
   if (disk_status original = found(at, from); !original.ok()) return original;
   if (const disk_status changes = may_change(at); !changes.ok()) return changes;
-  view_of(at).changed[link] = 0;
+  if (const folder_view& view = room_of(at);
+      view.room_known.ok() && !view.room.hard_links)
+    return {disk_result::failed, std::strerror(EPERM)};
+  folder_view& view = view_of(at);
+  if (const auto known = view.facts.find(from); known != view.facts.end())
+    ++known->second.link_count;
+  view.second_names.insert(link);
+  view.changed[link] = 0;
   return {};
 }
 
@@ -179,13 +234,17 @@ disk_status dry_disk::rename(const disk_folder& at, const std::string& from,
     return {disk_result::failed, "no file this run made"};
   if (const disk_status changes = may_change(at); !changes.ok()) return changes;
   const long long size = staged->second;
+  if (found(at, to).ok()) give_back(at, to);
   staged->second = -1;
   view.changed[to] = size;
   return {};
 }
 
-disk_status dry_disk::exchange(const disk_folder&, const std::string&,
-                               const std::string&) {
+disk_status dry_disk::exchange(const disk_folder& at, const std::string& a,
+                               const std::string& b) {
+  if (disk_status there = found(at, a); !there.ok()) return there;
+  if (disk_status there = found(at, b); !there.ok()) return there;
+  if (const disk_status changes = may_change(at); !changes.ok()) return changes;
   // Not asked of the real disk, which can't answer without swapping: a dry
   // run keeps a replaced file by a second name, or a copy, as a run does
   // where names can't be swapped. Both ways end alike wherever a second
@@ -200,6 +259,7 @@ disk_status dry_disk::remove(const disk_folder& at, const std::string& name) {
   if (!view.changed.count(name))
     if (const disk_status changes = may_change(at); !changes.ok())
       return changes;
+  give_back(at, name);
   view.changed[name] = -1;
   return {};
 }

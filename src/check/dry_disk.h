@@ -75,9 +75,16 @@ struct dry_disk : disk_wrapper {
     disk_status room_known;
     disk_room room;
     std::unordered_map<std::string, long long> changed;
+    /// Names this run gave files that had one already (hard links).
+    std::unordered_set<std::string> second_names;
   };
   folder_view& view_of(const disk_folder& at);
+  /// The same, with the room left on its file system asked.
+  folder_view& room_of(const disk_folder& at);
   std::unordered_map<std::string, folder_view> folders;
-  /// The new files this run made, and the blocks they take.
-  unsigned long long made = 0, blocks_made = 0;
+  /// Gives back the room of the file at `name` in `at`, which a removal or
+  /// a rename over it frees where that was its only name.
+  void give_back(const disk_folder& at, const std::string& name);
+  /// The files and blocks this run took, less those it freed.
+  long long made = 0, blocks_made = 0;
 };

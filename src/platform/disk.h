@@ -48,6 +48,14 @@ struct [[nodiscard]] disk_status {
   std::string reason;
 };
 
+/// The reasons system_disk gives where a rule of its own refuses a call,
+/// for any disk that answers as it does.
+constexpr const char* not_regular_reason =
+    "not a regular file (a folder, a pipe)";
+constexpr const char* hard_linked_reason =
+    "a file with another name besides (a hard link)";
+constexpr const char* not_own_reason = "a file of another user's";
+
 /// What a name is.
 enum class file_kind { missing, regular, folder, link, other };
 
@@ -125,9 +133,11 @@ struct disk_lock {
 };
 
 /// What a file system has left for this process: files, and blocks of
-/// `block_size` bytes.
+/// `block_size` bytes; and whether it gives a file more names than one
+/// (FAT doesn't).
 struct disk_room {
   std::uint64_t files = 0, blocks = 0, block_size = 0;
+  bool hard_links = true;
 };
 
 /// Every call a run makes on the disk, shaped like the system's own, so

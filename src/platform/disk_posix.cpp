@@ -46,7 +46,7 @@ disk_status failure(int error) {
 /// A call refused by a rule of ours, `why`.
 disk_status refused(const char* why) { return {disk_result::failed, why}; }
 
-constexpr const char* not_regular = "not a regular file (a folder, a pipe)";
+constexpr const char* not_regular = not_regular_reason;
 
 /// A descriptor that is closed with it.
 struct posix_handle : disk_handle {
@@ -583,9 +583,7 @@ disk_status system_disk::write_in_place(const disk_folder& at,
   // file is no file of this run's to change.
   if (status.st_nlink != 1 || status.st_uid != user()) {
     ::close(fd);
-    return refused(status.st_nlink != 1
-                       ? "a file with another name besides (a hard link)"
-                       : "a file of another user's");
+    return refused(status.st_nlink != 1 ? hard_linked_reason : not_own_reason);
   }
   const bool written = write_all(fd, bytes) &&
                        ftruncate(fd, static_cast<off_t>(bytes.size())) == 0 &&
@@ -685,10 +683,14 @@ disk_status system_disk::free_space(const disk_folder& at, disk_room* room) {
   struct statvfs disk;
   const bool asked = fd >= 0 && fstatvfs(fd, &disk) == 0;
   const int error = errno;
+  // Where the system can't tell, as most can: hard links are taken.
+  const long most_names = asked ? fpathconf(fd, _PC_LINK_MAX) : -1;
   if (fd >= 0) ::close(fd);
   if (!asked) return failure(error);
-  // Root may use the blocks kept back for it.
-  room->files = disk.f_favail;
+  room->hard_links = most_names != 1;
+  // A file system that counts no files (FAT) has no bound on them. Root
+  // may use the blocks kept back for it.
+  room->files = disk.f_files == 0 ? UINT64_MAX : disk.f_favail;
   room->blocks = user() == 0 ? disk.f_bfree : disk.f_bavail;
   room->block_size = disk.f_frsize;
   return {};
