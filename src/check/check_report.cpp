@@ -1,6 +1,7 @@
 #include "check/check_report.h"
 
 #include <algorithm>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <type_traits>
 #include <vector>
@@ -138,6 +139,27 @@ std::string jump_to(const traced_map& map, bool files) {
   return how;
 }
 
+/// The console line that jumps to `map` whatever the server ran last (the
+/// variables of a rotation it ran before the files changed, another part's):
+/// the file that sets its variable runs first, which loads that file's
+/// first map, `first`, at once; then the variable. The first map itself
+/// needs the exec alone.
+std::string console_line(const traced_map& map, const traced_map& first) {
+  if (map.variable.empty() || map.file.empty()) return jump_to(map, false);
+  if (map == first) return "exec " + map.file;
+  return "exec " + map.file + "; vstr " + map.variable;
+}
+
+/// The console line for each of `maps`.
+std::vector<std::string> console_lines(const std::vector<traced_map>& maps) {
+  std::map<std::string, const traced_map*> first_of;
+  for (const traced_map& map : maps) first_of.emplace(map.file, &map);
+  std::vector<std::string> lines;
+  for (const traced_map& map : maps)
+    lines.push_back(console_line(map, *first_of.at(map.file)));
+  return lines;
+}
+
 /// How a trace ends, for a person: back to its first map, or where and why
 /// it breaks.
 std::string trace_end(const rotation_trace& trace) {
@@ -163,19 +185,17 @@ void render_in_place(report_text& out, const in_place_facts& facts) {
         << "\n";
     return;
   }
-  bool files = false;
-  for (const traced_map& map : trace.maps)
-    files = files || map.file != trace.maps.front().file;
-  out << "What the files in place make the server play now, in order.\n"
-      << "(At the server's console, vstr SWn loads that map and goes on "
-         "from there"
-      << (files ? ",\nwhere its file ran last; else exec that file first, "
-                  "which loads its first map at once"
-                : "")
-      << ".)\n";
+  out << "What the files in place make the server play, in order, once it "
+         "runs them.\n"
+      << "(At the server's console, the line after a map loads it and goes "
+         "on from there, whatever\nthe server ran before: its exec loads "
+         "the file's first map at once, its vstr then the map.\nWhere the "
+         "server has run that file since it was written, the vstr alone "
+         "does.)\n";
+  const std::vector<std::string> lines = console_lines(trace.maps);
   for (std::size_t at = 0; at < trace.maps.size(); ++at)
     out << "  " << at + 1 << ". " << shown(trace.maps[at].name) << ": "
-        << shown_bytes(jump_to(trace.maps[at], files)) << "\n";
+        << shown_bytes(lines[at]) << "\n";
   if (!trace.closes && !facts.read_whole)
     out << "The check reads no further: it reads at most 8 MiB of a "
            "rotation in place.\n";
@@ -587,11 +607,15 @@ json in_place_json(const in_place_facts& facts) {
               {"removed", facts.removed},
               {"played_otherwise", json::array()},
               {"out_of_order", nullptr}};
-  for (const traced_map& map : trace.maps)
+  const std::vector<std::string> lines = console_lines(trace.maps);
+  for (std::size_t at = 0; at < trace.maps.size(); ++at) {
+    const traced_map& map = trace.maps[at];
     out["maps"].push_back({{"name", map.name},
                            {"variable", map.variable},
                            {"file", map.file},
-                           {"jump", jump_to(map, true)}});
+                           {"jump", jump_to(map, true)},
+                           {"console", lines[at]}});
+  }
   out["maintained_differs"] = facts.maintained_differs;
   out["maintained"] = {{"maps", facts.maintained.maps.size()},
                        {"closes", facts.maintained.closes},

@@ -154,7 +154,7 @@ TEST(RotationInPlace, ReadsWhatTheFilesInPlaceMakeTheServerPlay) {
                      "SW1=devmap a ; set nextmap exec rot/part2\nvstr SW1"},
                     {"rot/part2.cfg",
                      "SW1=spmap b ; set nextmap exec /SW_rotate\nvstr SW1"}}),
-           2, true, "2. \"b\": vstr SW1 in rot/part2.cfg"},
+           2, true, "2. \"b\": exec rot/part2.cfg"},
           {"a settings file that isn't there, a variable that runs itself",
            by_hand(
                {{"SW_rotate.cfg",
@@ -244,8 +244,13 @@ TEST(CheckReport, ShowsEveryByteThatAnotherUserPlantedVisibly) {
       rows = {
           {"a variable's name",
            [&](memory_disk& disk) {
-             disk.put("SW_rotate.cfg",
-                      "set \"SW" + p + "\" \"map a\"\nvstr \"SW" + p + "\"");
+             // Set in two.cfg, whose own text loads its first map: the
+             // jump to c runs two.cfg, then the variable.
+             disk.put("SW_rotate.cfg", "map a\nset nextmap \"exec two\"");
+             disk.put("two.cfg",
+                      "set \"SW" + p +
+                          "\" \"map c\"\nmap b\nset nextmap \"exec three\"");
+             disk.put("three.cfg", "vstr \"SW" + p + "\"");
            },
            ""},
           {"nextmap's value",

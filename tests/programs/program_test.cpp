@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -350,8 +351,13 @@ outcome check_in(const fs::path& dir, const std::vector<std::string>& args,
                                        doc["map_list"]["listed_twice"].size() +
                                        !doc["map_list"]["near_names"].empty());
   EXPECT_EQ(items("The server's config"), findings) << data.out;
-  EXPECT_EQ(times_in(text.out, ": vstr SW"),
-            doc["rotation_in_place"]["maps"].size());
+  // Each map in place is a numbered line.
+  const std::regex numbered("\n  [0-9]+\\. \"");
+  EXPECT_EQ(
+      static_cast<std::size_t>(std::distance(
+          std::sregex_iterator(text.out.begin(), text.out.end(), numbered),
+          std::sregex_iterator())),
+      doc["rotation_in_place"]["maps"].size());
   return text;
 }
 

@@ -616,13 +616,17 @@ TEST_F(RealConsole, FindsMapsInArchivesCutShortAsTheCheckSaysItWill) {
 }
 
 TEST_F(RealConsole, JumpsToEveryMapAsTheCheckSaysOfTheRotationInPlace) {
-  // Rotations of one file and of several: the check's rotation in place,
-  // as data, gives for each map the variable that loads it and its file.
-  // At the server's console, `exec` of that file where another ran last,
-  // then `vstr` of that variable, must load that map.
+  // Rotations of one file and of several, put in place after the server
+  // ran another (the tool run again while it plays): the check's rotation
+  // in place, as data, gives for each map the line that jumps to it. At the
+  // server's console that line must load that map, whatever ran before.
   for (const int maps : {6, 150}) {
     console_folder folder;
-    std::vector<std::string> kept;
+    std::vector<std::string> kept, before;
+    run_tool(folder.game(), long_map_list(maps + 4, &before, "old"));
+    fs::create_directory(folder.game() / "old");
+    for (const auto& [name, text] : read_rotation(folder.game().string()))
+      fs::rename(folder.game() / name, folder.game() / "old" / name);
     run_tool(folder.game(), long_map_list(maps, &kept));
     std::string check = env_or_empty("MAP_ROTATION_PROGRAM");
     check.insert(check.rfind("map_rotation") + 12, "_check");
@@ -632,22 +636,17 @@ TEST_F(RealConsole, JumpsToEveryMapAsTheCheckSaysOfTheRotationInPlace) {
         nlohmann::json::parse(read_file(folder.game() / "output"));
     const nlohmann::json& played = doc["rotation_in_place"]["maps"];
     ASSERT_EQ(static_cast<std::size_t>(maps), played.size());
-    // The jumps, and the maps they load: an exec loads its file's first.
+    // An exec loads its file's first map.
     std::map<std::string, std::string> first_of;
     for (const auto& map : played) first_of.emplace(map["file"], map["name"]);
-    // The server started the rotation: SW_rotate.cfg ran, and loaded its
-    // first map.
-    std::string jumps = "exec SW_rotate.cfg\n", last = "SW_rotate.cfg";
+    // The server ran the rotation before this one, and holds its variables.
+    std::string jumps = "exec old/SW_rotate.cfg\n";
     console_run expected;
-    expected.played.push_back(printed_load(first_of.at(last)));
     for (const auto& map : played) {
-      const std::string file = map["file"];
-      if (file != last) {
-        jumps += "exec " + file + "\n";
-        expected.played.push_back(printed_load(first_of.at(file)));
-        last = file;
-      }
-      jumps += "vstr " + std::string(map["variable"]) + "\n";
+      const std::string line = map["console"];
+      jumps += line + "\n";
+      if (line.find("; vstr ") != std::string::npos)
+        expected.played.push_back(printed_load(first_of.at(map["file"])));
       expected.played.push_back(printed_load(map["name"]));
     }
     write_file(folder.game() / "jumps.cfg", jumps);
@@ -660,8 +659,10 @@ TEST_F(RealConsole, JumpsToEveryMapAsTheCheckSaysOfTheRotationInPlace) {
     real.played.erase(std::remove(real.played.begin(), real.played.end(),
                                   std::string("restart")),
                       real.played.end());
+    ASSERT_FALSE(real.played.empty());
+    EXPECT_EQ(0u, real.played.front().rfind("load maps/old", 0));
+    real.played.erase(real.played.begin());
     EXPECT_EQ(expected.played, real.played) << jumps;
   }
 }
-
 }  // namespace
