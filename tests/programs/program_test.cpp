@@ -27,6 +27,7 @@
 
 #include "check/check_report.h"
 #include "support/console_play.h"
+#include "support/json_schema.h"
 #include "support/process.h"
 #include "support/report_lines.h"
 #include "support/scratch_dir.h"
@@ -329,6 +330,11 @@ outcome check_in(const fs::path& dir, const std::vector<std::string>& args,
   nlohmann::json doc;
   EXPECT_NO_THROW(doc = nlohmann::json::parse(data.out)) << data.out;
   if (!doc.is_object()) return text;
+  // Every key as the schema in docs/ gives it: none renamed or dropped.
+  static const nlohmann::json schema =
+      nlohmann::json::parse(read_file(fs::path(MAP_ROTATION_SOURCE_DIR) /
+                                      "docs/map_rotation_check.schema.json"));
+  EXPECT_EQ("", schema_breach(schema, doc)) << data.out;
   EXPECT_EQ(1, doc["version"]);
   EXPECT_EQ(text.status, doc["exit_status"]);
   EXPECT_EQ(doc["map_list"]["read"] == "read",
