@@ -666,3 +666,88 @@ TEST_F(RealConsole, JumpsToEveryMapAsTheCheckSaysOfTheRotationInPlace) {
   }
 }
 }  // namespace
+
+namespace {
+
+/// Debian's openarena-server: a server of this console family with a real
+/// game's data, in archives from the internet.
+const fs::path game_base = "/usr/lib/openarena-server";
+
+/// The names of the maps the game's archives in `folder` hold: every
+/// maps/NAME.bsp entry, in any case.
+std::vector<std::string> maps_in_archives(const fs::path& folder,
+                                          const fs::path& scratch) {
+  const fs::path out = scratch / "names";
+  const std::string lister =
+      "python3 -c 'import sys, zipfile, glob\n"
+      "for a in glob.glob(sys.argv[1] + \"/*.pk3\"):\n"
+      "  for n in zipfile.ZipFile(a).namelist():\n"
+      "    p = n.split(\"/\")\n"
+      "    if len(p) == 2 and p[0].lower() == \"maps\" and "
+      "p[1].lower().endswith(\".bsp\"): print(p[1][:-4])' '" +
+      folder.string() + "' | sort -u > '" + out.string() + "'";
+  std::vector<std::string> names;
+  if (std::system(lister.c_str()) != 0) return names;
+  const std::string text = read_file(out);
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\n', at);
+    names.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return names;
+}
+
+class RealGame : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (access(console_path().c_str(), X_OK) != 0 ||
+        !fs::exists(game_base / "baseoa"))
+      GTEST_SKIP() << "no server with a real game's data: install Debian's "
+                      "openarena-server (scripts/test does, as root)";
+  }
+};
+
+TEST_F(RealGame, TheCheckFindsEachMapInTheArchiveTheServerLoadsItFrom) {
+  // Every map of the game's archives, asked of the server (`which`) and of
+  // the check, whose maintained engine is that server's.
+  scratch_dir dir;
+  const fs::path game = game_base / "baseoa";
+  const std::vector<std::string> names = maps_in_archives(game, dir.path);
+  ASSERT_LT(20u, names.size());
+  std::string list, asked;
+  for (const std::string& name : names) {
+    list += name + " 1\n";
+    asked += "which maps/" + name + ".bsp\n";
+  }
+  fs::create_directories(dir / "home" / "baseoa");
+  write_file(dir / "home" / "baseoa" / "which.cfg",
+             asked + "echo " + marker + "\nquit\n");
+  if (!finish(
+          start({console_path(), "+set", "dedicated", "1", "+set",
+                 "net_enabled", "0", "+set", "com_basegame", "baseoa", "+set",
+                 "fs_basepath", game_base.string(), "+set", "fs_homepath",
+                 (dir / "home").string(), "+exec", "which.cfg"},
+                dir.path),
+          dir / "output", "the server's which"))
+    return;
+  const std::string said = read_file(dir / "output");
+  write_file(dir / "map_list.cfg", list);
+  std::string check = env_or_empty("MAP_ROTATION_PROGRAM");
+  check.insert(check.rfind("map_rotation") + 12, "_check");
+  int status = 0;
+  waitpid(start({check, "--format=json", game.string()}, dir.path), &status, 0);
+  const nlohmann::json doc = nlohmann::json::parse(read_file(dir / "output"));
+  ASSERT_EQ(names.size(), doc["maps"]["maps"].size());
+  for (const auto& map : doc["maps"]["maps"]) {
+    const std::string name = map["name"];
+    const nlohmann::json& found = map["maintained"];
+    const std::string server =
+        found["found"] == "archive"
+            ? "File \"maps/" + name + ".bsp\" found in \"" +
+                  std::string(found["file"]) + "\""
+            : "File not found: \"maps/" + name + ".bsp\"";
+    EXPECT_NE(std::string::npos, said.find(server)) << name;
+  }
+}
+
+}  // namespace
