@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Fails unless the Windows program is a 32-bit console program of at most
 # MOST_BYTES (300 KB unless given) that starts on Windows XP SP3 and every later Windows: its subsystem
-# version is at most 5.1, and it imports only functions of KERNEL32 and
-# msvcrt that XP has. A
+# version is at most 5.1, and it imports only functions of KERNEL32,
+# msvcrt and (the check's status question) WS2_32 that XP has. A
 # function outside the lists below would stop the program from starting
 # there ("The procedure entry point ... could not be located"), so a new
 # import needs a conscious decision: add it only when you know XP has it.
@@ -14,7 +14,7 @@ command -v "$objdump" >/dev/null || { echo "skipped: no $objdump"; exit 77; }
 
 kernel32_xp="GetConsoleProcessList CloseHandle CreateFileA CreateHardLinkA CreateSemaphoreW DeleteCriticalSection
   DeleteFileA EnterCriticalSection FindClose FindFirstFileA FindNextFileA
-  FlushFileBuffers FormatMessageA GetFileInformationByHandle GetFileSize
+  FlushFileBuffers FormatMessageA FormatMessageW GetFileInformationByHandle GetFileSize
   GetFileType ReadFile SetEndOfFile WriteFile
   FreeLibrary GetCurrentProcessId GetCurrentThreadId GetFileAttributesA
   GetLastError GetModuleHandleA GetModuleHandleW GetProcAddress
@@ -28,7 +28,13 @@ msvcrt_xp="fgetc __getmainargs __initenv __mb_cur_max __p__acmdln __p__commode
   _fdopen _fileno _fstati64 _getcwd _initterm _iob _onexit _open _read abort atoi
   calloc exit fclose ferror fflush fopen fprintf fputc fputs fread free fwrite
   localeconv malloc memchr memcmp memcpy memmove memset realloc remove
-  setlocale signal strchr strcmp strerror strlen strncmp vfprintf wcslen"
+  setlocale signal strchr strcmp strerror strlen strncmp vfprintf wcslen
+  wcstombs"
+
+# Winsock 2, whose getaddrinfo, freeaddrinfo and getnameinfo XP was the
+# first to have.
+ws2_32_xp="WSACleanup WSAGetLastError WSAStartup closesocket connect freeaddrinfo
+  getaddrinfo getnameinfo recv select send socket __WSAFDIsSet"
 
 header=$("$objdump" -p "$exe")
 grep -q 'file format pei-i386' <<<"$header" || { echo "not a PE32 i386 file"; exit 1; }
@@ -56,6 +62,7 @@ while read -r dll function; do
   case "${dll,,}" in
     kernel32.dll) allowed=$kernel32_xp ;;
     msvcrt.dll) allowed=$msvcrt_xp ;;
+    ws2_32.dll) allowed=$ws2_32_xp ;;
     *) echo "imports $dll, which is not part of every Windows"; status=1; continue ;;
   esac
   grep -qw -- "$function" <<<"$allowed" ||

@@ -11,6 +11,7 @@
 #include "check/map_lookup.h"
 #include "check/rotation_in_place.h"
 #include "check/server_config.h"
+#include "check/server_status.h"
 #include "run/run_record.h"
 
 /// Another order of the same list, which takes another number of files,
@@ -46,4 +47,7 @@ struct check_facts {
   in_place_facts in_place;
   maps_facts maps;
   config_facts configs;
+  /// What a playing server said, where the check asked one (--server): it
+  /// never changes the exit status, which is about the next run.
+  server_facts server;
 };

@@ -232,6 +232,35 @@ void render_in_place(report_text& out, const in_place_facts& facts) {
   out << "\n";
 }
 
+void render_server(report_text& out, const server_facts& server,
+                   const rotation_trace& trace) {
+  if (!server.asked) return;
+  out << "== The server at " << shown_bytes(server.address) << "\n";
+  if (!server.answered) {
+    out << "No answer: " << shown_bytes(server.why)
+        << ". (This never changes the exit status.)\n\n";
+    return;
+  }
+  const std::string& map = server.status.map;
+  out << "It plays " << shown(map) << " now, with "
+      << counted(server.status.players, "player", "players") << ".\n";
+  const std::vector<std::string> lines = console_lines(trace.maps);
+  for (const rotation_place& place : server.places)
+    out << "That is map " << place.number << " of " << trace.maps.size()
+        << " in the files in place (" << shown_bytes(lines[place.number - 1])
+        << ")"
+        << (place.next.empty() ? std::string("; the chain breaks after it")
+                               : "; next " + shown(place.next))
+        << ".\n";
+  if (server.places.empty())
+    out << "The files in place don't play it: a map loaded by hand, or an "
+           "older rotation that the server holds until it next runs "
+        << rotation_script_name
+        << ". The line after a map under \"The rotation in place\" jumps "
+           "into the rotation in place whatever the server ran before.\n";
+  out << "\n";
+}
+
 /// That a run puts `files` files in place, of `parts` parts.
 std::string puts_in_place(std::size_t parts, std::size_t files) {
   return std::string("a run puts ") +
@@ -629,6 +658,23 @@ json in_place_json(const in_place_facts& facts) {
   return out;
 }
 
+json server_json(const server_facts& server, const rotation_trace& trace) {
+  if (!server.asked) return nullptr;
+  json out = {{"address", server.address},
+              {"answered", server.answered},
+              {"why", server.why},
+              {"map", server.status.map},
+              {"players", server.status.players},
+              {"places", json::array()}};
+  const std::vector<std::string> lines = console_lines(trace.maps);
+  for (const rotation_place& place : server.places)
+    out["places"].push_back({{"number", place.number},
+                             {"of", trace.maps.size()},
+                             {"console", lines[place.number - 1]},
+                             {"next", place.next}});
+  return out;
+}
+
 json source_json(const map_source& source, const std::string& name) {
   return {{"found", source.where == map_source::kind::archive ? "archive"
                     : source.where == map_source::kind::loose ? "loose"
@@ -760,6 +806,7 @@ std::string render_report(const check_facts& facts, std::size_t width) {
   render_order(out, *facts.run.own);
   render_files(out, facts.run);
   render_in_place(out, facts.in_place);
+  render_server(out, facts.server, facts.in_place.trace);
   render_maps(out, facts.maps);
   render_configs(out, facts.configs);
   out << "Exit status " << exit_status(facts) << "\n";
@@ -870,6 +917,7 @@ std::string render_json(const check_facts& facts) {
                     {"map_list", list_json(facts.list)},
                     {"next_run", run_json(facts.run)},
                     {"rotation_in_place", in_place_json(facts.in_place)},
+                    {"server", server_json(facts.server, facts.in_place.trace)},
                     {"maps", maps_json(facts.maps)},
                     {"configs", configs_json(facts.configs)}};
   return as_data(out).dump(2) + "\n";

@@ -21,7 +21,7 @@ constexpr int usage_status = 64;
 
 constexpr const char* usage_head =
     "Usage: map_rotation_check [--config FILE]... [--format=json]\n"
-    "                          [GAME_FOLDER...]\n"
+    "                          [--server HOST[:PORT]] [GAME_FOLDER...]\n"
     "\n"
     "Tells what the next run of map_rotation in the current folder will do\n"
     "and why, and changes nothing. Then it looks for each map of the\n"
@@ -51,8 +51,12 @@ constexpr const char* usage_tail =
     "  --config FILE, --config=FILE\n"
     "                 read FILE as the server's config (more than once)\n"
     "  --format=json, --json\n"
-    "                 the report as one JSON document (the README lists its\n"
-    "                 keys); --format=text, the default, for a person\n"
+    "                 the report as one JSON document (the source's\n"
+    "                 docs/reference.md lists its keys); --format=text, the\n"
+    "                 default, for a person\n"
+    "  --server HOST[:PORT], --server=HOST[:PORT]\n"
+    "                 ask the server playing there (port 27960 unless given)\n"
+    "                 which map it plays, and place it in the rotation\n"
     "  --             ends the options: every word after it is a folder\n"
     "  --help         this text\n"
     "  --version      the version\n";
@@ -86,7 +90,8 @@ int usage_error(const std::string& what) {
 /// game folder, even one that begins with "-".
 int read_command_line(int argc, char** argv,
                       std::vector<std::string>* game_folders,
-                      config_request* configs, bool* as_json) {
+                      config_request* configs, bool* as_json,
+                      server_facts* server) {
   bool options = true;
   for (int i = 1; i < argc; ++i) {
     const std::string word = argv[i];
@@ -97,6 +102,15 @@ int read_command_line(int argc, char** argv,
       configs->named.push_back(argv[++i]);
     } else if (options && word.rfind("--config=", 0) == 0) {
       configs->named.push_back(word.substr(9));
+    } else if (options &&
+               (word == "--server" || word.rfind("--server=", 0) == 0)) {
+      if (word == "--server" && i + 1 == argc)
+        return usage_error("--server needs a HOST[:PORT] after it");
+      const std::string address =
+          word == "--server" ? argv[++i] : word.substr(9);
+      if (!read_server_address(address, server))
+        return usage_error("--server takes HOST[:PORT], not " + address);
+      server->asked = true;
     } else if (options && (word == "--json" || word == "--format=json")) {
       *as_json = true;
     } else if (options && word == "--format=text") {
@@ -126,8 +140,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> game_folders;
   config_request configs;
   bool as_json = false;
-  if (const int status =
-          read_command_line(argc, argv, &game_folders, &configs, &as_json);
+  server_facts server;
+  if (const int status = read_command_line(argc, argv, &game_folders, &configs,
+                                           &as_json, &server);
       status >= 0)
     return status;
   const bool named = !game_folders.empty();
@@ -142,8 +157,12 @@ int main(int argc, char** argv) {
     const user_database users = system_user_database();
     run_start start;
     const owner_decision owner = start_run(disk, users, &start);
-    const check_facts facts = check_rotation(
-        disk, users, owner, start, game_folders, named, configs, ticks);
+    check_facts facts = check_rotation(disk, users, owner, start, game_folders,
+                                       named, configs, ticks);
+    if (server.asked) {
+      facts.server = std::move(server);
+      ask_server(facts.in_place.trace, &facts.server);
+    }
     report = as_json ? render_json(facts) : render_report(facts);
     status = exit_status(facts);
   } catch (const std::bad_alloc&) {

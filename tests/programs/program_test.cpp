@@ -5,16 +5,20 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -561,6 +565,85 @@ TEST(Program, TheCheckUnderstandsItsCommandLine) {
   EXPECT_NE(std::string::npos,
             read_file(fs::path(MAP_ROTATION_SOURCE_DIR) / "README.md")
                 .find(exit_statuses));
+}
+
+/// A server of the console family as the check meets it on 127.0.0.1:
+/// it answers one datagram `how`: with `reply`, from another port than the
+/// one asked, or not at all.
+struct udp_responder {
+  enum { answers, from_elsewhere, silent } how;
+  std::string reply;
+  int asked = socket(AF_INET, SOCK_DGRAM, 0),
+      elsewhere = socket(AF_INET, SOCK_DGRAM, 0);
+  std::uint16_t port = 0;
+  std::thread thread;
+
+  udp_responder(decltype(how) how, std::string reply)
+      : how(how), reply(std::move(reply)) {
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof at;
+    bind(asked, reinterpret_cast<sockaddr*>(&at), size);
+    bind(elsewhere, reinterpret_cast<sockaddr*>(&at), size);
+    getsockname(asked, reinterpret_cast<sockaddr*>(&at), &size);
+    port = ntohs(at.sin_port);
+    // Every question, until it is stopped.
+    thread = std::thread([this] {
+      while (!stopped) {
+        pollfd ready{this->asked, POLLIN, 0};
+        if (poll(&ready, 1, 50) <= 0) continue;
+        char question[100];
+        sockaddr_in from{};
+        socklen_t size = sizeof from;
+        if (recvfrom(this->asked, question, sizeof question, 0,
+                     reinterpret_cast<sockaddr*>(&from), &size) <= 0 ||
+            this->how == silent)
+          continue;
+        sendto(this->how == answers ? this->asked : this->elsewhere,
+               this->reply.data(), this->reply.size(), 0,
+               reinterpret_cast<sockaddr*>(&from), size);
+      }
+    });
+  }
+  ~udp_responder() {
+    stopped = true;
+    thread.join();
+    close(asked);
+    close(elsewhere);
+  }
+  std::atomic<bool> stopped{false};
+};
+
+TEST(Program, TheCheckAsksAPlayingServerWhichMapItPlays) {
+  scratch_dir dir;
+  write_file(dir / "map_list.cfg", "oa_dm1 3 oa_dm2 2 oa_dm4 1");
+  run_in(dir.path);
+  const int alone = check_in(dir.path, {}).status;
+  const std::string status = "\xFF\xFF\xFF\xFFstatusResponse\n";
+  // How the server answers, and what the report then says of it.
+  const std::tuple<int, std::string, const char*> rows[] = {
+      {udp_responder::answers,
+       status + "\\sv_hostname\\x\\mapname\\oa_dm2\n0 5 \"bob\"\n",
+       "That is map 2 of 3 in the files in place (exec SW_rotate.cfg; vstr "
+       "SW3); next \"oa_dm4\"."},
+      {udp_responder::answers, status + "\\mapname\\oa_dm9\n",
+       "The files in place don't play it"},
+      {udp_responder::answers, "\xFF\xFF\xFF\xFFprint\nNo rcon password.\n",
+       "No answer: a reply that isn't a status reply."},
+      {udp_responder::from_elsewhere, status + "\\mapname\\oa_dm2\n",
+       "No answer: no reply within 2.0 s."},
+      {udp_responder::silent, "", "No answer: no reply within 2.0 s."},
+  };
+  for (const auto& [how, reply, says] : rows) {
+    udp_responder server(static_cast<decltype(udp_responder::how)>(how), reply);
+    const outcome checked = check_in(
+        dir.path, {"--server", "127.0.0.1:" + std::to_string(server.port)});
+    EXPECT_NE(std::string::npos, checked.out.find(says)) << checked.out;
+    // About the next run, whatever a server says.
+    EXPECT_EQ(alone, checked.status);
+  }
+  EXPECT_EQ(64, check_in(dir.path, {"--server", "host:0"}).status);
 }
 
 TEST(Program, TheCheckFindsMapsWhereTheOriginalEngineWould) {

@@ -4,9 +4,12 @@
 // "Server is not running.". MAP_ROTATION_CONSOLE names the server, if not
 // Debian's (the test
 // is skipped where it names none that runs), MAP_ROTATION_PROGRAM the tool.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -748,6 +751,99 @@ TEST_F(RealGame, TheCheckFindsEachMapInTheArchiveTheServerLoadsItFrom) {
             : "File not found: \"maps/" + name + ".bsp\"";
     EXPECT_NE(std::string::npos, said.find(server)) << name;
   }
+}
+
+TEST_F(RealGame, JumpsLandWhereTheCheckSaysAndItsQueryNamesTheMapAndTheNext) {
+  // A rotation of real maps, the server started on it with its network on
+  // 127.0.0.1; jumps typed at its console, each line as the check gives
+  // it; after each, the check asks the server which map it plays.
+  scratch_dir dir;
+  const fs::path game = dir / "home" / "baseoa";
+  fs::create_directories(game);
+  run_tool(game, "oa_dm1 4 oa_dm2 3 oa_dm3 2 oa_dm4 1");
+  std::string check = env_or_empty("MAP_ROTATION_PROGRAM");
+  check.insert(check.rfind("map_rotation") + 12, "_check");
+  int status = 0;
+  waitpid(start({check, "--format=json"}, game), &status, 0);
+  const nlohmann::json maps = nlohmann::json::parse(
+      read_file(game / "output"))["rotation_in_place"]["maps"];
+  ASSERT_EQ(4u, maps.size());
+  // A free port, as the system gives one.
+  const int probe = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof at;
+  bind(probe, reinterpret_cast<sockaddr*>(&at), size);
+  getsockname(probe, reinterpret_cast<sockaddr*>(&at), &size);
+  const std::string port = std::to_string(ntohs(at.sin_port));
+  close(probe);
+  int input[2];
+  ASSERT_EQ(0, pipe(input));
+  const pid_t server = start({console_path(),
+                              "+set",
+                              "dedicated",
+                              "1",
+                              "+set",
+                              "net_ip",
+                              "127.0.0.1",
+                              "+set",
+                              "net_port",
+                              port,
+                              "+set",
+                              "net_enabled",
+                              "1",
+                              "+set",
+                              "com_basegame",
+                              "baseoa",
+                              "+set",
+                              "fs_basepath",
+                              game_base.string(),
+                              "+set",
+                              "fs_homepath",
+                              (dir / "home").string(),
+                              "+set",
+                              "com_protocol",
+                              "71",
+                              "+set",
+                              "com_legacyprotocol",
+                              "71",
+                              "+exec",
+                              "SW_rotate.cfg"},
+                             dir.path, input[0]);
+  close(input[0]);
+  const fs::path output = dir / "output";
+  // Waits for the server to print that it loaded `name`, after `from`.
+  const auto loaded = [&](const std::string& name, std::size_t from) {
+    return wait_while_progressing(output, [&] {
+      const std::string said = read_file(output);
+      return said.size() > from &&
+             said.find("Server: " + name + "\n", from) != std::string::npos;
+    });
+  };
+  EXPECT_TRUE(loaded(maps[0]["name"], 0));
+  for (const std::size_t to : {2u, 0u, 3u, 1u}) {
+    const std::string line = std::string(maps[to]["console"]) + "\n";
+    const std::size_t from = read_file(output).size();
+    ASSERT_EQ(static_cast<ssize_t>(line.size()),
+              write(input[1], line.data(), line.size()));
+    ASSERT_TRUE(loaded(maps[to]["name"], from)) << line;
+    waitpid(
+        start({check, "--format=json", "--server", "127.0.0.1:" + port}, game),
+        &status, 0);
+    const nlohmann::json asked =
+        nlohmann::json::parse(read_file(game / "output"))["server"];
+    EXPECT_TRUE(asked["answered"]) << asked.dump();
+    EXPECT_EQ(maps[to]["name"], asked["map"]) << line;
+    ASSERT_EQ(1u, asked["places"].size()) << asked.dump();
+    EXPECT_EQ(to + 1, asked["places"][0]["number"]);
+    EXPECT_EQ(maps[(to + 1) % 4]["name"], asked["places"][0]["next"]);
+  }
+  const std::string quit = "quit\n";
+  EXPECT_EQ(static_cast<ssize_t>(quit.size()),
+            write(input[1], quit.data(), quit.size()));
+  close(input[1]);
+  finish(server, output, "the game's server");
 }
 
 }  // namespace
