@@ -50,6 +50,19 @@ case "$archive" in
       grep -v -e '^\.SH' -e '^\.TP' | sed -e 's/^\.B //' -e 's/\\-/-/g' | words)
     [ "$(echo $help)" = "$(echo $manual)" ] ||
       fail "the manual's exit statuses differ from --help's: $manual"
+    # The manual's list rules are the programs' own: a comment whose words
+    # end in a number gives an entry, a name without a priority is left
+    # out and costs nothing more.
+    grep -qF '// top 5' "$top/map_rotation.1" || fail "the manual's list example is gone"
+    list=$(mktemp -d)
+    printf '// top 5\r\nalpha\r\nbravo 1\r\n' >"$list/map_list.cfg"
+    report=$(cd "$list" && "$OLDPWD/$top/$check" || true)  # status 1: a token left out
+    grep -qF '"top"' <<<"$report" && grep -qF '"alpha" is left out' <<<"$report" &&
+      grep -qF '"bravo"' <<<"$report" ||
+      fail "the check reads the manual's list otherwise: $report"
+    (cd "$list" && "$OLDPWD/$top/$program") && grep -q 'map top ' "$list/SW_rotate.cfg" ||
+      fail "a run reads the manual's list otherwise"
+    rm -rf "$list"
     ;;
   *) echo "not a package: $archive"; exit 1 ;;
 esac

@@ -84,10 +84,18 @@ datagram_answer ask_over_udp(const std::string& host, std::uint16_t port,
   addrinfo wanted{};
   wanted.ai_family = AF_UNSPEC;
   wanted.ai_socktype = SOCK_DGRAM;
+  // A literal address first, which needs no resolver: the static Linux
+  // program can look a name up only through the C library it was built
+  // with.
+  wanted.ai_flags = AI_NUMERICHOST;
   addrinfo* found = nullptr;
-  if (const int looked = getaddrinfo(host.c_str(), std::to_string(port).c_str(),
-                                     &wanted, &found);
-      looked != 0) {
+  const std::string service = std::to_string(port);
+  int looked = getaddrinfo(host.c_str(), service.c_str(), &wanted, &found);
+  if (looked != 0) {
+    wanted.ai_flags = 0;
+    looked = getaddrinfo(host.c_str(), service.c_str(), &wanted, &found);
+  }
+  if (looked != 0) {
     answer.why =
         std::string("the name can't be looked up: ") + gai_strerror(looked);
     return answer;
