@@ -490,6 +490,9 @@ void render_configs(report_text& out, const config_facts& facts) {
                   : "starts the rotation, and nothing stops it")
           << ".\n";
   }
+  if (facts.capped)
+    out << "The check read the first " << thousands(request.most_configs)
+        << " configs only: one past them may run the rotation or stop it.\n";
   if (!facts.any_read && request.named.empty()) {
     out << "No server config here (a .cfg other than the rotation's files and "
            "the map list): name it with --config FILE to check it.\n\n";
@@ -732,6 +735,7 @@ json configs_json(const config_facts& facts) {
               {"runs", facts.runs},
               {"stops", facts.stops},
               {"missing", facts.missing},
+              {"capped", facts.capped},
               {"unreadable", unreadable_json(facts.unreadable)},
               {"readings", json::array()}};
   for (const config_reading& read : facts.readings) {

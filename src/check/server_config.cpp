@@ -17,7 +17,7 @@ namespace {
 constexpr std::size_t largest_config = 1 << 24;
 /// The most of all configs together that is read: every .cfg beside the
 /// list is read, and a folder of sparse files costs its owner nothing.
-constexpr std::size_t all_configs = 1 << 26;
+constexpr std::size_t all_configs = 1 << 25;
 
 /// A config as the console reads it: its path for a person to read, and
 /// what the console takes of the file, its bytes up to the first NUL (a
@@ -52,15 +52,32 @@ constexpr bool any_case_opens = false;
 /// Reads configs from the disk, each once.
 struct config_reader {
   disk_interface& disk;
+  std::size_t most_configs;
   std::map<std::string, std::unique_ptr<config_file>> files;
   std::vector<std::pair<std::string, std::string>> unreadable;
-  /// What the configs read so far hold, in all.
+  /// What the configs read so far hold, in all; whether more were asked
+  /// for than the check reads.
   std::size_t bytes_read = 0;
+  bool capped = false;
+  /// The config each path asked for from the game's folder gave.
+  std::map<std::string, const config_file*> asked;
 
   /// The config at `path` from `from`, as the engine opens it (through
   /// links; as root, only where root alone may change its way); null where
   /// there is none, or it can't be read.
   const config_file* open(const folder_trail& from, const std::string& path) {
+    // Asked again and again by a chain of configs: walked once.
+    const auto before = asked.find(path);
+    if (before != asked.end()) return before->second;
+    if (files.size() >= most_configs) {
+      capped = true;
+      return nullptr;
+    }
+    return asked[path] = open_walked(from, path);
+  }
+
+  const config_file* open_walked(const folder_trail& from,
+                                 const std::string& path) {
     walk_end end = walk(disk, from, path, link_rule::any);
     const std::string shown = end.stop == walk_stop::reached
                                   ? shown_path(end.trail.back(), end.name)
@@ -81,7 +98,7 @@ struct config_reader {
     if (read.ok() && wanted > all_configs - bytes_read)
       read = disk_status(disk_result::failed,
                          "not read: with the configs read before it, it would "
-                         "pass 64 MiB, all that the check reads of configs");
+                         "pass 32 MiB, all that the check reads of configs");
     std::string text;
     if (read.ok()) read = opened->read(0, largest_config, &text);
     bytes_read += std::min(text.size(), all_configs - bytes_read);
@@ -334,7 +351,7 @@ config_facts analyse_configs(disk_interface& disk, const folder_trail& here,
                              const config_request& request) {
   config_facts facts;
   facts.request = request;
-  config_reader reader{disk, {}, {}};
+  config_reader reader{disk, request.most_configs, {}, {}, 0, false, {}};
   const std::vector<std::string> candidates =
       request.named.empty() ? configs_in(disk, here.back()) : request.named;
   std::vector<const config_file*> configs;
@@ -389,6 +406,7 @@ config_facts analyse_configs(disk_interface& disk, const folder_trail& here,
     read.maintained_stops = theirs.stops;
   }
   facts.unreadable = std::move(reader.unreadable);
+  facts.capped = reader.capped;
   for (auto& [path, read] : readings) {
     if (any_root && run_by_another.count(path) && request.named.empty())
       continue;

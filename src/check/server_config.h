@@ -35,6 +35,10 @@ struct config_request {
   /// than configs that the buffer of 16 KiB takes ever need, and a quarter
   /// of a rotation's.
   console_budget budget{std::size_t{1} << 18, std::size_t{4} << 20};
+  /// The most configs read, the server's and those they run: a server has
+  /// dozens, and a hundred thousand small files beside the list would
+  /// otherwise cost seconds.
+  std::size_t most_configs = 10000;
 };
 
 /// One thing a config does to the rotation, at a line of it or of a config
@@ -103,6 +107,9 @@ struct config_facts {
   std::vector<std::pair<std::string, std::string>> unreadable;
   /// Whether a config named couldn't be read, or isn't there.
   bool named_unread = false;
+  /// Whether there were more configs than the check reads
+  /// (request.most_configs): one past them may run the rotation.
+  bool capped = false;
   /// Whether one of them runs the rotation, and whether one stops it.
   bool runs = false, stops = false;
   /// True where nothing stops the rotation: no such finding, and, where

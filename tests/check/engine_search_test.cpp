@@ -289,7 +289,7 @@ TEST(EngineSearch, AsRootReadsNothingAnotherUserMayChange) {
       << as_user.problems[0];
 }
 
-TEST(ServerConfig, ReadsAtMost64MiBOfConfigsInAll) {
+TEST(ServerConfig, ReadsAtMost32MiBAnd10000ConfigsInAll) {
   // Five configs of 16 MiB beside the list, as sparse files cost nothing:
   // four are read, the fifth is said to be unread, and nothing is cut.
   memory_disk disk;
@@ -298,11 +298,11 @@ TEST(ServerConfig, ReadsAtMost64MiBOfConfigsInAll) {
   folder_trail here;
   ASSERT_TRUE(working_trail(disk, &here).ok());
   const config_facts configs = analyse_configs(disk, here, {});
-  ASSERT_EQ(1u, configs.unreadable.size());
-  EXPECT_EQ("e.cfg", configs.unreadable[0].first.substr(
+  ASSERT_EQ(3u, configs.unreadable.size());
+  EXPECT_EQ("c.cfg", configs.unreadable[0].first.substr(
                          configs.unreadable[0].first.size() - 5));
-  EXPECT_NE(std::string::npos, configs.unreadable[0].second.find("64 MiB"));
-  EXPECT_EQ(4u, configs.readings.size());
+  EXPECT_NE(std::string::npos, configs.unreadable[0].second.find("32 MiB"));
+  EXPECT_EQ(2u, configs.readings.size());
   EXPECT_TRUE(configs.runs);
   // A larger config counts only what is read of it, 16 MiB.
   memory_disk large;
@@ -311,4 +311,18 @@ TEST(ServerConfig, ReadsAtMost64MiBOfConfigsInAll) {
   const config_facts big = analyse_configs(large, here, {});
   EXPECT_TRUE(big.unreadable.empty());
   EXPECT_TRUE(big.runs);
+  // A chain of more configs than the check reads, the last running the
+  // rotation: read as far as the check reads, and said so.
+  memory_disk chained;
+  for (int i = 1; i <= 101; ++i)
+    chained.put("c" + std::to_string(i) + ".cfg",
+                "exec c" + std::to_string(i + 1));
+  chained.put("c102.cfg", "exec SW_rotate.cfg");
+  ASSERT_TRUE(working_trail(chained, &here).ok());
+  config_request few;
+  few.most_configs = 100;
+  const config_facts many = analyse_configs(chained, here, few);
+  EXPECT_TRUE(many.capped);
+  few.most_configs = 110;
+  EXPECT_FALSE(analyse_configs(chained, here, few).capped);
 }
