@@ -231,6 +231,68 @@ TEST(RotationInPlace, ReadsWhatTheFilesInPlaceMakeTheServerPlay) {
   }
 }
 
+TEST(RotationInPlace, AsRootReadsNothingTheServersUserCouldNot) {
+  // The server's user writes a part that runs a file only root may read;
+  // the check as root must show no byte of it, however the part got there.
+  const user_database users(
+      "root:x:0:0::/root:/bin/sh\ngs:x:1000:1000::/:/bin/sh\n",
+      "root:x:0:\ngs:x:1000:\n");
+  const std::string chain =
+      "set SW1 \"map a ; set nextmap exec SW_rotate2\"\nvstr SW1";
+  const std::pair<const char*, std::function<void(memory_disk&)>> rows[] = {
+      {"a part of the user's in root's sticky folder",
+       [&](memory_disk& disk) {
+         disk.make_folder("/tmp", 0, 0, 01777);
+         disk.working = "/tmp";
+         disk.put("/tmp/SW_rotate2.cfg", "exec private\nvstr SW1").owner = 1000;
+         disk.put("/tmp/private.cfg", "set SW1 \"map SECRET\"").mode = 0600;
+       }},
+      {"a hard link the user made there to root's file",
+       [&](memory_disk& disk) {
+         disk.make_folder("/tmp", 0, 0, 01777);
+         disk.working = "/tmp";
+         disk.make_folder("/rootonly", 0, 0, 0700);
+         disk.put("/rootonly/private.cfg", "set SW1 \"map SECRET\"\nvstr SW1")
+             .mode = 0600;
+         disk.files["/tmp/SW_rotate2.cfg"] =
+             disk.files.at("/rootonly/private.cfg");
+         disk.protects_hard_links = false;
+       }},
+      {"the user's folder, root's file in it",
+       [&](memory_disk& disk) {
+         disk.make_folder("/srv", 0, 0);
+         disk.make_folder("/srv/game", 1000, 1000);
+         disk.working = "/srv/game";
+         disk.put("/srv/game/SW_rotate2.cfg", "exec private\nvstr SW1").owner =
+             1000;
+         disk.put("/srv/game/private.cfg", "set SW1 \"map SECRET\"").mode =
+             0600;
+       }},
+  };
+  for (const auto& [what, make] : rows) {
+    memory_disk disk;
+    disk.uid = disk.gid = 0;
+    make(disk);
+    disk.put(disk.working + "/map_list.cfg", "a 1").owner = disk.uid;
+    disk.put(disk.working + "/SW_rotate.cfg", chain).mode = 0644;
+    if (disk.working == "/srv/game") {
+      disk.at("/srv/game/map_list.cfg").owner = 1000;
+      disk.at("/srv/game/SW_rotate.cfg").owner = 1000;
+    }
+    disk.put(disk.working + "/server.cfg", "exec private\nexec SW_rotate.cfg")
+        .owner = 1000;
+    run_start start;
+    const owner_decision owner = start_run(disk, users, &start);
+    const check_facts facts =
+        check_rotation(disk, users, owner, start, {"."}, false, {}, 1);
+    const std::string report = render_report(facts) + render_json(facts);
+    EXPECT_EQ(std::string::npos, report.find("SECRET")) << what << "\n"
+                                                        << report;
+    // Nothing was kept from the reader: the part was looked at.
+    EXPECT_TRUE(facts.in_place.looked) << what << "\n" << report;
+  }
+}
+
 TEST(CheckReport, ShowsEveryByteThatAnotherUserPlantedVisibly) {
   // Bytes that would retitle a terminal (ESC ] ... BEL), a byte that
   // isn't UTF-8, and the four characters of an escape, planted wherever the

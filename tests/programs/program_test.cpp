@@ -1228,15 +1228,18 @@ bool let_read_new_files(const fs::path& folder, uid_t reader) {
 TEST(Program, ARunAsRootTrustsNoHardLinkAnotherUserMade) {
   const uid_t user = unprivileged_user();
   SKIP_UNLESS_ROOT_WITH(user);
-  // root's rotation in root's sticky folder; root's files the server's
-  // user may reach but not read, which the user links into it as the
-  // lock file and the map list.
+  // root's rotation in root's sticky folder, which runs SW_rotate2.cfg;
+  // root's files the server's user may reach but not read, which the user
+  // links into it as the lock file, the map list and a config that its own
+  // SW_rotate2.cfg runs.
   scratch_dir sticky, secrets;
   ASSERT_EQ(0, chmod(sticky.path.c_str(), 01777));
   ASSERT_EQ(0, chmod(secrets.path.c_str(), 0755));
-  write_file(sticky / "SW_rotate.cfg", "previous");
-  for (const char* name : {"secret", "secret_list"}) {
-    write_file(secrets / name, "secret_map 1");
+  const std::string chain =
+      "set SW1 \"map a ; set nextmap exec SW_rotate2\"\nvstr SW1";
+  write_file(sticky / "SW_rotate.cfg", chain);
+  for (const char* name : {"secret", "secret_list", "secret_part"}) {
+    write_file(secrets / name, "secret_map 1\nset SW1 \"map secret_map\"");
     ASSERT_EQ(0, chmod((secrets / name).c_str(), 0600));
   }
   // Where the kernel lets anyone give another's file a name, as some
@@ -1264,7 +1267,10 @@ TEST(Program, ARunAsRootTrustsNoHardLinkAnotherUserMade) {
         link((secrets / "secret").c_str(),
              (sticky / "SW_rotate.cfg.map_rotation-lock").c_str()) == 0 &&
         link((secrets / "secret_list").c_str(),
-             (sticky / "map_list.cfg").c_str()) == 0;
+             (sticky / "map_list.cfg").c_str()) == 0 &&
+        link((secrets / "secret_part").c_str(),
+             (sticky / "part.cfg").c_str()) == 0 &&
+        std::ofstream(sticky / "SW_rotate2.cfg") << "exec part\nvstr SW1";
     _exit(linked ? 0 : 1);
   }
   int linked = -1;
@@ -1277,7 +1283,7 @@ TEST(Program, ARunAsRootTrustsNoHardLinkAnotherUserMade) {
   // The run took the lock file for no file of its own, read nothing of the
   // list, and kept the rotation; the check as root read none of it either.
   EXPECT_EQ(fs::perms(0600), fs::status(secrets / "secret").permissions());
-  EXPECT_EQ("previous", read_file(sticky / "SW_rotate.cfg"));
+  EXPECT_EQ(chain, read_file(sticky / "SW_rotate.cfg"));
   EXPECT_EQ(2, checked.status) << checked.out;
   EXPECT_EQ(std::string::npos, checked.out.find("secret_map")) << checked.out;
   EXPECT_NE(std::string::npos, checked.out.find("has 2 names")) << checked.out;
