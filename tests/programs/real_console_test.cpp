@@ -138,7 +138,7 @@ std::string padding(std::size_t behind) {
 /// frame, so a `wait`, of a millisecond.
 /// `input` is the server's standard input, which it reads as commands
 /// (nothing where it is -1); `end` replaces the marker and `quit`; `first`,
-/// the config run first in the open room, replaces SW_rotate.cfg.
+/// the config run first, replaces SW_rotate.cfg.
 pid_t start_console(const console_folder& folder, int steps,
                     room where = room::open, int input = -1,
                     const std::string& end = "echo " + marker + " ; quit",
@@ -165,7 +165,7 @@ pid_t start_console(const console_folder& folder, int steps,
     chain += "set n" + std::to_string(steps + 1) + " \"" + end + "\"\n";
     write_file(folder.game() / "chain.cfg", chain);
     write_file(folder.game() / "start.cfg",
-               "exec SW_rotate.cfg\n" + padding(0) + next_step);
+               "exec " + first + "\n" + padding(0) + next_step);
     // `vstr nextmap` leaves a line end of its own behind the `exec` it runs.
     write_file(folder.game() / "step.cfg",
                "vstr advance\nvstr nextmap\n" + padding(1) + next_step);
@@ -207,21 +207,26 @@ console_run played_by(const std::string& output) {
   return run;
 }
 
-/// The model's run, with loads as the server prints them.
-console_run modelled(const script_files& files, int steps, room where) {
+/// The model's run, from `first`, with loads as the server prints them.
+console_run modelled(const script_files& files, int steps, room where,
+                     const std::string& first = "SW_rotate.cfg") {
   const auto [rules, behind] = console_of(where);
-  console_run run = play_in_console(files, steps, rules, behind, true);
+  console_run run = play_in_console(files, steps, rules, behind, true, first);
   for (std::string& event : run.played)
     if (event.rfind("load ", 0) == 0) event = printed_load(event.substr(5));
   return run;
 }
 
-/// The first `events` of playing `names` round and round as written.
-console_run as_written(const std::vector<std::string>& names, int events) {
+/// The first `events` of playing `names` round and round as written, from
+/// the one at `from`.
+console_run as_written(const std::vector<std::string>& names, int events,
+                       std::size_t from = 0) {
   console_run run;
   for (int i = 0; i < events && !names.empty(); ++i)
-    run.played.push_back(i % 2 ? "restart"
-                               : printed_load(names[i / 2 % names.size()]));
+    run.played.push_back(
+        i % 2 ? "restart"
+              : printed_load(names[(from + static_cast<std::size_t>(i) / 2) %
+                                   names.size()]));
   return run;
 }
 
@@ -300,21 +305,65 @@ std::string long_map_list(int maps, std::vector<std::string>* kept,
 
 /// The tool's scripts played: 0 for generated lists in both rooms, else a
 /// long list of that many maps in the original room, and -1 for one whose
-/// first part is exactly 8,192 bytes. Each is a test of its own, so that
-/// each ends well within its time on a busy machine.
+/// first part is exactly 8,192 bytes; where `second_half`, from the part
+/// that starts the second half of its parts. Each is a test of its own, so
+/// that each ends well within its time on a busy machine.
+struct played_from {
+  int maps;
+  bool second_half;
+};
 class ToolsScripts : public RealConsole,
-                     public ::testing::WithParamInterface<int> {};
+                     public ::testing::WithParamInterface<played_from> {};
 
-INSTANTIATE_TEST_SUITE_P(RealConsole, ToolsScripts,
-                         ::testing::Values(0, 36, 100, 250, -1));
+INSTANTIATE_TEST_SUITE_P(
+    RealConsole, ToolsScripts,
+    ::testing::Values(played_from{0, false}, played_from{36, false},
+                      played_from{100, false}, played_from{100, true},
+                      played_from{250, false}, played_from{250, true},
+                      played_from{-1, false}),
+    [](const ::testing::TestParamInfo<played_from>& info) {
+      const int maps = info.param.maps;
+      return (maps < 0    ? std::string("first_part_full")
+              : maps == 0 ? std::string("generated")
+                          : std::to_string(maps) + "_maps") +
+             (info.param.second_half ? "_second_half" : "");
+    });
 
-/// The steps that play `maps` maps twice round, each map's load and its
-/// restart; past 200 maps, once round and into the next round's third map,
-/// which takes the chain through every part and back into the first (the
-/// padded server moves its whole buffer at every command).
-int steps_for(std::size_t maps) {
-  const int played = static_cast<int>(maps);
-  return maps > 200 ? 2 * played + 5 : 4 * played - 1;
+/// Where a long rotation is played from, and how far: every map twice
+/// round, each map's load and its restart; past 60 maps (the server idles
+/// 10 ms at each frame without a map to run) once round in two halves,
+/// each its own test: from SW_rotate.cfg into the first map of
+/// the second half's first part, and from that part on, back into the
+/// first part's third map. Together they take the chain through every part
+/// and back.
+struct play_span {
+  std::string first = "SW_rotate.cfg";
+  std::size_t from = 0;
+  int steps = 0;
+};
+
+play_span span_of(const script_files& files, std::size_t maps,
+                  bool second_half) {
+  play_span span;
+  if (maps <= 60) {
+    span.steps = 4 * static_cast<int>(maps) - 1;
+    return span;
+  }
+  // The maps before the part that starts the second half.
+  const std::size_t half = files.size() / 2 + 1;
+  for (std::size_t part = 1; part < half; ++part) {
+    const std::string& text = files.at(rotation_script_file(part));
+    for (std::size_t at = 0; (at = text.find(" ; map ", at)) != text.npos; ++at)
+      ++span.from;
+  }
+  if (!second_half) {
+    span.steps = 2 * static_cast<int>(span.from);
+    span.from = 0;
+    return span;
+  }
+  span.first = rotation_script_file(half);
+  span.steps = 2 * static_cast<int>(maps - span.from) + 5;
+  return span;
 }
 
 TEST_P(ToolsScripts, PlaysTheToolsScriptsTwiceRoundInOrder) {
@@ -324,17 +373,18 @@ TEST_P(ToolsScripts, PlaysTheToolsScriptsTwiceRoundInOrder) {
     room where;
   };
   std::vector<trial> trials;
-  for (std::uint32_t seed = 0; GetParam() == 0 && seed < 4; ++seed)
+  const auto [listed, second_half] = GetParam();
+  for (std::uint32_t seed = 0; listed == 0 && seed < 4; ++seed)
     for (const room where : {room::open, room::original}) {
       trials.push_back({"", {}, where});
       trials.back().list = generate_map_list(seed, &trials.back().kept);
     }
-  if (GetParam() > 0) {
+  if (listed > 0) {
     trials.push_back({"", {}, room::original});
-    trials.back().list = long_map_list(GetParam(), &trials.back().kept);
+    trials.back().list = long_map_list(listed, &trials.back().kept);
   }
   // A first part of exactly 8,192 bytes; distinct priorities fix the order.
-  if (GetParam() < 0) {
+  if (listed < 0) {
     trials.push_back(
         {"", names_filling(8192, "exec SW_rotate2.cfg"), room::original});
     trials.back().kept.insert(trials.back().kept.end(), {"x", "y"});
@@ -345,20 +395,23 @@ TEST_P(ToolsScripts, PlaysTheToolsScriptsTwiceRoundInOrder) {
   std::vector<console_folder> folders(trials.size());
   std::vector<pid_t> consoles;
   std::vector<script_files> files;
+  std::vector<play_span> spans;
   for (std::size_t i = 0; i < trials.size(); ++i) {
     run_tool(folders[i].game(), trials[i].list);
     files.push_back(read_rotation(folders[i].game().string()));
-    // The script's last line plays the first map; each step one more.
-    consoles.push_back(start_console(
-        folders[i], steps_for(trials[i].kept.size()), trials[i].where));
+    spans.push_back(span_of(files[i], trials[i].kept.size(), second_half));
+    // The first file's last line plays its first map; each step one more.
+    consoles.push_back(
+        start_console(folders[i], spans[i].steps, trials[i].where, -1,
+                      "echo " + marker + " ; quit", spans[i].first));
   }
   for (std::size_t i = 0; i < trials.size(); ++i) {
-    const int steps = steps_for(trials[i].kept.size());
+    const int steps = spans[i].steps;
     const std::string what =
         "list " + std::to_string(i) + ", " +
         std::to_string(trials[i].kept.size()) + " maps in " +
-        std::to_string(files[i].size()) + " files, " +
-        (trials[i].where == room::open ? "open" : "original") + " room";
+        std::to_string(files[i].size()) + " files from " + spans[i].first +
+        ", " + (trials[i].where == room::open ? "open" : "original") + " room";
     if (!finish(consoles[i], folders[i].dir / "output", what)) continue;
     // Every kept map is in the script, and no left-out one.
     const std::vector<std::string> order = maps_in_order(files[i]);
@@ -371,11 +424,11 @@ TEST_P(ToolsScripts, PlaysTheToolsScriptsTwiceRoundInOrder) {
     }
 
     const console_run real = played_by(read_file(folders[i].dir / "output"));
-    expect_same(as_written(order, steps + 1), real, what);
-    expect_same(modelled(files[i], steps, trials[i].where), real,
-                what + ", the model");
+    expect_same(as_written(order, steps + 1, spans[i].from), real, what);
+    expect_same(modelled(files[i], steps, trials[i].where, spans[i].first),
+                real, what + ", the model");
   }
-  if (GetParam() < 0) {
+  if (listed < 0) {
     EXPECT_EQ(8192u, files.back()["SW_rotate.cfg"].size());
   }
 }

@@ -19,7 +19,7 @@ console_files files_of(const script_files& files) {
 
 console_run play_in_console(const script_files& files, int steps,
                             const console_rules& rules, std::size_t behind,
-                            bool no_maps) {
+                            bool no_maps, const std::string& first) {
   console_run run;
   console_events events;
   events.load = [&](const command_place&, const std::string& name,
@@ -35,7 +35,7 @@ console_run play_in_console(const script_files& files, int steps,
     return bytes < 3 ? std::string(bytes, '\n')
                      : "//" + std::string(bytes - 3, 'p') + "\n";
   };
-  console_stop stop = server.run("exec SW_rotate.cfg\n" + rest(behind));
+  console_stop stop = server.run("exec " + first + "\n" + rest(behind));
   for (int step = 0; step < steps && stop == console_stop::none; ++step)
     stop = server.run("vstr nextmap\n" + rest(behind ? behind - 1 : 0));
   run.finished = stop == console_stop::none;

@@ -20,7 +20,7 @@ struct console_run {
   bool overflowed = false;
 };
 
-/// Plays a rotation in the one console: `exec SW_rotate.cfg`, then `steps`
+/// Plays a rotation in the one console: `exec` of `first`, then `steps`
 /// times "vstr nextmap", each exec of a rotation's file with `behind` bytes
 /// still waiting behind it (a line of comment; at a map's end, the line end
 /// that vstr leaves among them), as a server whose config leaves that much.
@@ -28,7 +28,8 @@ struct console_run {
 /// game's data: a `map` leaves nextmap as it was.
 console_run play_in_console(const script_files& files, int steps,
                             const console_rules& rules, std::size_t behind = 0,
-                            bool no_maps = false);
+                            bool no_maps = false,
+                            const std::string& first = "SW_rotate.cfg");
 
 /// The maps the files play once round, in order, from SW_rotate.cfg's
 /// first, as the original engine's console runs them: empty where the
