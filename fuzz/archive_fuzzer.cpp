@@ -3,7 +3,6 @@
 // and checks that whatever the archive holds, the search and its report
 // neither crash nor hang, and say only what the bytes hold.
 #include <cstdint>
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -12,15 +11,12 @@
 #include "check/check_report.h"
 #include "check/engine_search.h"
 #include "check/map_lookup.h"
+#include "fuzz_check.h"
 #include "run/map_list.h"
 #include "support/memory_disk.h"
 #include "walk/folder_walk.h"
 
 namespace {
-
-void check(bool condition) {
-  if (!condition) std::abort();
-}
 
 /// The map names that `bytes` holds as maps/NAME.bsp in any case, up to a
 /// few, so that the search looks for names the archive may hold; and one it

@@ -2,7 +2,6 @@
 // original engine's console runs them, and to the console as a rotation in
 // place, and checks that neither crashes nor hangs, whatever a file holds.
 #include <cstdint>
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -11,16 +10,9 @@
 #include "check/console.h"
 #include "check/rotation_in_place.h"
 #include "check/server_config.h"
+#include "fuzz_check.h"
 #include "support/memory_disk.h"
 #include "walk/folder_walk.h"
-
-namespace {
-
-void check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {

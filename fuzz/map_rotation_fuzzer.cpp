@@ -1,21 +1,17 @@
 // Feeds arbitrary bytes through reading, ordering and writing in memory and
 // checks what every rotation script must be, whatever the map list held.
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "check/archive_names.h"
+#include "fuzz_check.h"
 #include "run/map_list.h"
 #include "run/rotation_order.h"
 #include "run/rotation_script.h"
 
 namespace {
-
-void check(bool condition) {
-  if (!condition) std::abort();
-}
 
 bool ends_with(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() &&

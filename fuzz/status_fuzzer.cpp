@@ -3,20 +3,12 @@
 // reply comes from the network, so nothing in it may crash the check, and
 // every byte of it must come out shown.
 #include <cstdint>
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "check/check_report.h"
 #include "check/server_status.h"
-
-namespace {
-
-void check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
+#include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {

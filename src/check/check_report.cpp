@@ -1,7 +1,6 @@
 #include "check/check_report.h"
 
 #include <algorithm>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <type_traits>
 #include <vector>
@@ -129,35 +128,13 @@ void render_order(report_text& out, const run_record& record) {
 
 // --- The rotation in place ---------------------------------------------------
 
-/// How an admin jumps to `map` at the console: its variable, and in a
-/// rotation of more files, the file whose text set it; an exec of the file
-/// whose own text loads it.
-std::string jump_to(const traced_map& map, bool files) {
+/// How an admin jumps to `map` where the server ran its file last: its
+/// variable, and the file whose text set it; an exec of the file whose own
+/// text loads it.
+std::string jump_to(const traced_map& map) {
   if (map.variable.empty()) return "exec " + map.file;
-  std::string how = "vstr " + map.variable;
-  if (files) how += " in " + (map.file.empty() ? "no file" : map.file);
-  return how;
-}
-
-/// The console line that jumps to `map` whatever the server ran last (the
-/// variables of a rotation it ran before the files changed, another part's):
-/// the file that sets its variable runs first, which loads that file's
-/// first map, `first`, at once; then the variable. The first map itself
-/// needs the exec alone.
-std::string console_line(const traced_map& map, const traced_map& first) {
-  if (map.variable.empty() || map.file.empty()) return jump_to(map, false);
-  if (map == first) return "exec " + map.file;
-  return "exec " + map.file + "; vstr " + map.variable;
-}
-
-/// The console line for each of `maps`.
-std::vector<std::string> console_lines(const std::vector<traced_map>& maps) {
-  std::map<std::string, const traced_map*> first_of;
-  for (const traced_map& map : maps) first_of.emplace(map.file, &map);
-  std::vector<std::string> lines;
-  for (const traced_map& map : maps)
-    lines.push_back(console_line(map, *first_of.at(map.file)));
-  return lines;
+  return "vstr " + map.variable + " in " +
+         (map.file.empty() ? "no file" : map.file);
 }
 
 /// How a trace ends, for a person: back to its first map, or where and why
@@ -244,11 +221,9 @@ void render_server(report_text& out, const server_facts& server,
   const std::string& map = server.status.map;
   out << "It plays " << shown(map) << " now, with "
       << counted(server.status.players, "player", "players") << ".\n";
-  const std::vector<std::string> lines = console_lines(trace.maps);
   for (const rotation_place& place : server.places)
     out << "That is map " << place.number << " of " << trace.maps.size()
-        << " in the files in place (" << shown_bytes(lines[place.number - 1])
-        << ")"
+        << " in the files in place (" << shown_bytes(place.console) << ")"
         << (place.next.empty() ? std::string("; the chain breaks after it")
                                : "; next " + shown(place.next))
         << ".\n";
@@ -645,7 +620,7 @@ json in_place_json(const in_place_facts& facts) {
     out["maps"].push_back({{"name", map.name},
                            {"variable", map.variable},
                            {"file", map.file},
-                           {"jump", jump_to(map, true)},
+                           {"jump", jump_to(map)},
                            {"console", lines[at]}});
   }
   out["maintained_differs"] = facts.maintained_differs;
@@ -669,11 +644,10 @@ json server_json(const server_facts& server, const rotation_trace& trace) {
               {"map", server.status.map},
               {"players", server.status.players},
               {"places", json::array()}};
-  const std::vector<std::string> lines = console_lines(trace.maps);
   for (const rotation_place& place : server.places)
     out["places"].push_back({{"number", place.number},
                              {"of", trace.maps.size()},
-                             {"console", lines[place.number - 1]},
+                             {"console", place.console},
                              {"next", place.next}});
   return out;
 }

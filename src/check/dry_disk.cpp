@@ -215,10 +215,9 @@ disk_status dry_disk::hard_link(const disk_folder& at, const std::string& from,
     return {disk_result::exists, file_exists};
   if (disk_status original = found(at, from); !original.ok()) return original;
   if (const disk_status changes = may_change(at); !changes.ok()) return changes;
-  if (const folder_view& view = room_of(at);
-      view.room_known.ok() && !view.room.hard_links)
+  folder_view& view = room_of(at);
+  if (view.room_known.ok() && !view.room.hard_links)
     return {disk_result::failed, std::strerror(EPERM)};
-  folder_view& view = view_of(at);
   if (const auto known = view.facts.find(from); known != view.facts.end())
     ++known->second.link_count;
   view.second_names.insert(link);

@@ -167,6 +167,21 @@ rotation_trace trace_rotation(const console_files& files,
   }
 }
 
+std::vector<std::string> console_lines(const std::vector<traced_map>& maps) {
+  std::map<std::string, const traced_map*> first_of;
+  for (const traced_map& map : maps) first_of.emplace(map.file, &map);
+  std::vector<std::string> lines;
+  for (const traced_map& map : maps) {
+    if (map.file.empty())
+      lines.push_back("vstr " + map.variable);
+    else if (map.variable.empty() || map == *first_of.at(map.file))
+      lines.push_back("exec " + map.file);
+    else
+      lines.push_back("exec " + map.file + "; vstr " + map.variable);
+  }
+  return lines;
+}
+
 in_place_facts analyse_rotation_in_place(disk_interface& disk,
                                          const folder_trail& here,
                                          const run_record& own) {

@@ -49,6 +49,14 @@ rotation_trace trace_rotation(const console_files& files,
                               const console_rules& rules,
                               const console_budget& budget = {});
 
+/// The console line that jumps to each of `maps`, whatever the server ran
+/// last (the variables of a rotation it ran before the files changed, or
+/// another part's): the file that sets the map's variable, which loads that
+/// file's first map at once, then the variable ("exec SW_rotate2.cfg;
+/// vstr SW7"); for a file's first map, or one its own text loads, the exec
+/// alone.
+std::vector<std::string> console_lines(const std::vector<traced_map>& maps);
+
 /// What the rotation in place makes the server play now, and how it stands
 /// against the map list that the next run reads.
 struct in_place_facts {

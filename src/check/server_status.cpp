@@ -44,10 +44,12 @@ std::vector<rotation_place> places_of(const std::string& map,
                                       const rotation_trace& trace) {
   std::vector<rotation_place> places;
   const std::vector<traced_map>& maps = trace.maps;
+  const std::vector<std::string> lines = console_lines(maps);
   for (std::size_t at = 0; at < maps.size(); ++at) {
     if (lower(maps[at].name) != lower(map)) continue;
     rotation_place place;
     place.number = at + 1;
+    place.console = lines[at];
     if (at + 1 < maps.size())
       place.next = maps[at + 1].name;
     else if (trace.closes)

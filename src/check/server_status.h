@@ -33,11 +33,12 @@ struct server_status {
 server_status read_status_reply(std::string_view reply);
 
 /// Where a map the server plays stands in the rotation in place: its
-/// number among `maps` (from 1), and the map after it (the first, after
-/// the last of a chain that closes).
+/// number among `maps` (from 1), the console line that jumps to it
+/// (console_lines), and the map after it (the first, after the last of a
+/// chain that closes).
 struct rotation_place {
   std::size_t number = 0;
-  std::string next;
+  std::string console, next;
 };
 
 /// Each place of `map` among `maps`, in any case (archives match any).

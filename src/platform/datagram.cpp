@@ -7,31 +7,34 @@
 #endif
 #include <winsock2.h>
 #include <ws2tcpip.h>
-using socket_handle = SOCKET;
-constexpr socket_handle no_socket = INVALID_SOCKET;
-void close_socket(socket_handle s) { closesocket(s); }
-int last_error() { return WSAGetLastError(); }
-bool refused(int error) {
-  return error == WSAECONNRESET || error == WSAECONNREFUSED;
-}
 #else
 #include <errno.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <cstring>
-using socket_handle = int;
-constexpr socket_handle no_socket = -1;
-void close_socket(socket_handle s) { ::close(s); }
-int last_error() { return errno; }
-bool refused(int error) { return error == ECONNREFUSED; }
 #endif
 
 #include <memory>
 
 namespace {
+
+#ifdef _WIN32
+using socket_handle = SOCKET;
+constexpr socket_handle no_socket = INVALID_SOCKET;
+void close_socket(socket_handle s) { closesocket(s); }
+/// Whether the last call failed for a port that nothing listens on (an
+/// ICMP "port unreachable" answered the question).
+bool refused() {
+  const int error = WSAGetLastError();
+  return error == WSAECONNRESET || error == WSAECONNREFUSED;
+}
+#else
+using socket_handle = int;
+constexpr socket_handle no_socket = -1;
+void close_socket(socket_handle s) { ::close(s); }
+bool refused() { return errno == ECONNREFUSED; }
+#endif
 
 /// The most a datagram holds, and one byte more to tell one cut short.
 constexpr std::size_t most_reply = 65536;
@@ -127,7 +130,7 @@ datagram_answer ask_over_udp(const std::string& host, std::uint16_t port,
     if (!readable(s, total_ms / tries)) continue;
     const auto got = recv(s, &reply[0], static_cast<int>(reply.size()), 0);
     if (got < 0) {
-      if (refused(last_error())) {
+      if (refused()) {
         answer.why = "refused: nothing listens on that port";
         break;
       }
